@@ -1,0 +1,142 @@
+/* kolvane: a remote-control module for TV tuner hosts.
+ *
+ * The module is loaded at run time and reached through one export,
+ * GetInterfacePtr, exported as "_GetInterfacePtr@0" from kolvane.dll and as
+ * "GetInterfacePtr" from libkolvane.so. It returns an IRemoteModule carrying
+ * one reference. The host starts it with a key sink and a host object that
+ * answers QueryInterface(IID_IDeviceRegisters); the module's poll thread then
+ * reports key presses through IRemoteKeySink::OnKey.
+ *
+ * Usable from C++ (abstract classes) and from C (vtable structs and call
+ * macros, as the Windows SDK's COM headers do). Every method uses the COM
+ * calling convention (__stdcall on x86 Windows).
+ *
+ * The interface identifiers are declared here and defined in the one source
+ * file that defines KOLVANE_INIT_IIDS before including this header. */
+#ifndef KOLVANE_KOLVANE_H
+#define KOLVANE_KOLVANE_H
+
+#include <stdint.h>
+
+#include "com.h"
+
+#ifdef __cplusplus
+#define KOLVANE_EXTERN_C extern "C"
+#else
+#define KOLVANE_EXTERN_C extern
+#endif
+
+/* Exact bytes in the standard layout: little-endian Data1, Data2, Data3,
+ * then Data4's eight bytes. */
+#ifdef KOLVANE_INIT_IIDS
+#define KOLVANE_IID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+  KOLVANE_EXTERN_C const IID name;                                   \
+  const IID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#else
+#define KOLVANE_IID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) KOLVANE_EXTERN_C const IID name
+#endif
+
+/* {F4660300-7706-11D3-B64E-00105ACB7FD0} */
+KOLVANE_IID(IID_IRemoteModule, 0xF4660300, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F,
+            0xD0);
+/* {F4660006-7706-11D3-B64E-00105ACB7FD0} */
+KOLVANE_IID(IID_IDeviceRegisters, 0xF4660006, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F,
+            0xD0);
+#ifndef _WIN32
+/* On Windows IID_IUnknown comes from the SDK (libuuid). */
+/* {00000000-0000-0000-C000-000000000046} */
+KOLVANE_IID(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+#endif
+
+/* Names of the factory in the module's export table. */
+#ifdef _WIN32
+#define KOLVANE_FACTORY_EXPORT "_GetInterfacePtr@0"
+#define KOLVANE_MODULE_FILE "kolvane.dll"
+#else
+#define KOLVANE_FACTORY_EXPORT "GetInterfacePtr"
+#define KOLVANE_MODULE_FILE "libkolvane.so"
+#endif
+
+#if defined(__cplusplus) && !defined(CINTERFACE)
+
+/* The host's key sink. OnKey runs on the module's poll thread; name and label
+ * point into the module's constant key table (label may be "", never null)
+ * and stay valid while the module is loaded. The result is not examined. */
+struct IRemoteKeySink : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) = 0;
+};
+
+/* Register access to the tuner device, obtained from the host object by
+ * QueryInterface(IID_IDeviceRegisters). Called on the poll thread. Slot 3 is
+ * never called by the module. Results are not examined. */
+struct IDeviceRegisters : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Reserved(void) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t offset, uint32_t value) = 0;
+};
+
+/* The module. Start takes a reference on sink (may be null) and host (must
+ * not be null) and starts the poll thread: S_OK, or E_UNEXPECTED on a null
+ * host, an already started module or an OS failure (a later Stop still gives
+ * the references back). Stop ends the thread and gives them back; it always
+ * returns S_OK and may be called on an idle module. Reserved does nothing. */
+struct IRemoteModule : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Start(IRemoteKeySink* sink, IUnknown* host) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Stop(void) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Reserved(void) = 0;
+};
+
+#else /* C */
+
+typedef struct IRemoteKeySink IRemoteKeySink;
+typedef struct IRemoteKeySinkVtbl {
+  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IRemoteKeySink* self, REFIID riid, void** object);
+  ULONG(STDMETHODCALLTYPE* AddRef)(IRemoteKeySink* self);
+  ULONG(STDMETHODCALLTYPE* Release)(IRemoteKeySink* self);
+  HRESULT(STDMETHODCALLTYPE* OnKey)(IRemoteKeySink* self, const char* name, const char* label);
+} IRemoteKeySinkVtbl;
+struct IRemoteKeySink {
+  const IRemoteKeySinkVtbl* lpVtbl;
+};
+
+typedef struct IDeviceRegisters IDeviceRegisters;
+typedef struct IDeviceRegistersVtbl {
+  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IDeviceRegisters* self, REFIID riid, void** object);
+  ULONG(STDMETHODCALLTYPE* AddRef)(IDeviceRegisters* self);
+  ULONG(STDMETHODCALLTYPE* Release)(IDeviceRegisters* self);
+  HRESULT(STDMETHODCALLTYPE* Reserved)(IDeviceRegisters* self);
+  HRESULT(STDMETHODCALLTYPE* ReadRegister)(IDeviceRegisters* self, uint32_t offset, uint32_t* value);
+  HRESULT(STDMETHODCALLTYPE* WriteRegister)(IDeviceRegisters* self, uint32_t offset, uint32_t value);
+} IDeviceRegistersVtbl;
+struct IDeviceRegisters {
+  const IDeviceRegistersVtbl* lpVtbl;
+};
+
+typedef struct IRemoteModule IRemoteModule;
+typedef struct IRemoteModuleVtbl {
+  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IRemoteModule* self, REFIID riid, void** object);
+  ULONG(STDMETHODCALLTYPE* AddRef)(IRemoteModule* self);
+  ULONG(STDMETHODCALLTYPE* Release)(IRemoteModule* self);
+  HRESULT(STDMETHODCALLTYPE* Start)(IRemoteModule* self, IRemoteKeySink* sink, IUnknown* host);
+  HRESULT(STDMETHODCALLTYPE* Stop)(IRemoteModule* self);
+  HRESULT(STDMETHODCALLTYPE* Reserved)(IRemoteModule* self);
+} IRemoteModuleVtbl;
+struct IRemoteModule {
+  const IRemoteModuleVtbl* lpVtbl;
+};
+
+#define IRemoteModule_QueryInterface(p, riid, out) (p)->lpVtbl->QueryInterface(p, riid, out)
+#define IRemoteModule_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IRemoteModule_Release(p) (p)->lpVtbl->Release(p)
+#define IRemoteModule_Start(p, sink, host) (p)->lpVtbl->Start(p, sink, host)
+#define IRemoteModule_Stop(p) (p)->lpVtbl->Stop(p)
+#define IRemoteModule_Reserved(p) (p)->lpVtbl->Reserved(p)
+
+#endif /* C */
+
+/* The factory: a new module with one reference for the caller, or null when
+ * memory runs out. Hosts look it up by KOLVANE_FACTORY_EXPORT. */
+typedef IRemoteModule*(STDMETHODCALLTYPE* GetInterfacePtrFn)(void);
+KOLVANE_EXTERN_C IRemoteModule* STDMETHODCALLTYPE GetInterfacePtr(void);
+
+#endif /* KOLVANE_KOLVANE_H */

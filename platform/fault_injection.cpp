@@ -1,0 +1,28 @@
+// Shared by both back ends; compiled into test builds only.
+#include "fault_injection.h"
+
+#include <atomic>
+
+namespace kolvane {
+namespace platform {
+namespace {
+
+std::atomic<int> pending[2];
+
+std::atomic<int>& PendingFor(Fault fault) { return pending[static_cast<int>(fault)]; }
+
+}  // namespace
+
+void FailNext(Fault fault, int count) { PendingFor(fault).store(count); }
+
+bool ShouldFail(Fault fault) {
+  std::atomic<int>& left = PendingFor(fault);
+  int now = left.load();
+  while (now > 0) {
+    if (left.compare_exchange_weak(now, now - 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace platform
+}  // namespace kolvane

@@ -1,0 +1,24 @@
+// Fault injection for tests: a test build (KOLVANE_FAULT_INJECTION) can make
+// the next event or thread creation fail. In the shipped module ShouldFail is
+// a constant false and compiles away.
+#ifndef KOLVANE_PLATFORM_FAULT_INJECTION_H
+#define KOLVANE_PLATFORM_FAULT_INJECTION_H
+
+namespace kolvane {
+namespace platform {
+
+enum class Fault { kEventCreation, kThreadCreation };
+
+#ifdef KOLVANE_FAULT_INJECTION
+// Makes the next `count` attempts of `fault` fail.
+void FailNext(Fault fault, int count = 1);
+// Consumes one pending failure; true when the attempt must fail.
+bool ShouldFail(Fault fault);
+#else
+inline bool ShouldFail(Fault) { return false; }
+#endif
+
+}  // namespace platform
+}  // namespace kolvane
+
+#endif  // KOLVANE_PLATFORM_FAULT_INJECTION_H

@@ -1,0 +1,54 @@
+// The module's only door to the operating system. win32.cpp and posix.cpp
+// implement these functions; the build picks one. Handles are opaque and a
+// null handle is accepted (and ignored) by every function that takes one, so
+// cleanup paths need no checks of their own.
+#ifndef KOLVANE_PLATFORM_PLATFORM_H
+#define KOLVANE_PLATFORM_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#if defined(_WIN32) && defined(__i386__)
+#define KOLVANE_THREAD_CALL __attribute__((stdcall))
+#else
+#define KOLVANE_THREAD_CALL
+#endif
+
+namespace kolvane {
+namespace platform {
+
+struct Event;   // manual-reset event
+struct Thread;  // a joinable thread
+using ThreadId = uintptr_t;
+using ThreadProc = uint32_t(KOLVANE_THREAD_CALL*)(void* arg);
+
+// An unnamed manual-reset event, initially not signalled; null on failure.
+Event* CreateManualResetEvent();
+// Signals the event; it stays signalled.
+void SignalEvent(Event* event);
+// True only when the event is signalled (a zero-timeout wait).
+bool IsEventSignaled(Event* event);
+void CloseEvent(Event* event);
+
+// Starts proc(arg) at once on a new thread with the given stack size; stores
+// the new thread's id in *id. Null on failure.
+Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id);
+// Waits at most timeoutMs for the thread to end; true when it has ended.
+bool WaitForThread(Thread* thread, uint32_t timeoutMs);
+// Gives the handle back; a thread still running goes on, detached.
+void CloseThread(Thread* thread);
+ThreadId CurrentThreadId();
+
+void SleepMs(uint32_t milliseconds);
+// Milliseconds since an arbitrary start, wrapping modulo 2^32.
+uint32_t TickCount();
+
+// Opens the shared log for appending text; null on failure.
+FILE* OpenLog(const char* path);
+void CloseLog(FILE* file);
+
+}  // namespace platform
+}  // namespace kolvane
+
+#endif  // KOLVANE_PLATFORM_PLATFORM_H

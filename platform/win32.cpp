@@ -1,0 +1,60 @@
+// Win32 back end: exactly the kernel calls the module needs, nothing more.
+#include <windows.h>
+
+#include "fault_injection.h"
+#include "platform.h"
+
+namespace kolvane {
+namespace platform {
+namespace {
+
+HANDLE AsHandle(const void* object) { return const_cast<HANDLE>(object); }
+
+}  // namespace
+
+Event* CreateManualResetEvent() {
+  if (ShouldFail(Fault::kEventCreation)) return nullptr;
+  return static_cast<Event*>(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+void SignalEvent(Event* event) {
+  if (event != nullptr) SetEvent(AsHandle(event));
+}
+
+bool IsEventSignaled(Event* event) {
+  return event != nullptr && WaitForSingleObject(AsHandle(event), 0) == WAIT_OBJECT_0;
+}
+
+void CloseEvent(Event* event) {
+  if (event != nullptr) CloseHandle(AsHandle(event));
+}
+
+Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id) {
+  if (ShouldFail(Fault::kThreadCreation)) return nullptr;
+  DWORD threadId = 0;
+  HANDLE thread = CreateThread(nullptr, stackSize, reinterpret_cast<LPTHREAD_START_ROUTINE>(proc), arg, 0,
+                               &threadId);
+  *id = threadId;
+  return static_cast<Thread*>(thread);
+}
+
+bool WaitForThread(Thread* thread, uint32_t timeoutMs) {
+  return thread == nullptr || WaitForSingleObject(AsHandle(thread), timeoutMs) == WAIT_OBJECT_0;
+}
+
+void CloseThread(Thread* thread) {
+  if (thread != nullptr) CloseHandle(AsHandle(thread));
+}
+
+ThreadId CurrentThreadId() { return GetCurrentThreadId(); }
+
+void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+
+uint32_t TickCount() { return GetTickCount(); }
+
+FILE* OpenLog(const char* path) { return fopen(path, "a+t"); }
+
+void CloseLog(FILE* file) { fclose(file); }
+
+}  // namespace platform
+}  // namespace kolvane

@@ -1,0 +1,84 @@
+#include "receiver/polled_remote_module.h"
+
+#include "log/log.h"
+#include "receiver/key_decoder.h"
+#include "receiver/remote_keys.h"
+
+namespace kolvane {
+namespace {
+
+struct SetupStep {
+  uint32_t offset;
+  uint32_t mask;
+};
+
+constexpr SetupStep kSetupSteps[] = {
+    {kRegisterControl, kControlSetupMask},
+    {kRegisterGpio, kGpioSetupMask},
+    {kRegisterReceiver, kReceiverSetupMask},
+};
+
+// Sets the step's bits and writes the other bits back as read. Each read
+// starts from zero, so a read that fills nothing writes only the mask.
+void SetUpRegisters(IDeviceRegisters* registers) {
+  for (const SetupStep& step : kSetupSteps) {
+    uint32_t value = 0;
+    registers->ReadRegister(step.offset, &value);
+    registers->WriteRegister(step.offset, value | step.mask);
+  }
+}
+
+uint32_t ReadReceiverByte(IDeviceRegisters* registers) {
+  uint32_t value = 0;  // a read that fills nothing yields byte 0
+  registers->ReadRegister(kRegisterReceiver, &value);
+  return (value >> kReceiverByteShift) & kReceiverByteMask;
+}
+
+}  // namespace
+
+PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize)
+    : RemoteModuleBase(table, tableSize) {
+  LogMessage("kolvane: Initializing kolvane.dll remote module.\n");
+  LogMessage("kolvane: Polling the tuner's remote receiver every 20 ms.\n");
+}
+
+HRESULT PolledRemoteModule::Run() {
+  KeyDecoder decoder(platform::TickCount());
+  if (!EnterPoll()) return E_UNEXPECTED;  // given up before it began
+  IDeviceRegisters* registers = nullptr;
+  HRESULT result = binding().host->QueryInterface(IID_IDeviceRegisters, reinterpret_cast<void**>(&registers));
+  if (result >= 0 && registers == nullptr) result = E_POINTER;  // "success" without an interface
+  if (result < 0) {
+    LeavePoll();
+    return result;
+  }
+
+  SetUpRegisters(registers);
+  bool stopRequested = false;
+  for (;;) {
+    if (platform::IsEventSignaled(binding().stopEvent)) {
+      stopRequested = true;
+      LeavePoll();
+      break;
+    }
+    if (!LeavePoll()) break;
+    platform::SleepMs(kPollPeriodMs);
+    if (!EnterPoll()) break;
+
+    const KeyDecoder::Step step = decoder.OnPoll(ReadReceiverByte(registers), platform::TickCount());
+    if (step.report) DispatchKey(step.code);
+    if (step.remark) decoder.Remark(platform::TickCount());
+  }
+
+  if (stopRequested) LogMessage("kolvane: Break event received. Bye!\n");
+  return static_cast<HRESULT>(registers->Release());
+}
+
+void PolledRemoteModule::DispatchKey(uint32_t code) {
+  IRemoteKeySink* keySink = binding().sink;
+  if (keySink == nullptr || keyCount <= 0) return;
+  const RemoteKey* key = FindRemoteKey(keys, keyCount, code);
+  if (key != nullptr) keySink->OnKey(key->name, key->label);
+}
+
+}  // namespace kolvane
