@@ -1,0 +1,42 @@
+# The two commands: `make demo` and `make test`. Each installs what the
+# machine lacks first (tools/bootstrap.sh).
+SHELL := /bin/bash
+export WINEDEBUG := -all
+
+NATIVE_PRESETS := linux linux-asan linux-tsan
+WINDOWS_PRESETS := win32 win64
+
+.PHONY: all setup wine-ready test demo demo-win32 bench bench-win32 clean \
+        $(addprefix build-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) \
+        $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
+
+all: build-linux
+
+setup:
+	@tools/bootstrap.sh
+
+wine-ready: setup
+	@tools/wine-ready.sh
+
+build-%: setup
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $*
+
+$(addprefix test-,$(NATIVE_PRESETS)): test-%: build-%
+	ctest --preset $*
+
+$(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
+	ctest --preset $*
+
+# Every preset this machine can run: native, both sanitizers, and the real
+# DLLs under Wine.
+test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
+
+demo: build-linux
+	@echo "Built: build/linux/bin/libkolvane.so"
+
+demo-win32: build-win32 wine-ready
+	@echo "Built: build/win32/bin/kolvane.dll"
+
+clean:
+	rm -rf build

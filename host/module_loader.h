@@ -1,0 +1,40 @@
+// Loads the module the way a host does: by path, then the factory by its
+// exported name. Used by kolvane-host, the tests and the benchmarks; none of
+// them links against the module.
+#ifndef KOLVANE_HOST_MODULE_LOADER_H
+#define KOLVANE_HOST_MODULE_LOADER_H
+
+#include <string>
+
+#include "kolvane/kolvane.h"
+
+namespace kolvane {
+namespace host {
+
+class LoadedModule {
+ public:
+  LoadedModule() = default;
+  LoadedModule(const LoadedModule&) = delete;
+  LoadedModule& operator=(const LoadedModule&) = delete;
+  ~LoadedModule();
+
+  // Loads the module file at `path` and finds KOLVANE_FACTORY_EXPORT. On
+  // failure returns false and error() names the path and the loader's reason.
+  bool Load(const std::string& path);
+  // The factory; null until Load succeeds.
+  GetInterfacePtrFn factory() const { return factory_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void* library_ = nullptr;
+  GetInterfacePtrFn factory_ = nullptr;
+  std::string error_;
+};
+
+// The module file that the build puts beside the running executable.
+std::string ModulePathBesideExecutable();
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_MODULE_LOADER_H

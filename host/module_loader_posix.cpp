@@ -1,0 +1,43 @@
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include "host/module_loader.h"
+
+namespace kolvane {
+namespace host {
+
+LoadedModule::~LoadedModule() {
+  if (library_ != nullptr) dlclose(library_);
+}
+
+bool LoadedModule::Load(const std::string& path) {
+  library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library_ == nullptr) {
+    const char* reason = dlerror();
+    error_ = "cannot load module " + path + ": " + (reason != nullptr ? reason : "unknown error");
+    return false;
+  }
+  factory_ = reinterpret_cast<GetInterfacePtrFn>(dlsym(library_, KOLVANE_FACTORY_EXPORT));
+  if (factory_ == nullptr) {
+    error_ = "module " + path + " has no export " KOLVANE_FACTORY_EXPORT;
+    dlclose(library_);
+    library_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+std::string ModulePathBesideExecutable() {
+  char self[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string directory = ".";
+  if (length > 0) {
+    directory.assign(self, static_cast<size_t>(length));
+    directory.erase(directory.find_last_of('/'));
+  }
+  return directory + "/" KOLVANE_MODULE_FILE;
+}
+
+}  // namespace host
+}  // namespace kolvane

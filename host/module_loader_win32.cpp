@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include "host/module_loader.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+std::string SystemMessage(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+}  // namespace
+
+LoadedModule::~LoadedModule() {
+  if (library_ != nullptr) FreeLibrary(static_cast<HMODULE>(library_));
+}
+
+bool LoadedModule::Load(const std::string& path) {
+  HMODULE library = LoadLibraryA(path.c_str());
+  if (library == nullptr) {
+    error_ = "cannot load module " + path + ": " + SystemMessage(GetLastError());
+    return false;
+  }
+  factory_ = reinterpret_cast<GetInterfacePtrFn>(reinterpret_cast<void*>(GetProcAddress(library, KOLVANE_FACTORY_EXPORT)));
+  if (factory_ == nullptr) {
+    error_ = "module " + path + " has no export " KOLVANE_FACTORY_EXPORT;
+    FreeLibrary(library);
+    return false;
+  }
+  library_ = library;
+  return true;
+}
+
+std::string ModulePathBesideExecutable() {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string path(self, length);
+  const size_t slash = path.find_last_of("\\/");
+  path.erase(slash == std::string::npos ? 0 : slash + 1);
+  return path + KOLVANE_MODULE_FILE;
+}
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,84 @@
+#include "host/simulated_device.h"
+
+#include <string.h>
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr uint32_t kOffsets[] = {0x10C, 0x118, 0x200};
+constexpr uint32_t kReceiverOffset = 0x200;
+constexpr uint32_t kReceiverShift = 16;
+constexpr uint32_t kReceiverMask = 0xFFu << kReceiverShift;
+
+bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
+
+}  // namespace
+
+SimulatedDevice::SimulatedDevice() {
+  for (uint32_t& value : registers_) value = kRegisterResetValue;
+}
+
+HRESULT STDMETHODCALLTYPE SimulatedDevice::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (SameIid(iid, IID_IUnknown)) {
+    *object = static_cast<IUnknown*>(this);
+  } else if (SameIid(iid, IID_IDeviceRegisters)) {
+    *object = static_cast<IDeviceRegisters*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE SimulatedDevice::AddRef() { return ++refCount_; }
+
+// The owner keeps the device on its stack or as a member: the count never
+// frees it, it only tells whether the module gave every reference back.
+ULONG STDMETHODCALLTYPE SimulatedDevice::Release() { return --refCount_; }
+
+HRESULT STDMETHODCALLTYPE SimulatedDevice::Reserved() { return S_OK; }
+
+int SimulatedDevice::IndexOf(uint32_t offset) const {
+  for (int i = 0; i < kRegisterCount; ++i) {
+    if (kOffsets[i] == offset) return i;
+  }
+  return -1;
+}
+
+uint32_t SimulatedDevice::Register(uint32_t offset) const {
+  const int index = IndexOf(offset);
+  if (index < 0) return 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint32_t value = registers_[index];
+  if (offset == kReceiverOffset) {
+    value = (value & ~kReceiverMask) | (static_cast<uint32_t>(receiverByte()) << kReceiverShift);
+  }
+  return value;
+}
+
+HRESULT STDMETHODCALLTYPE SimulatedDevice::ReadRegister(uint32_t offset, uint32_t* value) {
+  if (value == nullptr) return E_POINTER;
+  if (IndexOf(offset) < 0) return E_UNEXPECTED;
+  *value = Register(offset);
+  if (offset == kReceiverOffset) receiverPolls_.fetch_add(1, std::memory_order_relaxed);
+  if (observer_) observer_(RegisterAccess{false, offset, *value});
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SimulatedDevice::WriteRegister(uint32_t offset, uint32_t value) {
+  const int index = IndexOf(offset);
+  if (index < 0) return E_UNEXPECTED;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The receiver byte is the receiver's, not writable.
+    registers_[index] = offset == kReceiverOffset ? (value & ~kReceiverMask) : value;
+  }
+  if (observer_) observer_(RegisterAccess{true, offset, value});
+  return S_OK;
+}
+
+}  // namespace host
+}  // namespace kolvane

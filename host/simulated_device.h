@@ -1,0 +1,81 @@
+// A simulated tuner card: the host object a module is started with, and the
+// register access it hands out. Registers 0x10C, 0x118 and 0x200 hold reset
+// values; the receiver byte (bits 16-23 of 0x200) idles at 0xFF, bit 0 set:
+// no key. The driver sets the byte from any thread; the module reads it on
+// its poll thread. Reference counts are atomic, as a real host's would be.
+#ifndef KOLVANE_HOST_SIMULATED_DEVICE_H
+#define KOLVANE_HOST_SIMULATED_DEVICE_H
+
+#include <stdint.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "kolvane/kolvane.h"
+
+namespace kolvane {
+namespace host {
+
+constexpr uint8_t kIdleReceiverByte = 0xFF;
+constexpr uint32_t kRegisterResetValue = 0x00000000;
+constexpr uint8_t kHeldFlag = 0x01;
+
+// One register access the module made, for --verbose and the timeline.
+struct RegisterAccess {
+  bool write;
+  uint32_t offset;
+  uint32_t value;
+};
+
+class SimulatedDevice final : public IDeviceRegisters {
+ public:
+  SimulatedDevice();
+  SimulatedDevice(const SimulatedDevice&) = delete;
+  SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+  // IUnknown, shared by both faces: the host object answers
+  // IID_IDeviceRegisters with the register face.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  // IDeviceRegisters
+  HRESULT STDMETHODCALLTYPE Reserved() override;
+  HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override;
+  HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t offset, uint32_t value) override;
+
+  IUnknown* host() { return this; }
+
+  // The receiver byte the next poll of 0x200 will see.
+  void SetReceiverByte(uint8_t byte) { receiverByte_.store(byte, std::memory_order_relaxed); }
+  uint8_t receiverByte() const { return receiverByte_.load(std::memory_order_relaxed); }
+  // A key pressed (the code) or held (the code with bit 0 set).
+  void Press(uint8_t code) { SetReceiverByte(code); }
+  void Hold(uint8_t code) { SetReceiverByte(static_cast<uint8_t>(code | kHeldFlag)); }
+  void ReleaseKey() { SetReceiverByte(kIdleReceiverByte); }
+
+  // Called on the poll thread for every register access; set before Start.
+  void SetAccessObserver(std::function<void(const RegisterAccess&)> observer) { observer_ = std::move(observer); }
+
+  uint32_t Register(uint32_t offset) const;
+  uint64_t receiverPolls() const { return receiverPolls_.load(std::memory_order_relaxed); }
+  // References held by others; 0 once the module has given all back.
+  ULONG outstandingReferences() const { return refCount_.load() - 1; }
+
+ private:
+  static constexpr int kRegisterCount = 3;
+  int IndexOf(uint32_t offset) const;
+
+  std::atomic<ULONG> refCount_{1};  // the owner's own reference
+  std::atomic<uint8_t> receiverByte_{kIdleReceiverByte};
+  std::atomic<uint64_t> receiverPolls_{0};
+  mutable std::mutex mutex_;
+  uint32_t registers_[kRegisterCount];
+  std::function<void(const RegisterAccess&)> observer_;
+};
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_SIMULATED_DEVICE_H
