@@ -29,7 +29,7 @@ struct RegisterAccess {
   uint32_t value;
 };
 
-class SimulatedDevice final : public IDeviceRegisters {
+class SimulatedDevice : public IDeviceRegisters {
  public:
   SimulatedDevice();
   SimulatedDevice(const SimulatedDevice&) = delete;
