@@ -1,0 +1,360 @@
+// A host starting and stopping the module: references, the poll thread, and
+// the unsupported calls a host may still make (Start twice, Stop from inside
+// OnKey, a host call that blocks past Stop's wait).
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "host/simulated_device.h"
+#include "tests/module/module_fixture.h"
+#include "tests/support/host_doubles.h"
+#include "tests/support/process_resources.h"
+#include "tests/support/wait.h"
+
+namespace kolvane {
+namespace testing {
+namespace {
+
+using ::testing::_;
+using ::testing::Invoke;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::StrEq;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kControlRegister = 0x10C;
+constexpr uint8_t kChannelUp = 0xD8;
+constexpr uint8_t kMute = 0x08;
+// Stop waits at most 5000 ms for the poll thread.
+constexpr milliseconds kStopWait{5000};
+
+// Counts set-up writes of the control register: one per Start that reached
+// the poll loop.
+class CountingDevice : public host::SimulatedDevice {
+ public:
+  CountingDevice() {
+    SetAccessObserver([this](const host::RegisterAccess& access) {
+      if (access.write && access.offset == kControlRegister) ++setups;
+    });
+  }
+  std::atomic<int> setups{0};
+};
+
+// A gate a host call can block on until the test opens it.
+class Latch {
+ public:
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool WaitForWaiter(milliseconds limit = kPatience) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return waiting_ > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int waiting_ = 0;
+  bool open_ = false;
+};
+
+// Presses `code` once the module has seen the idle byte, and waits for the
+// sink to have been called `calls` times in all.
+void PressAndWait(host::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
+  const uint64_t polls = device.receiverPolls();
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
+  device.Press(code);
+  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= expected; }));
+  device.ReleaseKey();
+}
+
+using StartStop = ModuleTest;
+
+TEST_F(StartStop, NullSinkPollsButReportsNothing) {
+  CountingDevice device;
+  ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 5; }));
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+}
+
+TEST_F(StartStop, NullHostIsRefusedAndTheSinkIsNotReferenced) {
+  MockKeySink sink;
+  EXPECT_EQ(module_->Start(&sink, nullptr), E_UNEXPECTED);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+}
+
+TEST_F(StartStop, StopOnAnIdleObjectAndASecondStopDoNothing) {
+  MockKeySink sink;
+  CountingDevice device;
+  EXPECT_EQ(module_->Stop(), S_OK);
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  EXPECT_EQ(sink.references(), 1);
+  EXPECT_GE(device.outstandingReferences(), 1u);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+}
+
+TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
+  NiceMock<MockKeySink> sink;
+  CountingDevice device;
+  std::atomic<int> calls{0};
+  ON_CALL(sink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
+    ++calls;
+    return S_OK;
+  }));
+  for (int round = 1; round <= 3; ++round) {
+    ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+    PressAndWait(device, kMute, calls, round);
+    EXPECT_EQ(module_->Stop(), S_OK);
+    EXPECT_EQ(device.setups.load(), round);
+    EXPECT_EQ(device.outstandingReferences(), 0u);
+    EXPECT_EQ(sink.references(), 0);
+  }
+}
+
+TEST_F(StartStop, KeysArriveOnThePollThreadNotTheHosts) {
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  std::atomic<int> calls{0};
+  std::thread::id reporter;
+  EXPECT_CALL(sink, OnKey(StrEq("Kolvane_ChannelUp"), StrEq("ChannelUp"))).WillOnce([&](const char*, const char*) {
+    reporter = std::this_thread::get_id();
+    ++calls;
+    return S_OK;
+  });
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  PressAndWait(device, kChannelUp, calls, 1);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_NE(reporter, std::this_thread::get_id());
+}
+
+TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
+  NiceMock<MockKeySink> sink;
+  MockKeySink otherSink;
+  CountingDevice device;
+  host::SimulatedDevice otherDevice;
+  std::atomic<int> calls{0};
+  ON_CALL(sink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
+    ++calls;
+    return S_OK;
+  }));
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 1; }));
+  const ULONG deviceReferences = device.outstandingReferences();
+
+  EXPECT_EQ(module_->Start(&otherSink, otherDevice.host()), E_UNEXPECTED);
+  EXPECT_EQ(module_->Start(&sink, device.host()), E_UNEXPECTED);
+  EXPECT_EQ(otherSink.references(), 0);
+  EXPECT_EQ(otherDevice.outstandingReferences(), 0u);
+  EXPECT_EQ(sink.references(), 1);
+  EXPECT_EQ(device.outstandingReferences(), deviceReferences);
+
+  PressAndWait(device, kMute, calls, 1);  // the first poll goes on
+  EXPECT_EQ(device.setups.load(), 1);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_EQ(otherDevice.receiverPolls(), 0u);
+}
+
+TEST_F(StartStop, AHostWithoutRegistersLeavesTheObjectStartedUntilStop) {
+  RemoveLog();
+  MockKeySink sink;
+  RefusingHost refusing;
+  ASSERT_EQ(module_->Start(&sink, &refusing), S_OK);
+  EXPECT_EQ(module_->Start(&sink, &refusing), E_UNEXPECTED);  // still started
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(refusing.references(), 0);
+  for (const std::string& line : ReadLogLines()) EXPECT_EQ(line.find("Bye"), std::string::npos) << line;
+}
+
+TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
+  host::SimulatedDevice device;
+  ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 3; }));
+  const auto begin = Clock::now();
+  EXPECT_EQ(module_->Stop(), S_OK);
+  // One poll is 20 ms; the bound only guards against waiting the full
+  // 5000 ms (exact figures come from the benchmark).
+  EXPECT_LT(Clock::now() - begin, milliseconds(1000));
+}
+
+// --- Unsupported calls, handled soundly -----------------------------------
+
+class UnsupportedCalls : public ModuleTest {
+ protected:
+  // The poll thread has given the device back once the module is gone.
+  void ExpectDeviceGivenBack(host::SimulatedDevice& device) {
+    EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }))
+        << device.outstandingReferences() << " references left";
+  }
+};
+
+TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  std::atomic<int> calls{0};
+  std::atomic<bool> stopReturned{false};
+  EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
+    ++calls;
+    EXPECT_EQ(module_->Stop(), S_OK);
+    stopReturned = true;
+    return S_OK;
+  });
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  PressAndWait(device, kChannelUp, calls, 1);
+  ASSERT_TRUE(WaitUntil([&] { return stopReturned.load(); }));
+  EXPECT_EQ(sink.references(), 0);
+  ExpectDeviceGivenBack(device);
+  device.Press(kMute);  // nobody polls any more
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(calls.load(), 1);
+  // The object is idle again: Stop does nothing and Start works.
+  EXPECT_EQ(module_->Stop(), S_OK);
+  NiceMock<MockKeySink> nextSink;
+  ASSERT_EQ(module_->Start(&nextSink, device.host()), S_OK);
+  EXPECT_EQ(module_->Stop(), S_OK);
+}
+
+TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEnds) {
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  std::atomic<int> calls{0};
+  std::atomic<ULONG> released{99};
+  IRemoteModule* module = module_;
+  module_ = nullptr;  // the sink drops the only reference
+  EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
+    released = module->Release();
+    ++calls;
+    return S_OK;
+  });
+  ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
+  PressAndWait(device, kChannelUp, calls, 1);
+  EXPECT_EQ(released.load(), 0u);
+  EXPECT_EQ(sink.references(), 0);
+  ExpectDeviceGivenBack(device);
+}
+
+TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  Latch latch;
+  std::atomic<int> calls{0};
+  EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
+    ++calls;
+    latch.Wait();
+    return S_OK;
+  });
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  PressAndWait(device, kChannelUp, calls, 1);
+  ASSERT_TRUE(latch.WaitForWaiter());
+
+  const auto begin = Clock::now();
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_GE(Clock::now() - begin, kStopWait - milliseconds(100));
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(ReleaseModule(), 0u);  // destroyed while its thread is blocked
+
+  device.Press(kMute);  // would be reported if the thread polled on
+  latch.Open();
+  ExpectDeviceGivenBack(device);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(calls.load(), 1);
+}
+
+TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyReleasesItsRegisters) {
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  Latch latch;
+  std::atomic<bool> blockNextPoll{false};
+  std::atomic<uint64_t> accessesAfterRelease{0};
+  std::atomic<bool> released{false};
+  device.SetAccessObserver([&](const host::RegisterAccess& access) {
+    if (released) ++accessesAfterRelease;
+    if (!access.write && blockNextPoll.exchange(false)) latch.Wait();
+  });
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  blockNextPoll = true;
+  ASSERT_TRUE(latch.WaitForWaiter());
+
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(ReleaseModule(), 0u);
+  released = true;
+  latch.Open();
+  ExpectDeviceGivenBack(device);
+  EXPECT_EQ(accessesAfterRelease.load(), 0u);
+}
+
+// --- Many cycles -------------------------------------------------------------
+
+// Threads and handles settle back to where they were: nothing leaks.
+void ExpectResourcesSettleTo(const ProcessResources& before) {
+  ProcessResources after;
+  const bool settled = WaitUntil([&] {
+    after = CountProcessResources();
+    return after.threads <= before.threads && after.handles <= before.handles;
+  });
+  EXPECT_TRUE(settled) << "threads " << before.threads << " -> " << after.threads << ", handles "
+                       << before.handles << " -> " << after.handles;
+}
+
+TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
+  IRemoteModule* module = LoadedModuleEnvironment::factory()();
+  ASSERT_NE(module, nullptr);
+  NiceMock<MockKeySink> sink;
+  CountingDevice device;
+  const ProcessResources before = CountProcessResources();
+  constexpr int kCycles = 2000;
+  for (int i = 0; i < kCycles; ++i) {
+    ASSERT_EQ(module->Start(&sink, device.host()), S_OK) << "cycle " << i;
+    ASSERT_EQ(module->Stop(), S_OK);
+  }
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_EQ(device.setups.load(), kCycles);  // every thread did its set-up
+  EXPECT_EQ(module->Release(), 0u);
+  ExpectResourcesSettleTo(before);
+}
+
+TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
+  NiceMock<MockKeySink> sink;
+  host::SimulatedDevice device;
+  const ProcessResources before = CountProcessResources();
+  for (int i = 0; i < 1000; ++i) {
+    IRemoteModule* module = LoadedModuleEnvironment::factory()();
+    ASSERT_NE(module, nullptr);
+    ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
+    ASSERT_EQ(module->Release(), 0u);
+  }
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  ExpectResourcesSettleTo(before);
+  RemoveLog();
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace kolvane
