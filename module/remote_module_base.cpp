@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/fault_injection.h"
+
 namespace kolvane {
 namespace {
 
@@ -23,7 +25,10 @@ RemoteModuleBase::RemoteModuleBase(const RemoteKey* table, int32_t tableSize)
 
 RemoteModuleBase::~RemoteModuleBase() { RemoteModuleBase::Stop(); }
 
-void* RemoteModuleBase::operator new(size_t size, const std::nothrow_t&) noexcept { return malloc(size); }
+void* RemoteModuleBase::operator new(size_t size, const std::nothrow_t&) noexcept {
+  if (platform::ShouldFail(platform::Fault::kAllocation)) return nullptr;
+  return malloc(size);
+}
 
 void RemoteModuleBase::operator delete(void* memory) noexcept { free(memory); }
 

@@ -1,5 +1,5 @@
 // Fault injection for tests: a test build (KOLVANE_FAULT_INJECTION) can make
-// the next event or thread creation fail. In the shipped module ShouldFail is
+// the next event creation, thread creation or object allocation fail. In the shipped module ShouldFail is
 // a constant false and compiles away.
 #ifndef KOLVANE_PLATFORM_FAULT_INJECTION_H
 #define KOLVANE_PLATFORM_FAULT_INJECTION_H
@@ -7,7 +7,7 @@
 namespace kolvane {
 namespace platform {
 
-enum class Fault { kEventCreation, kThreadCreation };
+enum class Fault { kEventCreation, kThreadCreation, kAllocation };
 
 #ifdef KOLVANE_FAULT_INJECTION
 // Makes the next `count` attempts of `fault` fail.

@@ -1,0 +1,69 @@
+// Start when the system refuses an event, a thread or memory: a clear
+// result, references kept until Stop, nothing leaked (the sanitizer builds
+// check the last part).
+#include "gtest/gtest.h"
+#include "host/simulated_device.h"
+#include "kolvane/kolvane.h"
+#include "platform/fault_injection.h"
+#include "tests/support/host_doubles.h"
+#include "tests/support/scratch_directory.h"
+
+namespace kolvane {
+namespace {
+
+using platform::Fault;
+using testing::MockKeySink;
+
+class StartFailure : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBack) {
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_NE(module, nullptr);
+  MockKeySink sink;
+  host::SimulatedDevice device;
+
+  platform::FailNext(GetParam());
+  EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
+  EXPECT_EQ(sink.references(), 1);
+  EXPECT_EQ(device.outstandingReferences(), 1u);  // the module's own, nothing from a thread
+  EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);  // still counts as started
+  EXPECT_EQ(sink.references(), 1);
+
+  EXPECT_EQ(module->Stop(), S_OK);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_EQ(device.receiverPolls(), 0u);
+
+  // The failure was passing: the next start works.
+  EXPECT_EQ(module->Start(&sink, device.host()), S_OK);
+  EXPECT_EQ(module->Release(), 0u);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+}
+
+TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_NE(module, nullptr);
+  MockKeySink sink;
+  host::SimulatedDevice device;
+  platform::FailNext(GetParam());
+  EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
+  EXPECT_EQ(module->Release(), 0u);
+  EXPECT_EQ(sink.references(), 0);
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::kEventCreation, Fault::kThreadCreation),
+                         [](const ::testing::TestParamInfo<Fault>& param) {
+                           return param.param == Fault::kEventCreation ? "EventCreation" : "ThreadCreation";
+                         });
+
+TEST(FactoryAllocationFailure, ReturnsNullAndLogsNothing) {
+  testing::RemoveLog();
+  platform::FailNext(Fault::kAllocation);
+  EXPECT_EQ(GetInterfacePtr(), nullptr);
+  EXPECT_TRUE(testing::ReadLogLines().empty());
+}
+
+}  // namespace
+}  // namespace kolvane
