@@ -1,0 +1,10 @@
+# libkolvane.so exports GetInterfacePtr and nothing else.
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" symbols "${dump}")
+list(TRANSFORM symbols REPLACE "^[0-9a-f]+ [A-Za-z] " "")
+if(NOT symbols STREQUAL "GetInterfacePtr")
+  message(FATAL_ERROR "exported symbols: '${symbols}', expected only GetInterfacePtr")
+endif()
