@@ -174,12 +174,13 @@ TEST(KeyDecoderRepeat, EachRepeatRestartsTheTimerAtTheTickReadAfterIt) {
 
 TEST(KeyDecoderRepeat, ExactlyTwoHundredMsIsNotARepeatButTwoHundredAndOneIs) {
   for (uint32_t startTick : {0u, 1u, 123456u, 0x7FFFFF00u, 0xFFFFFC00u}) {
+    SCOPED_TRACE(::testing::Message() << "start tick " << startTick);
     VirtualPolls polls(startTick);
     EXPECT_EQ(polls.PollAt(startTick + 10, 0x69), kNothing);   // records the byte
     EXPECT_EQ(polls.PollAt(startTick + 200, 0x69), kNothing);  // the mark is the start tick
-    EXPECT_EQ(polls.PollAt(startTick + 201, 0x69), 0x68) << "start tick " << startTick;
+    EXPECT_EQ(polls.PollAt(startTick + 201, 0x69), 0x68);
     EXPECT_EQ(polls.PollAt(startTick + 401, 0x69), kNothing);
-    EXPECT_EQ(polls.PollAt(startTick + 402, 0x69), 0x68) << "start tick " << startTick;
+    EXPECT_EQ(polls.PollAt(startTick + 402, 0x69), 0x68);
   }
 }
 
