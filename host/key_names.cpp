@@ -1,0 +1,81 @@
+#include "host/key_names.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr char kNamePrefix[] = "Kolvane_";
+constexpr size_t kNamePrefixLength = sizeof kNamePrefix - 1;
+
+std::string Lower(const std::string& text) {
+  std::string lower = text;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+std::string ShortName(const RemoteKey& key) {
+  const std::string name = key.name;
+  return name.compare(0, kNamePrefixLength, kNamePrefix) == 0 ? name.substr(kNamePrefixLength) : name;
+}
+
+// Every accepted spelling of every key, in table order.
+std::vector<std::string> Spellings(const RemoteKey& key) {
+  std::vector<std::string> spellings = {key.name, ShortName(key)};
+  if (key.label[0] != '\0') spellings.push_back(key.label);
+  return spellings;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+const RemoteKey* FindKeyBySpelling(const std::string& text) {
+  const std::string wanted = Lower(text);
+  for (const RemoteKey& key : RemoteKeyTable) {
+    for (const std::string& spelling : Spellings(key)) {
+      if (Lower(spelling) == wanted) return &key;
+    }
+  }
+  return nullptr;
+}
+
+std::string NearestKeySpelling(const std::string& text) {
+  const std::string wanted = Lower(text);
+  std::string best;
+  size_t bestDistance = static_cast<size_t>(-1);
+  for (const RemoteKey& key : RemoteKeyTable) {
+    for (const std::string& spelling : Spellings(key)) {
+      const size_t distance = EditDistance(wanted, Lower(spelling));
+      if (distance < bestDistance) {
+        bestDistance = distance;
+        best = spelling;
+      }
+    }
+  }
+  return best;
+}
+
+std::string KeyDisplayName(const RemoteKey& key) { return key.label[0] != '\0' ? key.label : ShortName(key); }
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,24 @@
+// The remote's keys as a person types them: by name ("Kolvane_ChannelUp"),
+// by name without the prefix ("ChannelUp", "TV") or by label ("Power"), in
+// any case. Used by the script parser and the key list of --keys.
+#ifndef KOLVANE_HOST_KEY_NAMES_H
+#define KOLVANE_HOST_KEY_NAMES_H
+
+#include <string>
+
+#include "receiver/remote_keys.h"
+
+namespace kolvane {
+namespace host {
+
+// The key spelled `text`, or null.
+const RemoteKey* FindKeyBySpelling(const std::string& text);
+// The spelling closest to `text` (fewest edits), for "did you mean".
+std::string NearestKeySpelling(const std::string& text);
+// How the host writes a key: its label, or its name without the prefix.
+std::string KeyDisplayName(const RemoteKey& key);
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_KEY_NAMES_H

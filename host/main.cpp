@@ -1,0 +1,224 @@
+// kolvane-host: runs the module with no tuner card. Loads the module by path,
+// starts it against a simulated device and plays a script, or the keyboard,
+// on the device's receiver; prints every key the module reports.
+//
+// Exit codes: 0 done, 1 the module misbehaved, 2 bad command line or script,
+// 3 module not loadable, 130 interrupted.
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/interactive.h"
+#include "host/key_names.h"
+#include "host/module_loader.h"
+#include "host/script.h"
+#include "host/script_runner.h"
+#include "host/session.h"
+#include "host/terminal.h"
+#include "host/timeline.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitModuleFault = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoModule = 3;
+constexpr int kExitInterrupted = 130;
+constexpr char kLogFileName[] = "Quillfern.log";
+
+const char kUsage[] =
+    "usage: kolvane-host [options] [SCRIPT]\n"
+    "\n"
+    "Runs the kolvane module against a simulated tuner card. With a SCRIPT\n"
+    "(\"-\" for standard input) it plays the script; with none it reads the\n"
+    "keyboard when standard input is a terminal, else a script from it.\n"
+    "\n"
+    "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE " beside kolvane-host)\n"
+    "  --format text|jsonl  output for people (default) or one JSON object a line\n"
+    "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
+    "  --verbose            show the module's register set-up\n"
+    "  --check              only check the script\n"
+    "  --keys               list the remote's keys\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "Exit codes: 0 done, 1 the module misbehaved, 2 bad command line or script,\n"
+    "3 module not loadable, 130 interrupted.\n";
+
+struct Options {
+  std::string module;
+  std::string script;
+  std::string timeline;
+  OutputFormat format = OutputFormat::kText;
+  bool verbose = false;
+  bool checkOnly = false;
+  bool listKeys = false;
+  bool help = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    auto value = [&](std::string* target) {
+      if (i + 1 >= argc) {
+        *error = argument + " needs a value";
+        return false;
+      }
+      *target = argv[++i];
+      return true;
+    };
+    if (argument == "--module") {
+      if (!value(&options->module)) return false;
+    } else if (argument == "--timeline") {
+      if (!value(&options->timeline)) return false;
+    } else if (argument == "--format") {
+      std::string format;
+      if (!value(&format)) return false;
+      if (format == "text") {
+        options->format = OutputFormat::kText;
+      } else if (format == "jsonl") {
+        options->format = OutputFormat::kJsonl;
+      } else {
+        *error = "unknown format '" + format + "' (text or jsonl)";
+        return false;
+      }
+    } else if (argument == "--verbose" || argument == "-v") {
+      options->verbose = true;
+    } else if (argument == "--check") {
+      options->checkOnly = true;
+    } else if (argument == "--keys") {
+      options->listKeys = true;
+    } else if (argument == "-h" || argument == "--help") {
+      options->help = true;
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      *error = "unknown option '" + argument + "'";
+      return false;
+    } else if (options->script.empty()) {
+      options->script = argument;
+    } else {
+      *error = "more than one script: '" + options->script + "' and '" + argument + "'";
+      return false;
+    }
+  }
+  return true;
+}
+
+void ListKeys() {
+  printf("%-6s%-22s%-13s%s\n", "code", "name", "label", "script spelling");
+  for (const RemoteKey& key : RemoteKeyTable) {
+    printf("0x%02X  %-22s%-13s%s\n", static_cast<unsigned>(key.code), key.name, key.label[0] ? key.label : "-",
+           KeyDisplayName(key).c_str());
+  }
+}
+
+std::string Absolute(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  return absolute.empty() ? path : absolute.lexically_normal().string();
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  return static_cast<bool>(file.flush());
+}
+
+int Run(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, &error)) {
+    fprintf(stderr, "kolvane-host: %s\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+  }
+  if (options.help) {
+    fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (options.listKeys) {
+    ListKeys();
+    return kExitOk;
+  }
+
+  // The script is checked whole before anything runs.
+  const bool interactive = options.script.empty() && StdinIsTerminal();
+  Script script;
+  if (!interactive) {
+    std::vector<std::string> errors;
+    if (!LoadScript(options.script.empty() ? "-" : options.script, &script, &errors)) {
+      for (const std::string& line : errors) fprintf(stderr, "%s\n", line.c_str());
+      return kExitUsage;
+    }
+    if (options.checkOnly) {
+      printf("%s: %zu steps, no errors\n", script.fileName.c_str(), script.steps.size());
+      return kExitOk;
+    }
+  } else if (options.checkOnly) {
+    fprintf(stderr, "kolvane-host: --check needs a script\n");
+    return kExitUsage;
+  }
+  if (!options.timeline.empty() && !WriteFile(options.timeline, "")) {
+    fprintf(stderr, "kolvane-host: cannot write timeline %s\n", options.timeline.c_str());
+    return kExitUsage;
+  }
+
+  const std::string modulePath = options.module.empty() ? ModulePathBesideExecutable() : options.module;
+  LoadedModule module;
+  if (!module.Load(modulePath)) {
+    fprintf(stderr, "kolvane-host: %s\n", module.error().c_str());
+    return kExitNoModule;
+  }
+
+  std::atomic<bool> interrupted{false};
+  CatchInterrupts(&interrupted);
+  RawKeyboard keyboard;
+  if (interactive && !keyboard.Open(&error)) {
+    fprintf(stderr, "kolvane-host: %s\n", error.c_str());
+    return kExitUsage;
+  }
+
+  const std::unique_ptr<SessionOutput> output = MakeSessionOutput(options.format, stdout, options.verbose);
+  output->Begin(Absolute(modulePath), interactive ? "interactive session" : "script " + script.fileName);
+  Session session(module.factory(), output.get());
+  if (!session.Start(&error)) {
+    output->Problem(error);
+    return kExitModuleFault;
+  }
+  bool completed = true;
+  if (interactive) {
+    RunInteractive(session, keyboard, interrupted);
+  } else {
+    completed = PlayScript(session, script, interrupted);
+  }
+  const bool stoppedCleanly = session.Stop(&error);
+  const SessionRecord record = session.record();
+
+  SessionFiles files;
+  files.log = Absolute(kLogFileName);
+  if (!options.timeline.empty()) {
+    const std::string title =
+        "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
+    if (WriteFile(options.timeline, RenderTimeline(record, title))) {
+      files.timeline = Absolute(options.timeline);
+    } else {
+      output->Problem("cannot write timeline " + options.timeline);
+    }
+  }
+  output->End(Summarize(record), files);
+  if (!stoppedCleanly) {
+    output->Problem(error);
+    return kExitModuleFault;
+  }
+  return completed ? kExitOk : kExitInterrupted;
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane
+
+int main(int argc, char** argv) { return kolvane::host::Run(argc, argv); }

@@ -1,0 +1,41 @@
+#include "host/receiver_schedule.h"
+
+#include "host/simulated_device.h"
+
+namespace kolvane {
+namespace host {
+
+ReceiverSchedule BuildReceiverSchedule(const Script& script) {
+  ReceiverSchedule schedule;
+  uint32_t now = 0;
+  auto show = [&](uint8_t byte, uint32_t forMs, int step) {
+    schedule.changes.push_back(ReceiverChange{now, byte, step});
+    now += forMs;
+  };
+  for (size_t i = 0; i < script.steps.size(); ++i) {
+    const Step& step = script.steps[i];
+    const int index = static_cast<int>(i);
+    switch (step.kind) {
+      case StepKind::kPress:
+        show(step.byte, step.durationMs, index);
+        show(kIdleReceiverByte, kReleaseIdleMs, -1);
+        break;
+      case StepKind::kHold:
+        show(step.byte, kPressShowMs, index);
+        show(static_cast<uint8_t>(step.byte | kHeldFlag), step.durationMs - kPressShowMs, -1);
+        show(kIdleReceiverByte, kReleaseIdleMs, -1);
+        break;
+      case StepKind::kWait:
+        show(kIdleReceiverByte, step.durationMs, index);
+        break;
+      case StepKind::kRaw:
+        show(step.byte, step.durationMs, index);
+        break;
+    }
+  }
+  schedule.lengthMs = now;
+  return schedule;
+}
+
+}  // namespace host
+}  // namespace kolvane

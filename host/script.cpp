@@ -1,0 +1,235 @@
+#include "host/script.h"
+
+#include <stdio.h>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "host/key_names.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+const char kStepNames[] = "press, hold, wait, raw";
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream stream(line.substr(0, line.find('#')));
+  return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool ParseByte(const std::string& text, uint8_t* byte) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const size_t first = hex ? 2 : 0;
+  if (text.size() == first || text.size() - first > 4) return false;
+  unsigned value = 0;
+  for (size_t i = first; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'F' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else {
+      return false;
+    }
+    value = value * (hex ? 16 : 10) + digit;
+  }
+  if (value > 0xFF) return false;
+  *byte = static_cast<uint8_t>(value);
+  return true;
+}
+
+// One line's parser; `error` is set on failure.
+class LineParser {
+ public:
+  LineParser(const std::vector<std::string>& words, int line) : words_(words), line_(line) {}
+
+  bool Parse(Step* step, std::string* error) {
+    error_ = error;
+    const std::string command = Lower(words_[0]);
+    step->line = line_;
+    if (command == "press") return ParsePress(step);
+    if (command == "hold") return ParseHold(step);
+    if (command == "wait") return ParseWait(step);
+    if (command == "raw") return ParseRaw(step);
+    return Fail("unknown step '" + words_[0] + "' (steps are " + kStepNames + ")");
+  }
+
+ private:
+  bool Fail(const std::string& message) {
+    *error_ = message;
+    return false;
+  }
+
+  bool ArgumentCount(size_t least, size_t most, const char* usage) {
+    const size_t count = words_.size() - 1;
+    if (count >= least && count <= most) return true;
+    return Fail(std::string("expected '") + usage + "'");
+  }
+
+  bool Key(const std::string& text, const RemoteKey** key) {
+    *key = FindKeyBySpelling(text);
+    if (*key != nullptr) return true;
+    return Fail("unknown key '" + text + "' (did you mean " + NearestKeySpelling(text) + "?)");
+  }
+
+  bool Duration(const std::string& text, uint32_t least, const char* why, uint32_t* milliseconds) {
+    if (!ParseDuration(text, milliseconds)) {
+      return Fail("bad duration '" + text + "' (a number and a unit, e.g. 300ms or 1.2s, at most 1 hour)");
+    }
+    if (*milliseconds < least) return Fail("duration '" + text + "' too short: " + why);
+    return true;
+  }
+
+  bool ParsePress(Step* step) {
+    const RemoteKey* key = nullptr;
+    step->kind = StepKind::kPress;
+    step->durationMs = kPressShowMs;
+    if (!ArgumentCount(1, 2, "press KEY [DURATION]") || !Key(words_[1], &key)) return false;
+    if (words_.size() == 3 &&
+        !Duration(words_[2], kMinVisibleMs, "a press lasts at least 60ms so a 20 ms poll sees it", &step->durationMs)) {
+      return false;
+    }
+    step->byte = static_cast<uint8_t>(key->code);
+    step->text = "press " + KeyDisplayName(*key);
+    if (words_.size() == 3) step->text += " " + FormatDuration(step->durationMs);
+    return true;
+  }
+
+  bool ParseHold(Step* step) {
+    const RemoteKey* key = nullptr;
+    step->kind = StepKind::kHold;
+    if (!ArgumentCount(2, 2, "hold KEY DURATION") || !Key(words_[1], &key) ||
+        !Duration(words_[2], kMinHoldMs, "a hold lasts at least 160ms (100ms pressed, then held)",
+                  &step->durationMs)) {
+      return false;
+    }
+    step->byte = static_cast<uint8_t>(key->code);
+    step->text = "hold " + KeyDisplayName(*key) + " " + FormatDuration(step->durationMs);
+    return true;
+  }
+
+  bool ParseWait(Step* step) {
+    step->kind = StepKind::kWait;
+    step->byte = 0xFF;
+    if (!ArgumentCount(1, 1, "wait DURATION") || !Duration(words_[1], 1, "", &step->durationMs)) return false;
+    step->text = "wait " + FormatDuration(step->durationMs);
+    return true;
+  }
+
+  bool ParseRaw(Step* step) {
+    step->kind = StepKind::kRaw;
+    if (!ArgumentCount(2, 2, "raw BYTE DURATION")) return false;
+    if (!ParseByte(words_[1], &step->byte)) {
+      return Fail("bad byte '" + words_[1] + "' (0x00 to 0xFF, or 0 to 255)");
+    }
+    if (!Duration(words_[2], 1, "", &step->durationMs)) return false;
+    char byte[8];
+    snprintf(byte, sizeof byte, "0x%02X", step->byte);
+    step->text = std::string("raw ") + byte + " " + FormatDuration(step->durationMs);
+    return true;
+  }
+
+  const std::vector<std::string>& words_;
+  const int line_;
+  std::string* error_ = nullptr;
+};
+
+}  // namespace
+
+bool ParseDuration(const std::string& text, uint32_t* milliseconds) {
+  size_t i = 0;
+  uint64_t whole = 0;
+  uint64_t fraction = 0;
+  uint64_t fractionScale = 1;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+    if (whole > kMaxDurationMs) return false;
+  }
+  const size_t wholeDigits = i;
+  size_t fractionDigits = 0;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      if (fractionScale < 1000000) {
+        fraction = fraction * 10 + static_cast<uint64_t>(text[i] - '0');
+        fractionScale *= 10;
+      }
+      ++i;
+      ++fractionDigits;
+    }
+  }
+  if (wholeDigits + fractionDigits == 0) return false;
+  const std::string unit = Lower(text.substr(i));
+  uint64_t scale;
+  if (unit == "ms") {
+    scale = 1;
+  } else if (unit == "s") {
+    scale = 1000;
+  } else {
+    return false;
+  }
+  const uint64_t value = whole * scale + (fraction * scale + fractionScale / 2) / fractionScale;
+  if (value == 0 || value > kMaxDurationMs) return false;
+  *milliseconds = static_cast<uint32_t>(value);
+  return true;
+}
+
+std::string FormatDuration(uint32_t milliseconds) {
+  if (milliseconds < 1000 || milliseconds % 100 != 0) return std::to_string(milliseconds) + "ms";
+  std::string text = std::to_string(milliseconds / 1000);
+  if (milliseconds % 1000 != 0) text += "." + std::to_string(milliseconds % 1000 / 100);
+  return text + "s";
+}
+
+bool ParseScript(const std::string& text, const std::string& fileName, Script* script,
+                 std::vector<std::string>* errors) {
+  script->fileName = fileName;
+  script->steps.clear();
+  errors->clear();
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    const std::vector<std::string> words = Words(line);
+    if (words.empty()) continue;
+    Step step{};
+    std::string error;
+    if (LineParser(words, number).Parse(&step, &error)) {
+      script->steps.push_back(step);
+    } else {
+      errors->push_back(fileName + ":" + std::to_string(number) + ": " + error);
+    }
+  }
+  if (!errors->empty()) script->steps.clear();
+  return errors->empty();
+}
+
+bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors) {
+  std::ostringstream text;
+  if (path == "-") {
+    text << std::cin.rdbuf();
+    return ParseScript(text.str(), "<stdin>", script, errors);
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    errors->assign(1, "cannot read script " + path);
+    return false;
+  }
+  text << file.rdbuf();
+  return ParseScript(text.str(), path, script, errors);
+}
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,151 @@
+#include "host/session.h"
+
+#include <string.h>
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr uint32_t kReceiverRegister = 0x200;
+constexpr uint32_t kReceiverShift = 16;
+// A busy machine or Wine may take a while to start a thread.
+constexpr std::chrono::seconds kFirstPollPatience{10};
+
+bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE Session::KeySink::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (!SameIid(iid, IID_IUnknown)) {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  *object = static_cast<IUnknown*>(this);
+  AddRef();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* label) {
+  session_->OnKey(name, label);
+  return S_OK;
+}
+
+Session::Session(GetInterfacePtrFn factory, SessionOutput* output) : factory_(factory), output_(output) {
+  device_.SetAccessObserver([this](const RegisterAccess& access) { OnAccess(access); });
+  record_.receiver.push_back(ByteRecord{0, kIdleReceiverByte});
+}
+
+Session::~Session() {
+  std::string ignored;
+  Stop(&ignored);
+}
+
+int64_t Session::NowUs() const {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count();
+}
+
+bool Session::Start(std::string* error) {
+  module_ = factory_();
+  if (module_ == nullptr) {
+    *error = "the module's factory returned no object";
+    return false;
+  }
+  const HRESULT result = module_->Start(&sink_, device_.host());
+  if (result < 0) {
+    char text[64];
+    snprintf(text, sizeof text, "the module refused to start (0x%08lX)", static_cast<unsigned long>(result));
+    *error = text;
+    return false;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!polled_.wait_for(lock, kFirstPollPatience, [this] { return !record_.polls.empty(); })) {
+    *error = "the module never polled the receiver (register 0x200)";
+    return false;
+  }
+  return true;
+}
+
+void Session::ShowByte(uint8_t byte) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (byte == shownByte_) return;
+  const int64_t now = NowUs();
+  device_.SetReceiverByte(byte);
+  previousShownSinceUs_ = shownSinceUs_;
+  shownByte_ = byte;
+  shownSinceUs_ = now;
+  record_.receiver.push_back(ByteRecord{now, byte});
+  if ((byte & kHeldFlag) == 0) ++record_.buttonsPressed;
+}
+
+void Session::Narrate(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  output_->Step(NowUs(), text);
+}
+
+bool Session::Stop(std::string* error) {
+  if (module_ == nullptr) return true;
+  bool ok = true;
+  const HRESULT stopped = module_->Stop();
+  const ULONG left = module_->Release();
+  module_ = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_.endUs = NowUs();
+  }
+  if (stopped < 0) {
+    *error = "Stop failed";
+    ok = false;
+  } else if (left != 0) {
+    *error = "the module object outlived its last Release (count " + std::to_string(left) + ")";
+    ok = false;
+  } else if (device_.outstandingReferences() != 0 || sink_.references() != 0) {
+    *error = "the module kept references after Stop: device " + std::to_string(device_.outstandingReferences()) +
+             ", key sink " + std::to_string(sink_.references());
+    ok = false;
+  }
+  return ok;
+}
+
+SessionRecord Session::record() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return record_;
+}
+
+// On the poll thread: the set-up ends with the write of 0x200; every later
+// read of 0x200 is a poll.
+void Session::OnAccess(const RegisterAccess& access) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const int64_t now = NowUs();
+  if (!setupDone_) {
+    const RegisterRecord record{now, access};
+    record_.setup.push_back(record);
+    output_->Register(record);
+    setupDone_ = access.write && access.offset == kReceiverRegister;
+    return;
+  }
+  if (access.write || access.offset != kReceiverRegister) return;
+  const uint8_t byte = static_cast<uint8_t>(access.value >> kReceiverShift);
+  record_.polls.push_back(ByteRecord{now, byte});
+  lastPolledByte_ = byte;
+  // The driver may have changed the byte between the read and this call.
+  lastPolledSinceUs_ = byte == shownByte_ ? shownSinceUs_ : previousShownSinceUs_;
+  if (record_.polls.size() == 1) polled_.notify_all();
+}
+
+// On the poll thread, right after the poll that led to the report.
+void Session::OnKey(const char* name, const char* label) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  KeyReport report;
+  report.us = NowUs();
+  report.name = name != nullptr ? name : "";
+  report.label = label != nullptr ? label : "";
+  report.fresh = (lastPolledByte_ & kHeldFlag) == 0;
+  report.sincePress = report.fresh || record_.reports.empty();
+  report.delayUs = report.us - (report.sincePress ? lastPolledSinceUs_ : record_.reports.back().us);
+  record_.reports.push_back(report);
+  output_->Key(report);
+}
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,87 @@
+// One run of the module against the simulated device: creates the module
+// object through its factory, starts it with a key sink and the device,
+// records every change of the receiver byte, every poll and every OnKey, and
+// writes each report as it comes. The driver (a script or the keyboard)
+// changes the receiver byte from its own thread.
+#ifndef KOLVANE_HOST_SESSION_H
+#define KOLVANE_HOST_SESSION_H
+
+#include <stdint.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "host/session_output.h"
+#include "host/session_record.h"
+#include "host/simulated_device.h"
+#include "kolvane/kolvane.h"
+
+namespace kolvane {
+namespace host {
+
+class Session {
+ public:
+  // `output` must outlive the session.
+  Session(GetInterfacePtrFn factory, SessionOutput* output);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session();
+
+  // Starts the module and waits until it has polled the idle receiver once,
+  // so the first key of the driver counts. False with `error` on failure.
+  bool Start(std::string* error);
+  // Puts a byte on the receiver; a change to a byte with bit 0 clear is a
+  // button press.
+  void ShowByte(uint8_t byte);
+  // A line of the story: a step of the script or a keyboard button.
+  void Narrate(const std::string& text);
+  // Stops and releases the module. False with `error` when the module
+  // misbehaved on the way out (a failed Stop, references kept).
+  bool Stop(std::string* error);
+
+  int64_t NowUs() const;
+  SessionRecord record() const;
+
+ private:
+  class KeySink final : public IRemoteKeySink {
+   public:
+    explicit KeySink(Session* session) : session_(session) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+    HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override;
+    ULONG references() const { return references_.load(); }
+
+   private:
+    Session* const session_;
+    std::atomic<ULONG> references_{0};
+  };
+
+  void OnAccess(const RegisterAccess& access);
+  void OnKey(const char* name, const char* label);
+
+  GetInterfacePtrFn const factory_;
+  SessionOutput* const output_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  SimulatedDevice device_;
+  KeySink sink_{this};
+  IRemoteModule* module_ = nullptr;
+
+  mutable std::mutex mutex_;  // guards everything below
+  std::condition_variable polled_;
+  SessionRecord record_;
+  bool setupDone_ = false;
+  uint8_t shownByte_ = kIdleReceiverByte;
+  int64_t shownSinceUs_ = 0;
+  int64_t previousShownSinceUs_ = 0;
+  uint8_t lastPolledByte_ = kIdleReceiverByte;
+  int64_t lastPolledSinceUs_ = 0;  // when the byte the latest poll read went on the receiver
+};
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_SESSION_H

@@ -1,0 +1,150 @@
+#include "host/session_output.h"
+
+#include <inttypes.h>
+
+namespace kolvane {
+namespace host {
+namespace {
+
+double Milliseconds(int64_t us) { return static_cast<double>(us) / 1000.0; }
+double Seconds(int64_t us) { return static_cast<double>(us) / 1000000.0; }
+
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
+
+class TextOutput final : public SessionOutput {
+ public:
+  TextOutput(FILE* stream, bool verbose) : stream_(stream), verbose_(verbose) {}
+
+  void Begin(const std::string& module, const std::string& source) override {
+    fprintf(stream_, "kolvane-host: module %s\n", module.c_str());
+    fprintf(stream_, "kolvane-host: %s\n", source.c_str());
+    fprintf(stream_, "%8s  %-22s%-13s%-7s%s\n", "time", "key", "label", "state", "delay");
+    fflush(stream_);
+  }
+
+  void Step(int64_t us, const std::string& text) override {
+    fprintf(stream_, "%7.3fs  > %s\n", Seconds(us), text.c_str());
+    fflush(stream_);
+  }
+
+  void Key(const KeyReport& report) override {
+    fprintf(stream_, "%7.3fs  %-22s%-13s%-7s%4.0f ms after %s\n", Seconds(report.us), report.name.c_str(),
+            report.label.empty() ? "-" : report.label.c_str(), report.fresh ? "fresh" : "held",
+            Milliseconds(report.delayUs), report.sincePress ? "press" : "previous");
+    fflush(stream_);
+  }
+
+  void Register(const RegisterRecord& record) override {
+    if (!verbose_) return;
+    fprintf(stream_, "%7.3fs  set-up: %s 0x%03" PRIX32 " %s 0x%08" PRIX32 "\n", Seconds(record.us),
+            record.access.write ? "write" : "read ", record.access.offset, record.access.write ? "<-" : "->",
+            record.access.value);
+    fflush(stream_);
+  }
+
+  void End(const Summary& summary, const SessionFiles& files) override {
+    fprintf(stream_, "Summary: %d button%s pressed, %d key%s reported (%d fresh, %d held)", summary.buttonsPressed,
+            summary.buttonsPressed == 1 ? "" : "s", summary.keysReported, summary.keysReported == 1 ? "" : "s",
+            summary.fresh, summary.held);
+    if (summary.delays > 0) {
+      fprintf(stream_, "; press-to-report delay median %.0f ms, max %.0f ms", summary.medianDelayMs,
+              summary.maxDelayMs);
+    }
+    fprintf(stream_, ".\nLog file: %s\n", files.log.c_str());
+    if (!files.timeline.empty()) fprintf(stream_, "Timeline: %s\n", files.timeline.c_str());
+    fflush(stream_);
+  }
+
+  void Problem(const std::string& message) override {
+    fprintf(stream_, "kolvane-host: %s\n", message.c_str());
+    fflush(stream_);
+  }
+
+ private:
+  FILE* const stream_;
+  const bool verbose_;
+};
+
+class JsonlOutput final : public SessionOutput {
+ public:
+  JsonlOutput(FILE* stream, bool verbose) : stream_(stream), verbose_(verbose) {}
+
+  void Begin(const std::string& module, const std::string& source) override {
+    Line("{\"event\":\"begin\",\"module\":" + JsonString(module) + ",\"source\":" + JsonString(source) + "}");
+  }
+
+  void Step(int64_t us, const std::string& text) override {
+    Line("{\"event\":\"step\",\"time_ms\":" + Number(Milliseconds(us)) + ",\"step\":" + JsonString(text) + "}");
+  }
+
+  void Key(const KeyReport& report) override {
+    Line("{\"event\":\"key\",\"time_ms\":" + Number(Milliseconds(report.us)) + ",\"name\":" +
+         JsonString(report.name) + ",\"label\":" + JsonString(report.label) + ",\"state\":\"" +
+         (report.fresh ? "fresh" : "held") + "\",\"delay_ms\":" + Number(Milliseconds(report.delayUs)) +
+         ",\"delay_from\":\"" + (report.sincePress ? "press" : "previous") + "\"}");
+  }
+
+  void Register(const RegisterRecord& record) override {
+    if (!verbose_) return;
+    char fields[128];
+    snprintf(fields, sizeof fields, "\"access\":\"%s\",\"offset\":%" PRIu32 ",\"value\":%" PRIu32,
+             record.access.write ? "write" : "read", record.access.offset, record.access.value);
+    Line("{\"event\":\"setup\",\"time_ms\":" + Number(Milliseconds(record.us)) + "," + fields + "}");
+  }
+
+  void End(const Summary& summary, const SessionFiles& files) override {
+    std::string line = "{\"event\":\"summary\",\"buttons_pressed\":" + std::to_string(summary.buttonsPressed) +
+                       ",\"keys_reported\":" + std::to_string(summary.keysReported) +
+                       ",\"fresh\":" + std::to_string(summary.fresh) + ",\"held\":" + std::to_string(summary.held);
+    if (summary.delays > 0) {
+      line += ",\"delay_median_ms\":" + Number(summary.medianDelayMs) +
+              ",\"delay_max_ms\":" + Number(summary.maxDelayMs);
+    }
+    line += ",\"log_file\":" + JsonString(files.log);
+    if (!files.timeline.empty()) line += ",\"timeline\":" + JsonString(files.timeline);
+    Line(line + "}");
+  }
+
+  void Problem(const std::string& message) override {
+    Line("{\"event\":\"problem\",\"message\":" + JsonString(message) + "}");
+  }
+
+ private:
+  static std::string Number(double value) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f", value);
+    return text;
+  }
+  void Line(const std::string& line) {
+    fprintf(stream_, "%s\n", line.c_str());
+    fflush(stream_);
+  }
+
+  FILE* const stream_;
+  const bool verbose_;
+};
+
+}  // namespace
+
+std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose) {
+  if (format == OutputFormat::kJsonl) return std::make_unique<JsonlOutput>(stream, verbose);
+  return std::make_unique<TextOutput>(stream, verbose);
+}
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,59 @@
+// What happened in a session, for the output, the summary and the timeline.
+// Times are microseconds since the module was started.
+#ifndef KOLVANE_HOST_SESSION_RECORD_H
+#define KOLVANE_HOST_SESSION_RECORD_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "host/simulated_device.h"
+
+namespace kolvane {
+namespace host {
+
+struct ByteRecord {
+  int64_t us;
+  uint8_t byte;
+};
+
+struct KeyReport {
+  int64_t us;
+  std::string name;
+  std::string label;  // "" when the key has none
+  bool fresh;         // the poll saw bit 0 clear: a press, not a repeat
+  int64_t delayUs;    // since the press (fresh) or the previous report (held)
+  bool sincePress;    // which of the two delayUs counts from
+};
+
+struct RegisterRecord {
+  int64_t us;
+  RegisterAccess access;
+};
+
+struct SessionRecord {
+  std::vector<ByteRecord> receiver;     // every change of the receiver byte
+  std::vector<ByteRecord> polls;        // every poll of 0x200 and the byte it read
+  std::vector<KeyReport> reports;       // every OnKey
+  std::vector<RegisterRecord> setup;    // the set-up reads and writes
+  int buttonsPressed = 0;               // changes to a byte with bit 0 clear
+  int64_t endUs = 0;
+};
+
+struct Summary {
+  int buttonsPressed = 0;
+  int keysReported = 0;
+  int fresh = 0;
+  int held = 0;
+  int delays = 0;          // fresh reports with a press-to-report delay
+  double medianDelayMs = 0;
+  double maxDelayMs = 0;
+};
+
+Summary Summarize(const SessionRecord& record);
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_SESSION_RECORD_H

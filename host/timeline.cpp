@@ -1,0 +1,196 @@
+#include "host/timeline.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+namespace kolvane {
+namespace host {
+namespace {
+
+// Layout in pixels.
+constexpr double kLeft = 90;
+constexpr double kRight = 40;
+constexpr double kPlotTop = 80;
+constexpr double kPlotHeight = 200;
+constexpr double kPollTop = kPlotTop + kPlotHeight + 20;
+constexpr double kPollHeight = 16;
+constexpr double kKeyY = kPollTop + kPollHeight + 24;
+constexpr double kAxisY = kKeyY + 110;
+constexpr double kHeight = kAxisY + 40;
+constexpr double kMinWidth = 760;
+// 0.5 px per ms puts 20 ms polls 10 px apart; long sessions are squeezed.
+constexpr double kPixelsPerMs = 0.5;
+constexpr double kMaxPlotWidth = 16000;
+
+constexpr char kByteColour[] = "#1f4e99";
+constexpr char kPollColour[] = "#666";
+constexpr char kFreshColour[] = "#c0392b";
+constexpr char kHeldColour[] = "#e08e0b";
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string Xml(const std::string& text) {
+  std::string xml;
+  for (const char c : text) {
+    switch (c) {
+      case '&': xml += "&amp;"; break;
+      case '<': xml += "&lt;"; break;
+      case '>': xml += "&gt;"; break;
+      case '"': xml += "&quot;"; break;
+      default: xml += c;
+    }
+  }
+  return xml;
+}
+
+class Canvas {
+ public:
+  explicit Canvas(const SessionRecord& record) {
+    const double endMs = std::max(1.0, static_cast<double>(record.endUs) / 1000.0);
+    scale_ = std::min(kPixelsPerMs, kMaxPlotWidth / endMs);
+    endMs_ = endMs;
+    width_ = std::max(kMinWidth, kLeft + endMs * scale_ + kRight);
+  }
+  double X(int64_t us) const { return kLeft + static_cast<double>(us) / 1000.0 * scale_; }
+  static double Y(uint8_t byte) { return kPlotTop + kPlotHeight - kPlotHeight * byte / 255.0; }
+  double width() const { return width_; }
+  double endMs() const { return endMs_; }
+  double scale() const { return scale_; }
+
+ private:
+  double scale_ = kPixelsPerMs;
+  double endMs_ = 1;
+  double width_ = kMinWidth;
+};
+
+std::string KeyText(const KeyReport& report) {
+  if (!report.label.empty()) return report.label;
+  const std::string prefix = "Kolvane_";
+  return report.name.compare(0, prefix.size(), prefix) == 0 ? report.name.substr(prefix.size()) : report.name;
+}
+
+void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
+  svg += Format(
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+      "font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\">\n",
+      canvas.width(), kHeight, canvas.width(), kHeight);
+  svg += Format("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", canvas.width(), kHeight);
+  svg += "<text x=\"16\" y=\"24\" font-size=\"16\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
+  // Legend.
+  const double y = 48;
+  svg += Format("<line x1=\"16\" y1=\"%.0f\" x2=\"40\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", y - 4, y - 4,
+                kByteColour);
+  svg += Format("<text x=\"46\" y=\"%.0f\">receiver byte (bits 16-23 of 0x200)</text>\n", y);
+  svg += Format("<line x1=\"290\" y1=\"%.0f\" x2=\"290\" y2=\"%.0f\" stroke=\"%s\"/>", y - 11, y + 1, kPollColour);
+  svg += Format("<text x=\"298\" y=\"%.0f\">poll of 0x200</text>\n", y);
+  svg += Format("<circle cx=\"406\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", y - 4, kFreshColour);
+  svg += Format("<text x=\"416\" y=\"%.0f\">key reported: fresh press</text>\n", y);
+  svg += Format("<path d=\"M%.0f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" stroke-width=\"2\"/>", 580.0,
+                y - 10, kHeldColour);
+  svg += Format("<text x=\"592\" y=\"%.0f\">key reported: repeat (held)</text>\n", y);
+}
+
+void ByteAxis(std::string& svg, const Canvas& canvas) {
+  for (const int byte : {0x00, 0x40, 0x80, 0xC0, 0xFF}) {
+    const double y = Canvas::Y(static_cast<uint8_t>(byte));
+    svg += Format("<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>", kLeft, y,
+                  canvas.width() - kRight, y);
+    svg += Format("<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#555\">0x%02X</text>\n", kLeft - 8, y + 4,
+                  byte);
+  }
+  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">byte</text>\n", kPlotTop - 8);
+}
+
+void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
+  if (record.receiver.empty()) return;
+  std::string path = Format("M%.1f %.1f", canvas.X(record.receiver[0].us), Canvas::Y(record.receiver[0].byte));
+  for (size_t i = 1; i < record.receiver.size(); ++i) {
+    path += Format(" H%.1f V%.1f", canvas.X(record.receiver[i].us), Canvas::Y(record.receiver[i].byte));
+  }
+  path += Format(" H%.1f", canvas.X(record.endUs));
+  svg += "<path class=\"receiver\" d=\"" + path +
+         Format("\" fill=\"none\" stroke=\"%s\" stroke-width=\"2\"/>\n", kByteColour);
+  for (size_t i = 1; i < record.receiver.size(); ++i) {
+    const ByteRecord& change = record.receiver[i];
+    if (change.byte == 0xFF) continue;  // idle needs no label
+    svg += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">0x%02X</text>\n", canvas.X(change.us) + 3,
+                  Canvas::Y(change.byte) - 4, kByteColour, change.byte);
+  }
+}
+
+void Polls(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
+  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">polls</text>\n", kPollTop + 12);
+  for (const ByteRecord& poll : record.polls) {
+    svg += Format("<line class=\"poll\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\"/>\n",
+                  canvas.X(poll.us), kPollTop, canvas.X(poll.us), kPollTop + kPollHeight, kPollColour);
+  }
+}
+
+void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
+  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">keys</text>\n", kKeyY + 4);
+  for (const KeyReport& report : record.reports) {
+    const double x = canvas.X(report.us);
+    const char* colour = report.fresh ? kFreshColour : kHeldColour;
+    // A faint line up through the byte plot shows which change it answers.
+    svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\" stroke-opacity=\"0.35\" "
+                  "stroke-dasharray=\"3 3\"/>",
+                  x, kPlotTop, x, kKeyY, colour);
+    if (report.fresh) {
+      svg += Format("<circle class=\"key fresh\" cx=\"%.1f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x, kKeyY, colour);
+    } else {
+      svg += Format("<path class=\"key held\" d=\"M%.1f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" "
+                    "stroke-width=\"2\"/>",
+                    x, kKeyY - 6, colour);
+    }
+    svg += Format("<text x=\"%.1f\" y=\"%.0f\" transform=\"rotate(40 %.1f %.0f)\" fill=\"%s\">%s</text>\n", x,
+                  kKeyY + 16, x, kKeyY + 16, colour, Xml(KeyText(report)).c_str());
+  }
+}
+
+void TimeAxis(std::string& svg, const Canvas& canvas) {
+  svg += Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>\n", kLeft, kAxisY,
+                canvas.X(static_cast<int64_t>(canvas.endMs() * 1000)), kAxisY);
+  // A minor tick every 100 ms (when 100 ms is at least 10 px), a label every
+  // second or every 500 ms.
+  const int minorMs = canvas.scale() * 100 >= 10 ? 100 : 1000;
+  const int labelMs = canvas.scale() * 500 >= 60 ? 500 : (canvas.scale() * 1000 >= 60 ? 1000 : 10000);
+  for (int ms = 0; ms <= static_cast<int>(canvas.endMs()); ms += minorMs) {
+    const double x = canvas.X(static_cast<int64_t>(ms) * 1000);
+    const bool labelled = ms % labelMs == 0;
+    svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>", x, kAxisY, x,
+                  kAxisY + (labelled ? 8 : 4));
+    if (labelled) {
+      svg += Format("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\" fill=\"#333\">%.1fs</text>", x, kAxisY + 22,
+                    ms / 1000.0);
+    }
+    svg += "\n";
+  }
+}
+
+}  // namespace
+
+std::string RenderTimeline(const SessionRecord& record, const std::string& title) {
+  const Canvas canvas(record);
+  std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  Header(svg, canvas, title);
+  ByteAxis(svg, canvas);
+  ReceiverLine(svg, canvas, record);
+  Polls(svg, canvas, record);
+  Keys(svg, canvas, record);
+  TimeAxis(svg, canvas);
+  svg += "</svg>\n";
+  return svg;
+}
+
+}  // namespace host
+}  // namespace kolvane
