@@ -30,7 +30,7 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
 
 # Every preset this machine can run: native, both sanitizers, and the real
 # DLLs under Wine.
-test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
+test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz
 
 demo: build-linux
 	@echo "Built: build/linux/bin/libkolvane.so"
@@ -40,3 +40,16 @@ demo-win32: build-win32 wine-ready
 
 clean:
 	rm -rf build
+
+# The key decoder against its model under libFuzzer (clang only, so outside
+# the presets): `make fuzz` for FUZZ_SECONDS, a few seconds of it in `make test`.
+FUZZ_SECONDS ?= 60
+FUZZ_TEST_SECONDS ?= 5
+
+.PHONY: fuzz test-fuzz
+
+fuzz:
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+test-fuzz:
+	fuzz/run.sh $(FUZZ_TEST_SECONDS)
