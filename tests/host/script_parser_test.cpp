@@ -1,0 +1,155 @@
+#include <string>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "host/script.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+Script Parsed(const std::string& text) {
+  Script script;
+  std::vector<std::string> errors;
+  EXPECT_TRUE(ParseScript(text, "good.remote", &script, &errors)) << ::testing::PrintToString(errors);
+  return script;
+}
+
+std::vector<std::string> Errors(const std::string& text) {
+  Script script;
+  std::vector<std::string> errors;
+  EXPECT_FALSE(ParseScript(text, "bad.remote", &script, &errors));
+  EXPECT_THAT(script.steps, IsEmpty()) << "a broken script must not run in part";
+  return errors;
+}
+
+TEST(ScriptParser, ReadsEveryKindOfStep) {
+  const Script script = Parsed(
+      "press ChannelUp\n"
+      "hold VolumeUp 1.2s\n"
+      "wait 300ms\n"
+      "raw 0x6C 60ms\n"
+      "press Mute 250ms\n");
+  ASSERT_EQ(script.steps.size(), 5u);
+  EXPECT_EQ(script.steps[0].kind, StepKind::kPress);
+  EXPECT_EQ(script.steps[0].byte, 0xD8);
+  EXPECT_EQ(script.steps[0].durationMs, kPressShowMs);
+  EXPECT_EQ(script.steps[1].kind, StepKind::kHold);
+  EXPECT_EQ(script.steps[1].byte, 0x58);
+  EXPECT_EQ(script.steps[1].durationMs, 1200u);
+  EXPECT_EQ(script.steps[2].kind, StepKind::kWait);
+  EXPECT_EQ(script.steps[2].durationMs, 300u);
+  EXPECT_EQ(script.steps[3].kind, StepKind::kRaw);
+  EXPECT_EQ(script.steps[3].byte, 0x6C);
+  EXPECT_EQ(script.steps[3].durationMs, 60u);
+  EXPECT_EQ(script.steps[4].durationMs, 250u);
+  EXPECT_EQ(script.steps[1].line, 2);
+  EXPECT_EQ(script.steps[1].text, "hold VolumeUp 1.2s");
+}
+
+TEST(ScriptParser, KnowsKeysByNameShortNameOrLabelInAnyCase) {
+  const Script script = Parsed(
+      "press Kolvane_ChannelUp\n"
+      "press channelup\n"
+      "press POWER\n"       // the label of Kolvane_Exit
+      "press exit\n"
+      "press tv\n"          // no label: the name without the prefix
+      "press 0\n"
+      "press left\n");
+  std::vector<int> bytes;
+  for (const Step& step : script.steps) bytes.push_back(step.byte);
+  EXPECT_THAT(bytes, ElementsAre(0xD8, 0xD8, 0x48, 0x48, 0x68, 0x50, 0x00));
+  EXPECT_EQ(script.steps[2].text, "press Power");
+  EXPECT_EQ(script.steps[4].text, "press TV");
+}
+
+TEST(ScriptParser, SkipsCommentsBlankLinesAndWindowsLineEnds) {
+  const Script script = Parsed(
+      "# a session\r\n"
+      "\r\n"
+      "   press 5   # channel five\r\n"
+      "\t wait 1s\r\n");
+  ASSERT_EQ(script.steps.size(), 2u);
+  EXPECT_EQ(script.steps[0].line, 3);
+  EXPECT_EQ(script.steps[0].byte, 0xA0);
+  EXPECT_EQ(script.steps[1].durationMs, 1000u);
+}
+
+TEST(ScriptParser, ReadsBytesInHexOrDecimal) {
+  const Script script = Parsed("raw 0xff 1ms\nraw 0XD9 1ms\nraw 0 1ms\nraw 216 1ms\n");
+  std::vector<int> bytes;
+  for (const Step& step : script.steps) bytes.push_back(step.byte);
+  EXPECT_THAT(bytes, ElementsAre(0xFF, 0xD9, 0x00, 0xD8));
+}
+
+TEST(ScriptParser, EmptyScriptHasNoSteps) { EXPECT_THAT(Parsed("# nothing\n\n").steps, IsEmpty()); }
+
+TEST(ScriptParserErrors, UnknownKeySuggestsTheNearestName) {
+  EXPECT_THAT(Errors("press ChanelUp\n"),
+              ElementsAre("bad.remote:1: unknown key 'ChanelUp' (did you mean ChannelUp?)"));
+  EXPECT_THAT(Errors("\nhold volumdown 1s\n"), ElementsAre(HasSubstr("bad.remote:2: unknown key 'volumdown' (did you mean VolumeDown?)")));
+  EXPECT_THAT(Errors("press Kolvane_Mutte\n"), ElementsAre(HasSubstr("did you mean Kolvane_Mute?")));
+}
+
+TEST(ScriptParserErrors, BadDurationsAreRejected) {
+  for (const char* duration : {"300", "1.2", "ms", "0ms", "0.0001s", "-5ms", "2h", "1,5s", "3601s", "1e3ms"}) {
+    EXPECT_THAT(Errors(std::string("wait ") + duration + "\n"),
+                ElementsAre(HasSubstr(std::string("bad.remote:1: bad duration '") + duration + "'")))
+        << duration;
+  }
+}
+
+TEST(ScriptParserErrors, PressesAndHoldsTooShortForThePollAreRejected) {
+  EXPECT_THAT(Errors("press Mute 20ms\n"), ElementsAre(HasSubstr("bad.remote:1: duration '20ms' too short")));
+  EXPECT_THAT(Errors("hold Mute 150ms\n"), ElementsAre(HasSubstr("bad.remote:1: duration '150ms' too short")));
+}
+
+TEST(ScriptParserErrors, BadBytesAreRejected) {
+  for (const char* byte : {"0x1FF", "256", "0x", "0xG1", "-1", "12a"}) {
+    EXPECT_THAT(Errors(std::string("raw ") + byte + " 60ms\n"),
+                ElementsAre(std::string("bad.remote:1: bad byte '") + byte + "' (0x00 to 0xFF, or 0 to 255)"))
+        << byte;
+  }
+}
+
+TEST(ScriptParserErrors, WrongWordsAndArgumentCounts) {
+  EXPECT_THAT(Errors("jump 3\n"), ElementsAre(HasSubstr("bad.remote:1: unknown step 'jump'")));
+  EXPECT_THAT(Errors("hold VolumeUp\n"), ElementsAre("bad.remote:1: expected 'hold KEY DURATION'"));
+  EXPECT_THAT(Errors("press\n"), ElementsAre("bad.remote:1: expected 'press KEY [DURATION]'"));
+  EXPECT_THAT(Errors("wait 1s 2s\n"), ElementsAre("bad.remote:1: expected 'wait DURATION'"));
+  EXPECT_THAT(Errors("raw 0x10\n"), ElementsAre("bad.remote:1: expected 'raw BYTE DURATION'"));
+}
+
+TEST(ScriptParserErrors, EveryBadLineIsReportedAndGoodLinesDoNotRun) {
+  const std::vector<std::string> errors = Errors(
+      "press ChannelUp\n"
+      "press Nope\n"
+      "wait 1s\n"
+      "wait forever\n");
+  EXPECT_THAT(errors, ElementsAre(HasSubstr("bad.remote:2:"), HasSubstr("bad.remote:4:")));
+}
+
+TEST(Durations, ReadSecondsAndMillisecondsAndPrintBack) {
+  uint32_t ms = 0;
+  ASSERT_TRUE(ParseDuration("1.2s", &ms));
+  EXPECT_EQ(ms, 1200u);
+  ASSERT_TRUE(ParseDuration("0.05S", &ms));
+  EXPECT_EQ(ms, 50u);
+  ASSERT_TRUE(ParseDuration(".5s", &ms));
+  EXPECT_EQ(ms, 500u);
+  ASSERT_TRUE(ParseDuration("3600s", &ms));
+  EXPECT_EQ(ms, 3600000u);
+  EXPECT_EQ(FormatDuration(1200), "1.2s");
+  EXPECT_EQ(FormatDuration(2000), "2s");
+  EXPECT_EQ(FormatDuration(1250), "1250ms");
+  EXPECT_EQ(FormatDuration(60), "60ms");
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane

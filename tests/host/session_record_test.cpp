@@ -1,0 +1,62 @@
+#include <string>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "host/session_record.h"
+#include "host/timeline.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+KeyReport Report(int64_t us, bool fresh, int64_t delayUs) {
+  return KeyReport{us, "Kolvane_VolumeUp", "VolumeUp", fresh, delayUs, fresh};
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST(Summary, DelayStatisticsCountFreshPressesOnly) {
+  SessionRecord record;
+  record.buttonsPressed = 4;
+  record.reports = {Report(0, true, 9000), Report(0, true, 3000), Report(0, false, 220000),
+                    Report(0, true, 20000), Report(0, true, 4000)};
+  const Summary summary = Summarize(record);
+  EXPECT_EQ(summary.buttonsPressed, 4);
+  EXPECT_EQ(summary.keysReported, 5);
+  EXPECT_EQ(summary.fresh, 4);
+  EXPECT_EQ(summary.held, 1);
+  EXPECT_DOUBLE_EQ(summary.medianDelayMs, 6.5);  // even count: the mean of 4 and 9
+  EXPECT_DOUBLE_EQ(summary.maxDelayMs, 20.0);
+}
+
+TEST(Summary, NoReportsNoDelays) {
+  const Summary summary = Summarize(SessionRecord{});
+  EXPECT_EQ(summary.keysReported, 0);
+  EXPECT_EQ(summary.delays, 0);
+}
+
+TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
+  SessionRecord record;
+  record.receiver = {{0, 0xFF}, {100000, 0x58}, {200000, 0x59}, {900000, 0xFF}};
+  for (int64_t us = 20000; us < 1000000; us += 20000) record.polls.push_back({us, 0xFF});
+  record.reports = {Report(110000, true, 10000), Report(420000, false, 310000), Report(640000, false, 220000)};
+  record.reports[0].label = "A&B";  // escaped, not broken
+  record.endUs = 1000000;
+  const std::string svg = RenderTimeline(record, "test <session>");
+  EXPECT_EQ(Count(svg, "class=\"poll\""), record.polls.size());
+  EXPECT_EQ(Count(svg, "class=\"key fresh\""), 1u);
+  EXPECT_EQ(Count(svg, "class=\"key held\""), 2u);
+  EXPECT_EQ(Count(svg, "class=\"receiver\""), 1u);
+  EXPECT_NE(svg.find("A&amp;B"), std::string::npos);
+  EXPECT_NE(svg.find("test &lt;session&gt;"), std::string::npos);
+  EXPECT_EQ(svg.find("A&B"), std::string::npos);
+  EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane

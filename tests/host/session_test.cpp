@@ -1,0 +1,133 @@
+// Whole sessions: a script played in real time on the simulated device, the
+// real module loaded from beside the test binary. Only what a 20 ms poll
+// cannot miss is asserted exactly; repeat counts get a generous range.
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "host/module_loader.h"
+#include "host/script.h"
+#include "host/script_runner.h"
+#include "host/session.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::Field;
+using ::testing::Ge;
+using ::testing::Le;
+using ::testing::SizeIs;
+
+class SilentOutput final : public SessionOutput {
+ public:
+  void Begin(const std::string&, const std::string&) override {}
+  void Step(int64_t, const std::string&) override {}
+  void Key(const KeyReport&) override {}
+  void Register(const RegisterRecord&) override {}
+  void End(const Summary&, const SessionFiles&) override {}
+  void Problem(const std::string&) override {}
+};
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(module_.Load(ModulePathBesideExecutable())) << module_.error(); }
+
+  // Plays `text` and returns what was recorded.
+  SessionRecord Play(const std::string& text) {
+    Script script;
+    std::vector<std::string> errors;
+    EXPECT_TRUE(ParseScript(text, "test", &script, &errors)) << ::testing::PrintToString(errors);
+    Session session(module_.factory(), &output_);
+    std::string error;
+    EXPECT_TRUE(session.Start(&error)) << error;
+    const std::atomic<bool> interrupted{false};
+    EXPECT_TRUE(PlayScript(session, script, interrupted));
+    EXPECT_TRUE(session.Stop(&error)) << error;
+    return session.record();
+  }
+
+  static std::vector<std::string> Fresh(const SessionRecord& record) {
+    std::vector<std::string> names;
+    for (const KeyReport& report : record.reports) {
+      if (report.fresh) names.push_back(report.name);
+    }
+    return names;
+  }
+  static std::vector<KeyReport> Held(const SessionRecord& record) {
+    std::vector<KeyReport> held;
+    for (const KeyReport& report : record.reports) {
+      if (!report.fresh) held.push_back(report);
+    }
+    return held;
+  }
+
+  LoadedModule module_;
+  SilentOutput output_;
+};
+
+TEST_F(SessionTest, PressesAreReportedOnceEachInOrder) {
+  const SessionRecord record = Play(
+      "press ChannelUp\n"
+      "press 7\n"
+      "press 7\n"  // the same key again: the idle between makes it a new press
+      "wait 100ms\n"
+      "press Power\n"
+      "press tv\n");
+  EXPECT_THAT(Fresh(record), ElementsAre("Kolvane_ChannelUp", "Kolvane_7", "Kolvane_7", "Kolvane_Exit", "Kolvane_TV"));
+  EXPECT_THAT(Held(record), SizeIs(0));
+  EXPECT_EQ(record.buttonsPressed, 5);
+  EXPECT_EQ(record.reports[3].label, "Power");
+  EXPECT_EQ(record.reports[4].label, "");
+  for (const KeyReport& report : record.reports) {
+    EXPECT_TRUE(report.sincePress);
+    EXPECT_GE(report.delayUs, 0) << report.name;
+  }
+}
+
+TEST_F(SessionTest, AHoldIsOnePressThenRepeatsOfTheSameKey) {
+  const SessionRecord record = Play("hold VolumeUp 1s\npress Mute\n");
+  EXPECT_THAT(Fresh(record), ElementsAre("Kolvane_VolumeUp", "Kolvane_Mute"));
+  // 900 ms of held state: nominally repeats at about 300, 500, 700 and 900 ms.
+  const std::vector<KeyReport> held = Held(record);
+  EXPECT_THAT(held, AllOf(SizeIs(Ge(1u)), SizeIs(Le(4u))));
+  EXPECT_THAT(held, Each(Field(&KeyReport::name, "Kolvane_VolumeUp")));
+  for (const KeyReport& report : held) {
+    EXPECT_FALSE(report.sincePress);
+    EXPECT_GT(report.delayUs, 200000) << "repeats come more than 200 ms apart";
+  }
+}
+
+TEST_F(SessionTest, RawBytesGoToTheDecoderAsTheyAre) {
+  const SessionRecord record = Play(
+      "raw 0x6C 80ms\n"  // bit 2 ignored: TV
+      "raw 0xFF 80ms\n"
+      "raw 0xD0 80ms\n"  // no key
+      "raw 0xFF 80ms\n"
+      "raw 0x5A 80ms\n"  // bit 1 set: no key
+      "raw 0xFF 80ms\n");
+  EXPECT_THAT(Fresh(record), ElementsAre("Kolvane_TV"));
+  EXPECT_EQ(record.buttonsPressed, 3);
+}
+
+TEST_F(SessionTest, RecordsTheSetUpApartFromThePolls) {
+  const SessionRecord record = Play("press 1\n");
+  ASSERT_THAT(record.setup, SizeIs(6));
+  EXPECT_EQ(record.setup[1].access.offset, 0x10Cu);
+  EXPECT_TRUE(record.setup[1].access.write);
+  EXPECT_EQ(record.setup[5].access.offset, 0x200u);
+  EXPECT_TRUE(record.setup[5].access.write);
+  // Script 200 ms plus the tail: at 20 ms a poll, at least a handful.
+  EXPECT_GE(record.polls.size(), 5u);
+  for (size_t i = 1; i < record.polls.size(); ++i) EXPECT_LE(record.polls[i - 1].us, record.polls[i].us);
+  EXPECT_EQ(record.polls.front().byte, 0xFF) << "the script waits for the module to see the idle receiver";
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane
