@@ -53,3 +53,12 @@ fuzz:
 
 test-fuzz:
 	fuzz/run.sh $(FUZZ_TEST_SECONDS)
+
+# Benchmarks: the native figures, and the real DLL under Wine (indicative:
+# Wine's timers and process clocks are coarser). BENCH_ARGS=--quick or --json
+# is passed through. The module's log lands in the build folder.
+bench: build-linux
+	cd build/linux && bin/kolvane-bench $(BENCH_ARGS)
+
+bench-win32: build-win32 wine-ready
+	cd build/win32 && wine bin/kolvane-bench.exe $(BENCH_ARGS)

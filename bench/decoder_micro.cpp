@@ -1,0 +1,81 @@
+#include <benchmark/benchmark.h>
+
+#include <stdint.h>
+
+#include "bench/decoder_micro.h"
+#include "receiver/key_decoder.h"
+
+namespace kolvane {
+namespace bench {
+namespace {
+
+constexpr uint32_t kPollPeriodMs = 20;
+
+// One poll as the loop makes it: the step, then the remark when asked.
+inline void Poll(KeyDecoder& decoder, uint32_t byte, uint32_t tick) {
+  const KeyDecoder::Step step = decoder.OnPoll(byte, tick);
+  if (step.remark) decoder.Remark(tick);
+  benchmark::DoNotOptimize(step);
+}
+
+// The common case: nothing pressed, the byte idles at 0xFF.
+void IdleByte(benchmark::State& state) {
+  KeyDecoder decoder(0);
+  uint32_t tick = 0;
+  for (auto _ : state) {
+    tick += kPollPeriodMs;
+    Poll(decoder, 0xFF, tick);
+  }
+}
+
+// Presses, holds with repeats, releases: every branch of the step.
+void PressHoldRelease(benchmark::State& state) {
+  static constexpr uint8_t kBytes[32] = {0xFF, 0xFF, 0xD8, 0xD8, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9,
+                                         0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xFF, 0xFF, 0x68, 0x68, 0x69, 0x69,
+                                         0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0xFF};
+  KeyDecoder decoder(0);
+  uint32_t tick = 0;
+  uint32_t index = 0;
+  for (auto _ : state) {
+    tick += kPollPeriodMs;
+    Poll(decoder, kBytes[index++ & 31u], tick);
+  }
+}
+
+// Keeps the results instead of printing them.
+class Collector final : public benchmark::BenchmarkReporter {
+ public:
+  explicit Collector(std::vector<MicroResult>* results) : results_(results) {}
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      // The name without the "/min_time:..." suffix the library appends.
+      const std::string name = run.benchmark_name();
+      results_->push_back(MicroResult{name.substr(0, name.rfind("/min_time")), run.GetAdjustedRealTime()});
+    }
+  }
+
+ private:
+  std::vector<MicroResult>* results_;
+};
+
+}  // namespace
+
+bool DecoderMicroAvailable() { return true; }
+
+std::vector<MicroResult> RunDecoderMicro(bool quick) {
+  const double minTime = quick ? 0.05 : 0.5;
+  benchmark::RegisterBenchmark("idle byte", IdleByte)->Unit(benchmark::kNanosecond)->MinTime(minTime);
+  benchmark::RegisterBenchmark("press, hold, release", PressHoldRelease)
+      ->Unit(benchmark::kNanosecond)
+      ->MinTime(minTime);
+  std::vector<MicroResult> results;
+  Collector collector(&results);
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::ClearRegisteredBenchmarks();
+  return results;
+}
+
+}  // namespace bench
+}  // namespace kolvane

@@ -1,0 +1,191 @@
+// kolvane-bench: loads the module the way a host does and measures it on a
+// simulated device. Prints a table (or --json) with PASS/MISS per goal; the
+// exit status is 0 whatever the figures, since a noisy machine is no failure.
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "bench/bench_platform.h"
+#include "bench/decoder_micro.h"
+#include "bench/harness.h"
+#include "bench/measurements.h"
+#include "bench/report.h"
+#include "host/module_loader.h"
+
+namespace {
+
+using namespace kolvane::bench;
+
+struct Settings {
+  int presses;
+  int stops;
+  int holds;          // first-repeat trials
+  int holdMs;         // length of each trial's hold: the first repeat and two gaps
+  double cpuSeconds;  // per CPU figure
+  int cpuRounds;      // the floor and the idle module alternate, so a change
+                      // in the machine's load touches both alike
+};
+
+constexpr Settings kFull = {500, 200, 10, 700, 10.0, 5};
+constexpr Settings kQuick = {100, 50, 3, 700, 2.0, 2};
+constexpr size_t kMaxRepeats = 4096;
+constexpr int kFirstPollTimeoutMs = 1000;
+
+struct Options {
+  bool quick = false;
+  bool json = false;
+  uint32_t seed = 1;
+  std::string modulePath;
+  std::string dllPath;
+};
+
+void Usage(FILE* out) {
+  fprintf(out,
+          "usage: kolvane-bench [--quick] [--json] [--seed N] [--module PATH] [--dll PATH]\n"
+          "  --quick        shorter run (about 15 s instead of about 90 s)\n"
+          "  --json         print a JSON document instead of the table\n"
+          "  --seed N       seed of the random press and stop phases (default 1)\n"
+          "  --module PATH  module to load (default: the one beside this program)\n"
+          "  --dll PATH     kolvane.dll whose size is checked\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (strcmp(arg, "--quick") == 0) {
+      options->quick = true;
+    } else if (strcmp(arg, "--json") == 0) {
+      options->json = true;
+    } else if (strcmp(arg, "--seed") == 0 && hasValue) {
+      options->seed = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
+    } else if (strcmp(arg, "--module") == 0 && hasValue) {
+      options->modulePath = argv[++i];
+    } else if (strcmp(arg, "--dll") == 0 && hasValue) {
+      options->dllPath = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+long long FileSize(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return -1;
+  long long size = -1;
+  if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+  fclose(file);
+  return size;
+}
+
+void Progress(const char* what) {
+  fprintf(stderr, "kolvane-bench: %s\n", what);
+  fflush(stderr);
+}
+
+// Starts the module and waits for its first poll.
+bool StartAndPoll(Harness& harness) {
+  const uint64_t polls = harness.polls();
+  if (harness.Start() == S_OK && harness.WaitForPolls(polls + 1, kFirstPollTimeoutMs)) return true;
+  harness.Stop();
+  return false;
+}
+
+// Process CPU with no started module, with the bare sleeper, and with an
+// idle started module, in alternating rounds.
+bool MeasureCpu(Harness& harness, const Settings& settings, Results* r) {
+  const double seconds = settings.cpuSeconds / settings.cpuRounds;
+  for (int round = 0; round < settings.cpuRounds; ++round) {
+    r->baseline += MeasureBaseline(seconds);
+    r->sleeper += MeasureBareSleeper(seconds);
+    if (!StartAndPoll(harness)) return false;
+    r->idle += MeasureIdleModule(harness, seconds);
+    harness.Stop();
+  }
+  return true;
+}
+
+// Press latency, repeats and held-key CPU, in one start. The poll thread's
+// allocations between its first and last observed poll are the allocations
+// of the poll loop.
+bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
+  r->repeats.firstMs.reserve(kMaxRepeats);
+  r->repeats.gapMs.reserve(kMaxRepeats);
+  if (!StartAndPoll(harness)) return false;
+  const uint64_t firstPoll = harness.polls();
+  const uint64_t allocationsAtFirst = harness.pollThreadAllocations();
+
+  MeasurePressLatency(harness, settings.presses, random, &r->latencyMs, &r->latencyMissed);
+  for (int i = 0; i < settings.holds; ++i) HoldKey(harness, settings.holdMs, &r->repeats, nullptr);
+  HoldKey(harness, static_cast<int>(settings.cpuSeconds * 1000), &r->repeats, &r->held);
+
+  harness.device().ReleaseKey();
+  harness.WaitForPolls(harness.polls() + 1, kFirstPollTimeoutMs);
+  r->allocationPolls = harness.polls() - firstPoll;
+  r->pollAllocations = harness.pollThreadAllocations() - allocationsAtFirst;
+  harness.Stop();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    Usage(stderr);
+    return 2;
+  }
+  const Settings& settings = options.quick ? kQuick : kFull;
+  std::mt19937 random(options.seed);
+
+  Results r;
+  r.quick = options.quick;
+  r.seed = options.seed;
+  r.cpus = std::thread::hardware_concurrency();
+  r.platform = PlatformName();
+  r.modulePath = options.modulePath.empty() ? kolvane::host::ModulePathBesideExecutable() : options.modulePath;
+
+  // Set up before anything is measured: nothing below allocates in a poll.
+  auto harness = std::make_unique<Harness>();
+  std::string error;
+  if (!harness->Load(r.modulePath, &error)) {
+    fprintf(stderr, "kolvane-bench: %s\n", error.c_str());
+    return 2;
+  }
+  const char* scope = InstallAllocationCounter(KOLVANE_MODULE_FILE);
+  r.allocationScope = scope != nullptr ? scope : "";
+
+  Progress("CPU: no started module, a bare 20 ms sleeper, an idle module, in rounds...");
+  if (!MeasureCpu(*harness, settings, &r)) {
+    fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
+    return 2;
+  }
+  Progress("press latency, repeats, CPU with a key held, allocations per poll...");
+  if (!MeasureStarted(*harness, settings, random, &r)) {
+    fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
+    return 2;
+  }
+  Progress("stop latency and allocations per Start/Stop...");
+  MeasureStops(*harness, settings.stops, random, &r.stopMs, &r.allocationsPerCycle, &r.failedStarts);
+  r.cycles = settings.stops;
+
+  r.microAvailable = DecoderMicroAvailable();
+  if (r.microAvailable) {
+    Progress("decoder step (Google Benchmark)...");
+    r.micro = RunDecoderMicro(options.quick);
+  }
+  r.dllPath = options.dllPath.empty() ? DefaultDllPath(r.modulePath) : options.dllPath;
+  r.dllBytes = FileSize(r.dllPath);
+
+  if (options.json) {
+    PrintJson(stdout, r);
+  } else {
+    PrintTable(stdout, r);
+  }
+  return 0;
+}

@@ -1,0 +1,296 @@
+#include "bench/report.h"
+
+#include <math.h>
+#include <stdarg.h>
+
+#include <algorithm>
+
+namespace kolvane {
+namespace bench {
+namespace {
+
+// The goals, as the issue of record sets them.
+constexpr double kLatencyMedianGoalMs = 11.0;
+constexpr double kLatencyP99GoalMs = 21.0;
+constexpr double kRepeatFloorMs = 200.0;
+constexpr double kStopP99GoalMs = 21.0;
+constexpr double kIdleCpuGoalRatio = 1.2;
+constexpr double kDllSizeGoalBytes = 64.0 * 1024.0;
+// Less CPU than this over a whole figure is below what the process clock
+// resolves (GetProcessTimes under Wine counts in 10 ms steps).
+constexpr double kResolvableCpuSeconds = 0.001;
+
+struct Goal {
+  const char* key;     // JSON name
+  const char* limit;   // the goal, in words
+  double value;
+  bool measured;
+  bool pass;
+};
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+double Percent(double fraction) { return fraction * 100.0; }
+
+// CPU with the process's own cost (no started module) taken out.
+double NetFraction(const CpuFigure& figure, const CpuFigure& baseline) {
+  return figure.coreFraction() - baseline.coreFraction();
+}
+
+double MicrosecondsPerWake(const CpuFigure& figure, const CpuFigure& baseline) {
+  if (figure.wakes == 0) return 0;
+  return NetFraction(figure, baseline) * figure.wallSeconds / static_cast<double>(figure.wakes) * 1e6;
+}
+
+// A figure over the bare sleeper's; NaN when the floor is too small for
+// the process clock to resolve.
+double OverFloor(const CpuFigure& figure, const Results& r) {
+  const double floor = NetFraction(r.sleeper, r.baseline);
+  if (floor * r.sleeper.wallSeconds < kResolvableCpuSeconds) return NAN;
+  return NetFraction(figure, r.baseline) / floor;
+}
+
+double IdleRatio(const Results& r) { return OverFloor(r.idle, r); }
+
+std::vector<double> AllRepeats(const Results& r) {
+  std::vector<double> all = r.repeats.firstMs;
+  all.insert(all.end(), r.repeats.gapMs.begin(), r.repeats.gapMs.end());
+  return all;
+}
+
+std::vector<Goal> Goals(const Results& r) {
+  const Summary latency = Summarize(r.latencyMs);
+  const Summary repeats = Summarize(AllRepeats(r));
+  const Summary stops = Summarize(r.stopMs);
+  const double ratio = IdleRatio(r);
+  const bool allocationsMeasured = !r.allocationScope.empty() && r.allocationPolls > 0;
+  return {
+      {"latency_median_ms", "<= 11 ms", latency.median, latency.count > 0, latency.median <= kLatencyMedianGoalMs},
+      {"latency_p99_ms", "<= 21 ms", latency.p99, latency.count > 0, latency.p99 <= kLatencyP99GoalMs},
+      {"repeat_min_ms", "> 200 ms", repeats.min, repeats.count > 0 && r.repeats.failed == 0,
+       repeats.min > kRepeatFloorMs},
+      {"stop_p99_ms", "<= 21 ms", stops.p99, stops.count > 0, stops.p99 <= kStopP99GoalMs},
+      {"idle_cpu_over_bare_sleeper", "<= 1.2", ratio, !isnan(ratio), ratio <= kIdleCpuGoalRatio},
+      {"allocations_per_poll", "0", static_cast<double>(r.pollAllocations), allocationsMeasured,
+       r.pollAllocations == 0},
+      {"dll_bytes", "<= 65536", static_cast<double>(r.dllBytes), r.dllBytes >= 0,
+       static_cast<double>(r.dllBytes) <= kDllSizeGoalBytes},
+  };
+}
+
+const char* Verdict(const Goal& goal) {
+  if (!goal.measured) return "n/a";
+  return goal.pass ? "PASS" : "MISS";
+}
+
+// The verdict of a row that carries two goals.
+std::string Verdicts(const Goal& a, const Goal& b) {
+  if (!a.measured || !b.measured) return "n/a";
+  if (a.pass && b.pass) return "PASS";
+  if (!a.pass && !b.pass) return "MISS (both)";
+  return Format("MISS (%s)", a.pass ? b.key : a.key);
+}
+
+const char* RepeatVerdict(const Summary& s) {
+  if (s.count == 0) return "n/a";
+  return s.min > kRepeatFloorMs ? "PASS" : "MISS";
+}
+
+std::string PastFloor(const Summary& s) {
+  if (s.count == 0) return "none";
+  return Format("min %.1f, median %.1f, max %.1f ms: +%.1f to +%.1f ms past 200", s.min, s.median, s.max,
+                s.min - kRepeatFloorMs, s.max - kRepeatFloorMs);
+}
+
+void Row(FILE* out, const std::string& figure, const std::string& measured, const char* goal, const char* result) {
+  fprintf(out, "| %s | %s | %s | %s |\n", figure.c_str(), measured.c_str(), goal, result);
+}
+
+std::string CpuText(const CpuFigure& figure, const CpuFigure& baseline, const char* per) {
+  return Format("%.3f %% of a core, %.1f us per %s", Percent(NetFraction(figure, baseline)),
+                MicrosecondsPerWake(figure, baseline), per);
+}
+
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// JSON has no NaN.
+// Counts as text: the same on every C runtime, whatever its printf knows.
+template <typename Integer>
+std::string Text(Integer value) {
+  return std::to_string(value);
+}
+
+std::string Number(double value) { return isnan(value) ? "null" : Format("%.4f", value); }
+
+void JsonSummary(FILE* out, const char* name, const std::vector<double>& samples, const char* last) {
+  const Summary s = Summarize(samples);
+  fprintf(out, "  \"%s\": {\"samples\": %s, \"min\": %s, \"median\": %s, \"p99\": %s, \"max\": %s}%s\n", name,
+          Text(s.count).c_str(), Number(s.min).c_str(), Number(s.median).c_str(), Number(s.p99).c_str(), Number(s.max).c_str(),
+          last);
+}
+
+void JsonCpu(FILE* out, const char* name, const CpuFigure& figure, const CpuFigure& baseline, const char* last) {
+  fprintf(out, "    \"%s\": {\"core_percent\": %s, \"us_per_wake\": %s, \"wakes\": %s, \"wall_s\": %s}%s\n", name,
+          Number(Percent(NetFraction(figure, baseline))).c_str(), Number(MicrosecondsPerWake(figure, baseline)).c_str(),
+          Text(figure.wakes).c_str(), Number(figure.wallSeconds).c_str(), last);
+}
+
+}  // namespace
+
+Summary Summarize(std::vector<double> samples) {
+  Summary s;
+  s.count = samples.size();
+  if (samples.empty()) return s;
+  std::sort(samples.begin(), samples.end());
+  const size_t n = samples.size();
+  s.min = samples.front();
+  s.max = samples.back();
+  s.median = n % 2 == 1 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+  // Nearest rank: the smallest sample with at least 99% at or below it.
+  const auto rank = static_cast<size_t>(ceil(0.99 * static_cast<double>(n)));
+  s.p99 = samples[std::max<size_t>(rank, 1) - 1];
+  return s;
+}
+
+int PrintTable(FILE* out, const Results& r) {
+  const std::vector<Goal> goals = Goals(r);
+  const Summary latency = Summarize(r.latencyMs);
+  const Summary stops = Summarize(r.stopMs);
+
+  fprintf(out, "kolvane-bench: %s, %u CPUs, %s run (seed %u)\nmodule: %s\n\n", r.platform.c_str(), r.cpus,
+          r.quick ? "quick" : "full", r.seed, r.modulePath.c_str());
+  fprintf(out, "| Figure | Measured | Goal | Result |\n|---|---|---|---|\n");
+
+  std::string missed = r.latencyMissed > 0 ? Format(", %d missed", r.latencyMissed) : "";
+  Row(out, Format("Press-to-report latency, %s presses%s", Text(latency.count).c_str(), missed.c_str()),
+      Format("median %.2f ms, p99 %.2f ms, max %.2f ms", latency.median, latency.p99, latency.max),
+      "median <= 11 ms, p99 <= 21 ms", Verdicts(goals[0], goals[1]).c_str());
+
+  missed = r.repeats.failed > 0 ? Format(", %d holds failed", r.repeats.failed) : "";
+  Row(out, Format("First repeat after the last press poll, %s holds%s", Text(r.repeats.firstMs.size()).c_str(), missed.c_str()),
+      PastFloor(Summarize(r.repeats.firstMs)), "each > 200 ms", RepeatVerdict(Summarize(r.repeats.firstMs)));
+  Row(out, Format("Gap between repeats, %s gaps", Text(r.repeats.gapMs.size()).c_str()), PastFloor(Summarize(r.repeats.gapMs)),
+      "each > 200 ms", RepeatVerdict(Summarize(r.repeats.gapMs)));
+
+  missed = r.failedStarts > 0 ? Format(", %d failed starts", r.failedStarts) : "";
+  Row(out, Format("Stop latency, %s stops%s", Text(stops.count).c_str(), missed.c_str()),
+      Format("median %.2f ms, p99 %.2f ms, max %.2f ms", stops.median, stops.p99, stops.max), "p99 <= 21 ms",
+      Verdict(goals[3]));
+
+  Row(out, Format("CPU, bare thread sleeping 20 ms in a loop (the floor), %.0f s", r.sleeper.wallSeconds),
+      CpuText(r.sleeper, r.baseline, "wake-up"), "", "");
+  const std::string ratio =
+      goals[4].measured ? Format("; %.2f x the floor", goals[4].value) : "; the floor is below the clock's resolution";
+  Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds),
+      CpuText(r.idle, r.baseline, "poll") + ratio, "<= 1.2 x the floor", Verdict(goals[4]));
+  const double heldRatio = OverFloor(r.held, r);
+  const std::string heldText = isnan(heldRatio) ? "" : Format("; %.2f x the floor", heldRatio);
+  Row(out, Format("CPU, started module with a key held, %.0f s", r.held.wallSeconds),
+      CpuText(r.held, r.baseline, "poll") + heldText, "", "");
+  Row(out, "CPU, process without a started module (subtracted above)",
+      Format("%.3f %% of a core", Percent(r.baseline.coreFraction())), "", "");
+
+  if (r.allocationScope.empty()) {
+    Row(out, "Heap allocations per poll", "not countable in this build", "0", "n/a");
+  } else {
+    Row(out, Format("Heap allocations per poll, %s polls", Text(r.allocationPolls).c_str()),
+        Format("%.3f (%s in all)",
+               static_cast<double>(r.pollAllocations) / static_cast<double>(std::max<uint64_t>(r.allocationPolls, 1)),
+               Text(r.pollAllocations).c_str()),
+        "0", Verdict(goals[5]));
+    Row(out, Format("Heap allocations per Start/Stop cycle, %d cycles", r.cycles),
+        Format("%.1f", r.allocationsPerCycle), "", "");
+  }
+
+  if (!r.microAvailable) {
+    Row(out, "Decoder step", "n/a (no Google Benchmark in this build)", "", "");
+  }
+  for (const MicroResult& micro : r.micro) {
+    Row(out, "Decoder step (Google Benchmark), " + micro.name,
+        Format("%.2f ns", micro.nsPerStep), "", "");
+  }
+
+  Row(out, "kolvane.dll size",
+      r.dllBytes >= 0 ? Format("%s bytes (%.1f KB)", Text(r.dllBytes).c_str(), static_cast<double>(r.dllBytes) / 1024.0)
+                      : std::string("n/a (not built)"),
+      "<= 64 KB", Verdict(goals[6]));
+
+  int misses = 0;
+  int passes = 0;
+  for (const Goal& goal : goals) {
+    if (!goal.measured) continue;
+    if (goal.pass) {
+      ++passes;
+    } else {
+      ++misses;
+    }
+  }
+  fprintf(out, "\nGoals: %d PASS, %d MISS, %d n/a.", passes, misses, static_cast<int>(goals.size()) - passes - misses);
+  if (!r.allocationScope.empty()) fprintf(out, " Allocations counted: %s.", r.allocationScope.c_str());
+  fprintf(out, "\n");
+  return misses;
+}
+
+void PrintJson(FILE* out, const Results& r) {
+  fprintf(out, "{\n  \"module\": \"%s\",\n  \"platform\": \"%s\",\n  \"cpus\": %u,\n  \"quick\": %s,\n"
+               "  \"seed\": %u,\n",
+          Escaped(r.modulePath).c_str(), Escaped(r.platform).c_str(), r.cpus, r.quick ? "true" : "false", r.seed);
+  JsonSummary(out, "latency_ms", r.latencyMs, ",");
+  fprintf(out, "  \"latency_missed\": %d,\n", r.latencyMissed);
+  JsonSummary(out, "first_repeat_ms", r.repeats.firstMs, ",");
+  JsonSummary(out, "repeat_gap_ms", r.repeats.gapMs, ",");
+  fprintf(out, "  \"repeat_failed_holds\": %d,\n", r.repeats.failed);
+  JsonSummary(out, "stop_ms", r.stopMs, ",");
+  fprintf(out, "  \"cpu\": {\n    \"baseline_core_percent\": %s,\n", Number(Percent(r.baseline.coreFraction())).c_str());
+  JsonCpu(out, "bare_sleeper", r.sleeper, r.baseline, ",");
+  JsonCpu(out, "idle_module", r.idle, r.baseline, ",");
+  JsonCpu(out, "held_key", r.held, r.baseline, ",");
+  fprintf(out, "    \"idle_over_bare_sleeper\": %s\n  },\n", Number(IdleRatio(r)).c_str());
+  if (r.allocationScope.empty()) {
+    fprintf(out, "  \"allocations\": null,\n");
+  } else {
+    fprintf(out,
+            "  \"allocations\": {\"counted\": \"%s\", \"in_polls\": %s, \"polls\": %s, "
+            "\"per_start_stop\": %s, \"cycles\": %d},\n",
+            Escaped(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(),
+            Text(r.allocationPolls).c_str(), Number(r.allocationsPerCycle).c_str(), r.cycles);
+  }
+  if (!r.microAvailable) {
+    fprintf(out, "  \"decoder_step_ns\": null,\n");
+  } else {
+    fprintf(out, "  \"decoder_step_ns\": {");
+    for (size_t i = 0; i < r.micro.size(); ++i) {
+      fprintf(out, "%s\"%s\": %s", i == 0 ? "" : ", ", Escaped(r.micro[i].name).c_str(),
+              Number(r.micro[i].nsPerStep).c_str());
+    }
+    fprintf(out, "},\n");
+  }
+  fprintf(out, "  \"dll\": {\"path\": \"%s\", \"bytes\": %s},\n", Escaped(r.dllPath).c_str(),
+          r.dllBytes >= 0 ? Text(r.dllBytes).c_str() : "null");
+  fprintf(out, "  \"goals\": [\n");
+  const std::vector<Goal> goals = Goals(r);
+  for (size_t i = 0; i < goals.size(); ++i) {
+    const Goal& goal = goals[i];
+    fprintf(out, "    {\"name\": \"%s\", \"goal\": \"%s\", \"value\": %s, \"result\": \"%s\"}%s\n", goal.key,
+            goal.limit, goal.measured ? Number(goal.value).c_str() : "null", Verdict(goal),
+            i + 1 < goals.size() ? "," : "");
+  }
+  fprintf(out, "  ]\n}\n");
+}
+
+}  // namespace bench
+}  // namespace kolvane
