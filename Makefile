@@ -33,10 +33,10 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
 test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz
 
 demo: build-linux
-	@echo "Built: build/linux/bin/libkolvane.so"
+	@cd build/linux && bin/kolvane-host --timeline demo-timeline.svg ../../host/examples/demo.remote
 
 demo-win32: build-win32 wine-ready
-	@echo "Built: build/win32/bin/kolvane.dll"
+	@cd build/win32 && wine bin/kolvane-host.exe --timeline demo-timeline.svg ../../host/examples/demo.remote
 
 clean:
 	rm -rf build

@@ -133,7 +133,7 @@ int Run(int argc, char** argv) {
   Options options;
   std::string error;
   if (!ParseOptions(argc, argv, &options, &error)) {
-    fprintf(stderr, "kolvane-host: %s\n%s", error.c_str(), kUsage);
+    fprintf(stderr, "kolvane-host: %s (see kolvane-host --help)\n", error.c_str());
     return kExitUsage;
   }
   if (options.help) {

@@ -19,13 +19,14 @@ constexpr double kPollHeight = 16;
 constexpr double kKeyY = kPollTop + kPollHeight + 24;
 constexpr double kAxisY = kKeyY + 110;
 constexpr double kHeight = kAxisY + 40;
-constexpr double kMinWidth = 760;
+constexpr double kMinWidth = 1000;
 // 0.5 px per ms puts 20 ms polls 10 px apart; long sessions are squeezed.
 constexpr double kPixelsPerMs = 0.5;
 constexpr double kMaxPlotWidth = 16000;
 
 constexpr char kByteColour[] = "#1f4e99";
 constexpr char kPollColour[] = "#666";
+constexpr char kIdleColour[] = "#999";
 constexpr char kFreshColour[] = "#c0392b";
 constexpr char kHeldColour[] = "#e08e0b";
 
@@ -87,17 +88,29 @@ void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
   svg += Format("<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", canvas.width(), kHeight);
   svg += "<text x=\"16\" y=\"24\" font-size=\"16\" font-weight=\"bold\">" + Xml(title) + "</text>\n";
   // Legend.
+  double x = 16;
   const double y = 48;
-  svg += Format("<line x1=\"16\" y1=\"%.0f\" x2=\"40\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", y - 4, y - 4,
-                kByteColour);
-  svg += Format("<text x=\"46\" y=\"%.0f\">receiver byte (bits 16-23 of 0x200)</text>\n", y);
-  svg += Format("<line x1=\"290\" y1=\"%.0f\" x2=\"290\" y2=\"%.0f\" stroke=\"%s\"/>", y - 11, y + 1, kPollColour);
-  svg += Format("<text x=\"298\" y=\"%.0f\">poll of 0x200</text>\n", y);
-  svg += Format("<circle cx=\"406\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", y - 4, kFreshColour);
-  svg += Format("<text x=\"416\" y=\"%.0f\">key reported: fresh press</text>\n", y);
-  svg += Format("<path d=\"M%.0f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" stroke-width=\"2\"/>", 580.0,
-                y - 10, kHeldColour);
-  svg += Format("<text x=\"592\" y=\"%.0f\">key reported: repeat (held)</text>\n", y);
+  auto item = [&](const std::string& mark, const char* text, double width) {
+    svg += mark + Format("<text x=\"%.0f\" y=\"%.0f\">%s</text>\n", x + 22, y, text);
+    x += width;
+  };
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
+              y - 4, x + 16, y - 4, kByteColour),
+       "key code", 100);
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"4\"/>", x,
+              y - 4, x + 16, y - 4, kHeldColour),
+       "held (bit 0 set)", 140);
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
+              y - 4, x + 16, y - 4, kIdleColour),
+       "idle 0xFF", 100);
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\"/>", x + 8, y - 11, x + 8,
+              y + 1, kPollColour),
+       "poll of 0x200 (every 20 ms)", 210);
+  item(Format("<circle cx=\"%.0f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x + 8, y - 4, kFreshColour),
+       "key reported: fresh press", 190);
+  item(Format("<path d=\"M%.0f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" stroke-width=\"2\"/>", x + 8,
+              y - 10, kHeldColour),
+       "key reported: repeat of a held key", 0);
 }
 
 void ByteAxis(std::string& svg, const Canvas& canvas) {
@@ -108,23 +121,36 @@ void ByteAxis(std::string& svg, const Canvas& canvas) {
     svg += Format("<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#555\">0x%02X</text>\n", kLeft - 8, y + 4,
                   byte);
   }
-  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">byte</text>\n", kPlotTop - 8);
+  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">receiver byte (bits 16-23 of 0x200)</text>\n", kPlotTop - 10);
+}
+
+// The byte as a step line: idle grey, a key's code blue, the held state
+// (bit 0 set, not idle) orange and thick, so a hold stands out even where
+// code and code | 1 lie one pixel apart.
+const char* SegmentColour(uint8_t byte) {
+  if (byte == 0xFF) return kIdleColour;
+  return (byte & 0x01) != 0 ? kHeldColour : kByteColour;
 }
 
 void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
-  if (record.receiver.empty()) return;
-  std::string path = Format("M%.1f %.1f", canvas.X(record.receiver[0].us), Canvas::Y(record.receiver[0].byte));
-  for (size_t i = 1; i < record.receiver.size(); ++i) {
-    path += Format(" H%.1f V%.1f", canvas.X(record.receiver[i].us), Canvas::Y(record.receiver[i].byte));
-  }
-  path += Format(" H%.1f", canvas.X(record.endUs));
-  svg += "<path class=\"receiver\" d=\"" + path +
-         Format("\" fill=\"none\" stroke=\"%s\" stroke-width=\"2\"/>\n", kByteColour);
-  for (size_t i = 1; i < record.receiver.size(); ++i) {
-    const ByteRecord& change = record.receiver[i];
-    if (change.byte == 0xFF) continue;  // idle needs no label
-    svg += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">0x%02X</text>\n", canvas.X(change.us) + 3,
-                  Canvas::Y(change.byte) - 4, kByteColour, change.byte);
+  const std::vector<ByteRecord>& changes = record.receiver;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const double x1 = canvas.X(changes[i].us);
+    const double x2 = canvas.X(i + 1 < changes.size() ? changes[i + 1].us : record.endUs);
+    const double y = Canvas::Y(changes[i].byte);
+    if (i > 0) {
+      svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x1,
+                    Canvas::Y(changes[i - 1].byte), x1, y, kIdleColour);
+    }
+    const bool held = changes[i].byte != 0xFF && (changes[i].byte & 0x01) != 0;
+    svg += Format("<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+                  "stroke-width=\"%d\"/>",
+                  held ? "receiver held" : "receiver", x1, y, x2, y, SegmentColour(changes[i].byte), held ? 4 : 2);
+    if (changes[i].byte != 0xFF) {
+      svg += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">0x%02X%s</text>", x1 + 3, y - 5,
+                    SegmentColour(changes[i].byte), changes[i].byte, held ? " held" : "");
+    }
+    svg += "\n";
   }
 }
 

@@ -50,7 +50,8 @@ TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
   EXPECT_EQ(Count(svg, "class=\"poll\""), record.polls.size());
   EXPECT_EQ(Count(svg, "class=\"key fresh\""), 1u);
   EXPECT_EQ(Count(svg, "class=\"key held\""), 2u);
-  EXPECT_EQ(Count(svg, "class=\"receiver\""), 1u);
+  EXPECT_EQ(Count(svg, "class=\"receiver"), record.receiver.size()) << "one segment per byte shown";
+  EXPECT_EQ(Count(svg, "class=\"receiver held\""), 1u) << "the held state 0x59 stands out";
   EXPECT_NE(svg.find("A&amp;B"), std::string::npos);
   EXPECT_NE(svg.find("test &lt;session&gt;"), std::string::npos);
   EXPECT_EQ(svg.find("A&B"), std::string::npos);
