@@ -192,9 +192,11 @@ int Run(int argc, char** argv) {
   bool completed = true;
   if (interactive) {
     RunInteractive(session, keyboard, interrupted);
+    completed = !interrupted.load();
   } else {
     completed = PlayScript(session, script, interrupted);
   }
+  if (!completed) output->Problem("interrupted: the module was stopped");
   const bool stoppedCleanly = session.Stop(&error);
   const SessionRecord record = session.record();
 
