@@ -65,7 +65,8 @@ HRESULT PolledRemoteModule::Run() {
     platform::SleepMs(kPollPeriodMs);
     if (!EnterPoll()) break;
 
-    const KeyDecoder::Step step = decoder.OnPoll(ReadReceiverByte(registers), platform::TickCount());
+    const uint32_t byte = ReadReceiverByte(registers);
+    const KeyDecoder::Step step = decoder.OnPoll(byte, platform::TickCount());
     if (step.report) DispatchKey(step.code);
     if (step.remark) decoder.Remark(platform::TickCount());
   }
