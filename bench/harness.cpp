@@ -80,6 +80,11 @@ bool Harness::Load(const std::string& path, std::string* error) {
   return true;
 }
 
+void Harness::CreateAndReleaseSpareModule() {
+  IRemoteModule* spare = library_.factory()();
+  if (spare != nullptr) spare->Release();
+}
+
 HRESULT Harness::Start() { return module_->Start(&keys_, device_.host()); }
 
 HRESULT Harness::Stop() { return module_->Stop(); }

@@ -54,6 +54,9 @@ class Harness {
 
   HRESULT Start();
   HRESULT Stop();
+  // Creates and releases a second module object: an allocation the
+  // counter must see.
+  void CreateAndReleaseSpareModule();
 
   host::SimulatedDevice& device() { return device_; }
   const KeyRecorder& keys() const { return keys_; }

@@ -37,7 +37,11 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
   return buffer;
 }
 
-double Percent(double fraction) { return fraction * 100.0; }
+// Percent, with the clock's rounding noise around zero shown as zero.
+double Percent(double fraction) {
+  const double percent = fraction * 100.0;
+  return fabs(percent) < 0.0005 ? 0.0 : percent;
+}
 
 // CPU with the process's own cost (no started module) taken out.
 double NetFraction(const CpuFigure& figure, const CpuFigure& baseline) {
