@@ -32,10 +32,15 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
 # DLLs under Wine.
 test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz
 
-demo: build-linux
+# Builds only the host and the module it loads, then plays the demo script.
+demo: setup
+	@cmake --preset linux >/dev/null
+	@cmake --build --preset linux --target kolvane-host
 	@cd build/linux && bin/kolvane-host --timeline demo-timeline.svg ../../host/examples/demo.remote
 
-demo-win32: build-win32 wine-ready
+demo-win32: wine-ready
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32 --target kolvane-host
 	@cd build/win32 && wine bin/kolvane-host.exe --timeline demo-timeline.svg ../../host/examples/demo.remote
 
 clean:
