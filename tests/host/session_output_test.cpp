@@ -1,0 +1,92 @@
+#include <stdio.h>
+
+#include <string>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "host/session_output.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+using ::testing::HasSubstr;
+
+// Everything one output wrote, through a temporary file as a pipe would see it.
+template <typename Write>
+std::string Written(OutputFormat format, bool verbose, Write write) {
+  FILE* file = tmpfile();
+  if (file == nullptr) return "(no temporary file)";
+  {
+    const std::unique_ptr<SessionOutput> output = MakeSessionOutput(format, file, verbose);
+    write(*output);
+  }
+  std::string text;
+  rewind(file);
+  for (int c = fgetc(file); c != EOF; c = fgetc(file)) {
+    if (c != '\r') text += static_cast<char>(c);
+  }
+  fclose(file);
+  return text;
+}
+
+const KeyReport kTv{1250000, "Kolvane_TV", "", true, 12400, true};
+const KeyReport kRepeat{2815000, "Kolvane_VolumeUp", "VolumeUp", false, 281000, false};
+
+TEST(TextOutput, OneLinePerKeyWithDashForNoLabel) {
+  const std::string text = Written(OutputFormat::kText, false, [](SessionOutput& out) {
+    out.Key(kTv);
+    out.Key(kRepeat);
+  });
+  EXPECT_EQ(text,
+            "  1.250s  Kolvane_TV            -            fresh    12 ms after press\n"
+            "  2.815s  Kolvane_VolumeUp      VolumeUp     held    281 ms after previous\n");
+}
+
+TEST(TextOutput, SetUpOnlyWhenVerbose) {
+  const RegisterRecord write{1000, RegisterAccess{true, 0x118, 0x7000}};
+  EXPECT_EQ(Written(OutputFormat::kText, false, [&](SessionOutput& out) { out.Register(write); }), "");
+  EXPECT_THAT(Written(OutputFormat::kText, true, [&](SessionOutput& out) { out.Register(write); }),
+              HasSubstr("write 0x118 <- 0x00007000"));
+}
+
+TEST(TextOutput, SummaryGivesCountsDelaysAndTheLogFile) {
+  Summary summary;
+  summary.buttonsPressed = 1;
+  summary.keysReported = 3;
+  summary.fresh = 1;
+  summary.held = 2;
+  summary.delays = 1;
+  summary.medianDelayMs = 12.4;
+  summary.maxDelayMs = 12.4;
+  const std::string text = Written(OutputFormat::kText, false, [&](SessionOutput& out) {
+    out.End(summary, SessionFiles{"/x/Quillfern.log", ""});
+  });
+  EXPECT_EQ(text,
+            "Summary: 1 button pressed, 3 keys reported (1 fresh, 2 held); press-to-report delay median 12 ms, "
+            "max 12 ms.\nLog file: /x/Quillfern.log\n");
+}
+
+TEST(JsonlOutput, OneObjectPerLineWithEscapedText) {
+  const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) {
+    out.Key(kTv);
+    out.Step(20000, "press \"odd\\key\"");
+  });
+  EXPECT_EQ(text,
+            "{\"event\":\"key\",\"time_ms\":1250.0,\"name\":\"Kolvane_TV\",\"label\":\"\",\"state\":\"fresh\","
+            "\"delay_ms\":12.4,\"delay_from\":\"press\"}\n"
+            "{\"event\":\"step\",\"time_ms\":20.0,\"step\":\"press \\\"odd\\\\key\\\"\"}\n");
+}
+
+TEST(JsonlOutput, SummaryWithoutPressesHasNoDelays) {
+  const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) {
+    out.End(Summary{}, SessionFiles{"C:\\run\\Quillfern.log", "t.svg"});
+  });
+  EXPECT_EQ(text,
+            "{\"event\":\"summary\",\"buttons_pressed\":0,\"keys_reported\":0,\"fresh\":0,\"held\":0,"
+            "\"log_file\":\"C:\\\\run\\\\Quillfern.log\",\"timeline\":\"t.svg\"}\n");
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane
