@@ -1,5 +1,6 @@
 #include "host/session.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace kolvane {
