@@ -1,6 +1,7 @@
 # kolvane.dll: exactly one export, "_GetInterfacePtr@0" at ordinal 1; imports
 # from KERNEL32.dll and msvcrt.dll only (so it loads alone); under 64 KB; a
 # VERSIONINFO resource with the project's version.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump failed on ${MODULE}")

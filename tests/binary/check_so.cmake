@@ -1,4 +1,5 @@
 # libkolvane.so exports GetInterfacePtr and nothing else.
+cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "nm failed on ${MODULE}")
