@@ -83,6 +83,16 @@ long long FileSize(const std::string& path) {
   return size;
 }
 
+// The smallest step the process CPU clock makes: spins until it moves.
+double CpuClockStep() {
+  constexpr int64_t kGiveUpNs = 200000000;
+  const int64_t deadline = NowNs() + kGiveUpNs;
+  const double start = ProcessCpuSeconds();
+  double now = start;
+  while (now == start && NowNs() < deadline) now = ProcessCpuSeconds();
+  return now - start;
+}
+
 void Progress(const char* what) {
   fprintf(stderr, "kolvane-bench: %s\n", what);
   fflush(stderr);
@@ -164,6 +174,7 @@ int main(int argc, char** argv) {
   if (AllocationCount() == beforeSpare) scope = nullptr;
   r.allocationScope = scope != nullptr ? scope : "";
 
+  r.cpuClockStep = CpuClockStep();
   Progress("CPU: no started module, a bare 20 ms sleeper, an idle module, in rounds...");
   if (!MeasureCpu(*harness, settings, &r)) {
     fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");

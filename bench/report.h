@@ -29,6 +29,7 @@ struct Results {
   std::vector<double> stopMs;
   int failedStarts = 0;
 
+  double cpuClockStep = 0;  // seconds; the process CPU clock's resolution
   CpuFigure baseline;  // no started module; subtracted from the others
   CpuFigure sleeper;
   CpuFigure idle;
