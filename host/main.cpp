@@ -40,7 +40,8 @@ const char kUsage[] =
     "(\"-\" for standard input) it plays the script; with none it reads the\n"
     "keyboard when standard input is a terminal, else a script from it.\n"
     "\n"
-    "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE " beside kolvane-host)\n"
+    "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE " beside kolvane-host\n"
+    "                       or where it is installed)\n"
     "  --format text|jsonl  output for people (default) or one JSON object a line\n"
     "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
     "  --verbose            show the module's register set-up\n"
@@ -167,7 +168,7 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  const std::string modulePath = options.module.empty() ? ModulePathBesideExecutable() : options.module;
+  const std::string modulePath = options.module.empty() ? DefaultModulePath() : options.module;
   LoadedModule module;
   if (!module.Load(modulePath)) {
     fprintf(stderr, "kolvane-host: %s\n", module.error().c_str());

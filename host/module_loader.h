@@ -34,6 +34,11 @@ class LoadedModule {
 // The module file that the build puts beside the running executable.
 std::string ModulePathBesideExecutable();
 
+// The module kolvane-host loads unless told otherwise: the one beside the
+// executable (the build tree, a Windows install), else the installed one in
+// lib/ of a Linux install.
+std::string DefaultModulePath();
+
 }  // namespace host
 }  // namespace kolvane
 

@@ -50,5 +50,7 @@ std::string ModulePathBesideExecutable() {
   return path + KOLVANE_MODULE_FILE;
 }
 
+std::string DefaultModulePath() { return ModulePathBesideExecutable(); }
+
 }  // namespace host
 }  // namespace kolvane
