@@ -12,7 +12,10 @@
 //     found it inside a section (it may be testing the event right then);
 //   - the object's memory outlives the thread: if the last reference goes
 //     while the thread lives, Orphan() hands the delete to the thread, which
-//     performs it after Exit().
+//     performs it after Exit();
+//   - Start stores the thread handle after the thread is running, then
+//     Publish()es it; a Stop on the poll thread itself (from inside a host
+//     call) may close the handle only once published, else Start does.
 // Every transition is one atomic read-modify-write on one word.
 #ifndef KOLVANE_MODULE_POLL_GATE_H
 #define KOLVANE_MODULE_POLL_GATE_H
@@ -47,10 +50,20 @@ class PollGate {
   // the thread must delete it.
   bool Exit() { return (state_.fetch_and(~kLive, std::memory_order_acq_rel) & kOrphaned) != 0; }
 
+  // Host thread, once the thread handle is stored: true when a Stop on the
+  // poll thread came first, and the handle is the caller's to close.
+  bool Publish() { return (state_.fetch_or(kPublished, std::memory_order_acq_rel) & kAbandoned) != 0; }
+
+  struct Abandoned {
+    bool threadClosesEvent;  // the thread was inside a section
+    bool handlePublished;    // the thread handle may be read and closed
+  };
   // Host thread (or the poll thread, from inside a section): no section may
-  // start from now on. True when the thread is inside one and takes over
-  // closing the stop event.
-  bool Abandon() { return (state_.fetch_or(kAbandoned, std::memory_order_acq_rel) & kBusy) != 0; }
+  // start from now on.
+  Abandoned Abandon() {
+    const uint32_t before = state_.fetch_or(kAbandoned, std::memory_order_acq_rel);
+    return Abandoned{(before & kBusy) != 0, (before & kPublished) != 0};
+  }
   // Last reference gone: true when the thread still lives and will delete.
   bool Orphan() { return (state_.fetch_or(kOrphaned, std::memory_order_acq_rel) & kLive) != 0; }
 
@@ -59,6 +72,7 @@ class PollGate {
   static constexpr uint32_t kBusy = 1u << 1;
   static constexpr uint32_t kAbandoned = 1u << 2;
   static constexpr uint32_t kOrphaned = 1u << 3;
+  static constexpr uint32_t kPublished = 1u << 4;
 
   std::atomic<uint32_t> state_{0};
 };

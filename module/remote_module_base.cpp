@@ -20,7 +20,7 @@ RemoteModuleBase::RemoteModuleBase(const RemoteKey* table, int32_t tableSize)
       sink(nullptr),
       keys(table),
       keyCount(tableSize),
-      pollThreadId_(0),
+      pollThreadId_{0},
       binding_{nullptr, nullptr, nullptr} {}
 
 RemoteModuleBase::~RemoteModuleBase() { RemoteModuleBase::Stop(); }
@@ -70,11 +70,17 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnkn
   stopEvent = platform::CreateManualResetEvent();
   if (stopEvent == nullptr) return E_UNEXPECTED;  // no poll without a stop signal
   binding_ = PollBinding{stopEvent, host, sink};
+  pollThreadId_.store(0, std::memory_order_relaxed);
   gate_.Arm();
-  threadHandle = platform::StartThread(&PollThreadProc, this, kPollStackSize, &pollThreadId_);
+  threadHandle = platform::StartThread(&PollThreadProc, this, kPollStackSize);
   if (threadHandle == nullptr) {
     gate_.Disarm();
     return E_UNEXPECTED;
+  }
+  if (gate_.Publish()) {
+    // Already stopped from inside the host's QueryInterface on the new thread.
+    platform::CloseThread(threadHandle);
+    threadHandle = nullptr;
   }
   return S_OK;
 }
@@ -82,14 +88,17 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnkn
 HRESULT STDMETHODCALLTYPE RemoteModuleBase::Stop() {
   if (host != nullptr) {
     platform::SignalEvent(stopEvent);
-    // From inside OnKey on the poll thread, waiting would wait for ourselves.
-    const bool onPollThread = threadHandle != nullptr && platform::CurrentThreadId() == pollThreadId_;
+    // From inside a host call on the poll thread, waiting would wait for
+    // ourselves.
+    const bool onPollThread = pollThreadId_.load(std::memory_order_relaxed) == platform::CurrentThreadId();
     if (!onPollThread) platform::WaitForThread(threadHandle, kStopWaitMs);
     // Ended or not, the thread is given up now; see PollGate.
-    const bool threadClosesEvent = gate_.Abandon();
-    platform::CloseThread(threadHandle);
-    if (!threadClosesEvent) platform::CloseEvent(stopEvent);
-    threadHandle = nullptr;
+    const PollGate::Abandoned abandoned = gate_.Abandon();
+    if (!onPollThread || abandoned.handlePublished) {
+      platform::CloseThread(threadHandle);
+      threadHandle = nullptr;
+    }
+    if (!abandoned.threadClosesEvent) platform::CloseEvent(stopEvent);
     stopEvent = nullptr;
     host->Release();
     host = nullptr;
@@ -111,6 +120,7 @@ bool RemoteModuleBase::LeavePoll() {
 
 uint32_t KOLVANE_THREAD_CALL RemoteModuleBase::PollThreadProc(void* object) {
   auto* module = static_cast<RemoteModuleBase*>(object);
+  module->pollThreadId_.store(platform::CurrentThreadId(), std::memory_order_relaxed);
   module->Run();
   if (module->gate_.Exit()) delete module;
   return 0;

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <new>
 
 #include "kolvane/kolvane.h"
@@ -75,7 +76,9 @@ class RemoteModuleBase : public IRemoteModule {
   const int32_t keyCount;
 
  private:
-  platform::ThreadId pollThreadId_;
+  // Written by the poll thread itself, so Stop can tell it is being called
+  // from inside a host call on that thread; 0 until the thread runs.
+  std::atomic<platform::ThreadId> pollThreadId_;
   PollBinding binding_;
   PollGate gate_;
 };

@@ -31,9 +31,9 @@ void SignalEvent(Event* event);
 bool IsEventSignaled(Event* event);
 void CloseEvent(Event* event);
 
-// Starts proc(arg) at once on a new thread with the given stack size; stores
-// the new thread's id in *id. Null on failure.
-Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id);
+// Starts proc(arg) at once on a new thread with the given stack size. Null
+// on failure.
+Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize);
 // Waits at most timeoutMs for the thread to end; true when it has ended.
 bool WaitForThread(Thread* thread, uint32_t timeoutMs);
 // Gives the handle back; a thread still running goes on, detached.

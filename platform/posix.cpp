@@ -77,10 +77,11 @@ void CloseEvent(Event* event) {
   delete event;
 }
 
-Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id) {
+Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
   if (ShouldFail(Fault::kThreadCreation)) return nullptr;
   Thread* thread = new (std::nothrow) Thread;
   if (thread == nullptr) return nullptr;
+  thread->joined = false;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) {
     delete thread;
@@ -111,8 +112,6 @@ Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id) 
     delete thread;
     return nullptr;
   }
-  thread->joined = false;
-  *id = static_cast<ThreadId>(thread->thread);
   return thread;
 }
 

@@ -29,13 +29,10 @@ void CloseEvent(Event* event) {
   if (event != nullptr) CloseHandle(AsHandle(event));
 }
 
-Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize, ThreadId* id) {
+Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
   if (ShouldFail(Fault::kThreadCreation)) return nullptr;
-  DWORD threadId = 0;
-  HANDLE thread = CreateThread(nullptr, stackSize, reinterpret_cast<LPTHREAD_START_ROUTINE>(proc), arg, 0,
-                               &threadId);
-  *id = threadId;
-  return static_cast<Thread*>(thread);
+  return static_cast<Thread*>(
+      CreateThread(nullptr, stackSize, reinterpret_cast<LPTHREAD_START_ROUTINE>(proc), arg, 0, nullptr));
 }
 
 bool WaitForThread(Thread* thread, uint32_t timeoutMs) {

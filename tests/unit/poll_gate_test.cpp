@@ -14,7 +14,7 @@ TEST(PollGate, ANormalRunNeverHandsAnythingToTheThread) {
   EXPECT_TRUE(gate.Leave());
   EXPECT_FALSE(gate.Exit());  // not orphaned: the thread frees nothing
   EXPECT_FALSE(gate.IsLive());
-  EXPECT_FALSE(gate.Abandon());  // thread gone: Stop closes the event
+  EXPECT_FALSE(gate.Abandon().threadClosesEvent);  // thread gone: Stop closes the event
   EXPECT_FALSE(gate.Orphan());   // and Release deletes the object
 }
 
@@ -23,7 +23,7 @@ TEST(PollGate, AbandonedBetweenSectionsStartsNoOtherSection) {
   gate.Arm();
   ASSERT_TRUE(gate.Enter());
   ASSERT_TRUE(gate.Leave());
-  EXPECT_FALSE(gate.Abandon());  // not inside: Stop closes the event itself
+  EXPECT_FALSE(gate.Abandon().threadClosesEvent);  // not inside: Stop closes the event itself
   EXPECT_FALSE(gate.Enter());
   EXPECT_TRUE(gate.IsLive());
 }
@@ -32,7 +32,7 @@ TEST(PollGate, AbandonedInsideASectionHandsTheEventToTheThread) {
   PollGate gate;
   gate.Arm();
   ASSERT_TRUE(gate.Enter());
-  EXPECT_TRUE(gate.Abandon());
+  EXPECT_TRUE(gate.Abandon().threadClosesEvent);
   EXPECT_FALSE(gate.Leave());  // the thread closes the event
   EXPECT_FALSE(gate.Enter());
 }
@@ -68,8 +68,23 @@ TEST(PollGate, DisarmedAfterAFailedThreadCreation) {
   gate.Arm();
   gate.Disarm();
   EXPECT_FALSE(gate.IsLive());
-  EXPECT_FALSE(gate.Abandon());
+  EXPECT_FALSE(gate.Abandon().threadClosesEvent);
   EXPECT_FALSE(gate.Orphan());
+}
+
+TEST(PollGate, TheHandleIsStopsToCloseOnlyOncePublished) {
+  PollGate gate;
+  gate.Arm();
+  EXPECT_FALSE(gate.Publish());
+  EXPECT_TRUE(gate.Abandon().handlePublished);
+}
+
+TEST(PollGate, AStopOnThePollThreadBeforePublishLeavesTheHandleToStart) {
+  PollGate gate;
+  gate.Arm();
+  ASSERT_TRUE(gate.Enter());  // the host's QueryInterface, still inside Start
+  EXPECT_FALSE(gate.Abandon().handlePublished);
+  EXPECT_TRUE(gate.Publish());  // Start closes the handle
 }
 
 }  // namespace
