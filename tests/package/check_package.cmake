@@ -1,0 +1,84 @@
+# Installs the build into a fresh prefix, moves the prefix elsewhere (the
+# package must not depend on where it was installed), and checks what a host
+# developer gets: exactly the shipped files, a CMake project and a pkg-config
+# build against them, both loading the installed module, and the installed
+# kolvane-host finding it on its own.
+#   -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DVERSION -DGENERATOR -DCXX -DPKG_CONFIG
+cmake_minimum_required(VERSION 3.25)
+
+function(run what)
+  cmake_parse_arguments(ARG "" "WORKING_DIRECTORY;OUTPUT;ENVIRONMENT" "COMMAND" ${ARGN})
+  if(NOT ARG_WORKING_DIRECTORY)
+    set(ARG_WORKING_DIRECTORY ${WORK_DIR})
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${ARG_ENVIRONMENT} ${ARG_COMMAND}
+                  WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY} OUTPUT_VARIABLE out ERROR_VARIABLE out
+                  RESULT_VARIABLE failed)
+  if(failed)
+    string(JOIN " " command ${ARG_COMMAND})
+    message(FATAL_ERROR "${what} failed (${failed}): ${command}\n${out}")
+  endif()
+  if(ARG_OUTPUT)
+    set(${ARG_OUTPUT} "${out}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+function(expect_match what regex text)
+  if(NOT text MATCHES "${regex}")
+    message(FATAL_ERROR "${what}: expected to match '${regex}', got:\n${text}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(staged ${WORK_DIR}/staged)
+set(prefix ${WORK_DIR}/moved)
+run("install" COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staged})
+file(RENAME ${staged} ${prefix})
+
+file(GLOB examples RELATIVE ${SOURCE_DIR}/host/examples ${SOURCE_DIR}/host/examples/*.remote)
+list(TRANSFORM examples PREPEND share/kolvane/examples/)
+set(expected
+    bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
+    lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
+    lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md ${examples})
+list(SORT expected)
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  string(REPLACE ";" "\n  " installed "${installed}")
+  string(REPLACE ";" "\n  " expected "${expected}")
+  message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
+endif()
+
+# A CMake host: find_package(kolvane <version> EXACT CONFIG).
+run("configuring the CMake host" OUTPUT configured
+    COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/host -B ${WORK_DIR}/cmake-host -G ${GENERATOR}
+            -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DKOLVANE_EXPECTED_VERSION=${VERSION})
+expect_match("kolvane_MODULE_PATH" "kolvane module: ${prefix}/lib/libkolvane.so\n" "${configured}")
+run("building the CMake host" COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-host)
+run("the CMake host" OUTPUT ran COMMAND ${WORK_DIR}/cmake-host/package_host)
+expect_match("the CMake host" "module ${prefix}/lib/libkolvane.so: IRemoteModule 0x00000000" "${ran}")
+
+# A pkg-config host: Cflags for the headers, the variable module to load.
+set(pc_env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig)
+run("pkg-config" OUTPUT cflags ENVIRONMENT ${pc_env} COMMAND ${PKG_CONFIG} --cflags kolvane)
+run("pkg-config" OUTPUT module ENVIRONMENT ${pc_env} COMMAND ${PKG_CONFIG} --variable=module kolvane)
+run("pkg-config" OUTPUT version ENVIRONMENT ${pc_env} COMMAND ${PKG_CONFIG} --modversion kolvane)
+string(STRIP "${version}" version)
+if(NOT version STREQUAL VERSION)
+  message(FATAL_ERROR "kolvane.pc has version '${version}', the project ${VERSION}")
+endif()
+separate_arguments(cflags UNIX_COMMAND "${cflags}")
+string(STRIP "${module}" module)
+run("building the pkg-config host"
+    COMMAND ${CXX} -std=c++17 -Wall -Wextra -Werror ${cflags} "-DHOST_MODULE_PATH=\"${module}\"" ${CMAKE_CURRENT_LIST_DIR}/host/package_host.cpp
+            -o ${WORK_DIR}/pkg-config-host -ldl)
+run("the pkg-config host" OUTPUT ran COMMAND ${WORK_DIR}/pkg-config-host)
+expect_match("the pkg-config host" "IRemoteModule 0x00000000" "${ran}")
+
+# The installed kolvane-host, given no --module, loads the installed module.
+file(WRITE ${WORK_DIR}/one.remote "press ChannelUp\n")
+run("the installed kolvane-host" OUTPUT ran COMMAND ${prefix}/bin/kolvane-host one.remote)
+expect_match("the installed kolvane-host" "module ${prefix}/(bin/\\.\\./)?lib/libkolvane.so\n" "${ran}")
+expect_match("the installed kolvane-host" "Kolvane_ChannelUp +ChannelUp +fresh" "${ran}")
