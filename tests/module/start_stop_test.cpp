@@ -310,6 +310,15 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
 
 // --- Many cycles -------------------------------------------------------------
 
+// The counts after one start and stop, so that threads the runtime starts
+// once (a sanitizer's own, for one) are not taken for leaks.
+ProcessResources WarmedUpResources(IRemoteModule* module) {
+  host::SimulatedDevice device;
+  EXPECT_EQ(module->Start(nullptr, device.host()), S_OK);
+  EXPECT_EQ(module->Stop(), S_OK);
+  return CountProcessResources();
+}
+
 // Threads and handles settle back to where they were: nothing leaks.
 void ExpectResourcesSettleTo(const ProcessResources& before) {
   ProcessResources after;
@@ -326,7 +335,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
   ASSERT_NE(module, nullptr);
   NiceMock<MockKeySink> sink;
   CountingDevice device;
-  const ProcessResources before = CountProcessResources();
+  const ProcessResources before = WarmedUpResources(module);
   constexpr int kCycles = 2000;
   for (int i = 0; i < kCycles; ++i) {
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK) << "cycle " << i;
@@ -342,7 +351,10 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
 TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
   NiceMock<MockKeySink> sink;
   host::SimulatedDevice device;
-  const ProcessResources before = CountProcessResources();
+  IRemoteModule* first = LoadedModuleEnvironment::factory()();
+  ASSERT_NE(first, nullptr);
+  const ProcessResources before = WarmedUpResources(first);
+  EXPECT_EQ(first->Release(), 0u);
   for (int i = 0; i < 1000; ++i) {
     IRemoteModule* module = LoadedModuleEnvironment::factory()();
     ASSERT_NE(module, nullptr);
