@@ -1,6 +1,6 @@
 // Fault injection for tests: a test build (KOLVANE_FAULT_INJECTION) can make
-// the next event creation, thread creation or object allocation fail. In the shipped module ShouldFail is
-// a constant false and compiles away.
+// the next event creation, thread creation or object allocation fail. In the
+// shipped module ShouldFail is a constant false and compiles away.
 #ifndef KOLVANE_PLATFORM_FAULT_INJECTION_H
 #define KOLVANE_PLATFORM_FAULT_INJECTION_H
 

@@ -4,11 +4,13 @@
 #include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
+#include "tests/support/latch.h"
 #include "tests/support/wait.h"
 
 namespace kolvane {
@@ -46,13 +48,14 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
   std::vector<Report> reports_;
 };
 
-// Records the register accesses in order.
+// Records the first register accesses in order.
 class RecordingDevice : public host::SimulatedDevice {
  public:
+  static constexpr size_t kKept = 8;
   RecordingDevice() {
     SetAccessObserver([this](const host::RegisterAccess& access) {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (accesses_.size() < 6) accesses_.push_back(access);
+      if (accesses_.size() < kKept) accesses_.push_back(access);
     });
   }
   std::vector<host::RegisterAccess> setup() {
@@ -85,7 +88,9 @@ TEST_F(Receiver, SetUpSetsItsBitsInOrderAndKeepsTheOthers) {
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 1; }));
   EXPECT_EQ(module_->Stop(), S_OK);
   // The receiver byte (idle 0xFF) reads back in bits 16-23 of 0x200.
-  EXPECT_THAT(device.setup(), ElementsAre(Access(false, 0x10C, 0x80000001), Access(true, 0x10C, 0x80000005),
+  std::vector<host::RegisterAccess> setup = device.setup();
+  setup.resize(6);
+  EXPECT_THAT(setup, ElementsAre(Access(false, 0x10C, 0x80000001), Access(true, 0x10C, 0x80000005),
                                           Access(false, 0x118, 0x00000F0F), Access(true, 0x118, 0x00007F0F),
                                           Access(false, 0x200, 0x00FF0030), Access(true, 0x200, 0x00FF7FF2)));
 }
@@ -127,6 +132,33 @@ TEST_F(Receiver, SetUpReadsThatFillNothingWriteOnlyTheMasks) {
   EXPECT_THAT(registers.writes(), ElementsAre(Write{0x10C, 0x4}, Write{0x118, 0x7000}, Write{0x200, 0x7FC2}));
   EXPECT_EQ(registers.first_.load(), 0u);
   EXPECT_EQ(registers.references(), 0);
+}
+
+// A host whose QueryInterface for register access waits for the test.
+class SlowToAnswerDevice : public RecordingDevice {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (SameIid(iid, IID_IDeviceRegisters)) answer.Wait();
+    return RecordingDevice::QueryInterface(iid, object);
+  }
+  Latch answer;
+};
+
+TEST_F(Receiver, AStopSignalledBeforeTheLoopStillSetsUpThenPollsNothingAndSaysBye) {
+  RemoveLog();
+  SlowToAnswerDevice device;
+  ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
+  ASSERT_TRUE(device.answer.WaitForWaiter());
+  // Stop signals at once, then waits; the host answers well inside the wait.
+  std::thread host([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    device.answer.Open();
+  });
+  EXPECT_EQ(module_->Stop(), S_OK);
+  host.join();
+  EXPECT_EQ(device.setup().size(), 6u);  // the set-up's reads and writes, and no poll
+  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_EQ(ReadLogLines().back(), "kolvane: Break event received. Bye!");
 }
 
 TEST_F(Receiver, AHeldKeyIsReportedOnceAtOnceThenRepeatedMoreThan200msApart) {

@@ -3,13 +3,12 @@
 // OnKey, a host call that blocks past Stop's wait).
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "host/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
+#include "tests/support/latch.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/wait.h"
 
@@ -41,32 +40,6 @@ class CountingDevice : public host::SimulatedDevice {
     });
   }
   std::atomic<int> setups{0};
-};
-
-// A gate a host call can block on until the test opens it.
-class Latch {
- public:
-  void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++waiting_;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool WaitForWaiter(milliseconds limit = kPatience) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return waiting_ > 0; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int waiting_ = 0;
-  bool open_ = false;
 };
 
 // Presses `code` once the module has seen the idle byte, and waits for the
