@@ -46,7 +46,20 @@ demo-win32: wine-ready
 	@cd build/win32 && wine bin/kolvane-host.exe --timeline demo-timeline.svg ../../host/examples/demo.remote
 
 clean:
-	rm -rf build
+	rm -rf build dist
+
+# Release archives in dist/, one per preset: kolvane-<version>-win32.zip,
+# -win64.zip and -linux-x86_64.tar.gz. The version is the project's
+# (CMakeLists.txt); each build names its own archive.
+DIST_PRESETS := win32 win64 linux
+
+.PHONY: dist
+
+dist: $(addprefix dist-,$(DIST_PRESETS))
+
+dist-%: setup FORCE
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $* --target dist
 
 # The key decoder against its model under libFuzzer (clang only, so outside
 # the presets): `make fuzz` for FUZZ_SECONDS, a few seconds of it in `make test`.

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libbenchmark-dev binutils
           mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
-          zip unzip clang-format clang-tidy)
+          zip unzip clang-format clang-tidy pkg-config)
 
 missing=()
 for package in "${packages[@]}"; do

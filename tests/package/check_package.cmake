@@ -41,7 +41,7 @@ list(TRANSFORM examples PREPEND share/kolvane/examples/)
 set(expected
     bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
     lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
-    lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md ${examples})
+    lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/host/README.md ${examples})
 list(SORT expected)
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
 list(SORT installed)

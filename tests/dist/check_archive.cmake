@@ -1,0 +1,72 @@
+# Makes the release archive the way `make dist` does, unzips it into an
+# empty folder with unzip, checks its files and SHA256SUMS, checks the DLL
+# carries the version in the archive's name, and runs kolvane-host.exe there
+# under Wine with the demo script: the DLL must load from the archive alone.
+#   -DBUILD_DIR -DNAME -DFORMAT -DWORK_DIR -DSOURCE_DIR -DEMULATOR -DUNZIP -DSHA256SUM -DOBJDUMP
+cmake_minimum_required(VERSION 3.25)
+
+function(run what)
+  cmake_parse_arguments(ARG "" "WORKING_DIRECTORY;OUTPUT" "COMMAND" ${ARGN})
+  execute_process(COMMAND ${ARG_COMMAND} WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY} OUTPUT_VARIABLE out
+                  ERROR_VARIABLE out RESULT_VARIABLE failed)
+  if(failed)
+    string(JOIN " " command ${ARG_COMMAND})
+    message(FATAL_ERROR "${what} failed (${failed}): ${command}\n${out}")
+  endif()
+  if(ARG_OUTPUT)
+    set(${ARG_OUTPUT} "${out}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR}/unpacked)
+run("making the archive" WORKING_DIRECTORY ${WORK_DIR}
+    COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${BUILD_DIR} -DNAME=${NAME} -DFORMAT=${FORMAT} -DOUTPUT_DIR=${WORK_DIR}
+            -DSTAGE_DIR=${WORK_DIR}/stage -P ${SOURCE_DIR}/cmake/make_archive.cmake)
+file(REMOVE_RECURSE ${WORK_DIR}/stage)
+run("unzip" WORKING_DIRECTORY ${WORK_DIR}/unpacked COMMAND ${UNZIP} -q ${WORK_DIR}/${NAME}.${FORMAT})
+
+set(root ${WORK_DIR}/unpacked/${NAME})
+file(GLOB top RELATIVE ${WORK_DIR}/unpacked ${WORK_DIR}/unpacked/*)
+if(NOT top STREQUAL NAME)
+  message(FATAL_ERROR "the archive's top level holds '${top}', expected the one folder ${NAME}")
+endif()
+file(GLOB examples RELATIVE ${SOURCE_DIR}/host/examples ${SOURCE_DIR}/host/examples/*.remote)
+list(TRANSFORM examples PREPEND share/kolvane/examples/)
+set(expected
+    LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll host/README.md include/kolvane/com.h
+    include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
+    lib/cmake/kolvane/kolvaneTargets.cmake ${examples})
+list(SORT expected)
+file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${root} ${root}/*)
+list(SORT files)
+if(NOT files STREQUAL expected)
+  string(REPLACE ";" "\n  " files "${files}")
+  string(REPLACE ";" "\n  " expected "${expected}")
+  message(FATAL_ERROR "${NAME}.${FORMAT} holds:\n  ${files}\nexpected:\n  ${expected}")
+endif()
+
+run("sha256sum -c SHA256SUMS" WORKING_DIRECTORY ${root} OUTPUT checked
+    COMMAND ${SHA256SUM} --check --strict SHA256SUMS)
+list(LENGTH expected count)
+math(EXPR count "${count} - 1")
+string(REGEX MATCHALL ": OK\n" sums_ok "${checked}")
+list(LENGTH sums_ok sums_ok)
+if(NOT sums_ok EQUAL count)
+  message(FATAL_ERROR "SHA256SUMS covers ${sums_ok} files, expected ${count}:\n${checked}")
+endif()
+
+string(REGEX MATCH "^kolvane-([0-9]+\\.[0-9]+\\.[0-9]+)-" version "${NAME}")
+run("the DLL's checks" WORKING_DIRECTORY ${WORK_DIR}
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OBJDUMP} -DMODULE=${root}/bin/kolvane.dll -DVERSION=${CMAKE_MATCH_1}
+            -P ${SOURCE_DIR}/tests/binary/check_dll.cmake)
+
+run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${root} OUTPUT played
+    COMMAND ${EMULATOR} bin/kolvane-host.exe share/kolvane/examples/demo.remote)
+foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
+               "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
+               "Summary: 11 buttons pressed")
+  if(NOT played MATCHES "${wanted}")
+    message(FATAL_ERROR "the demo's output lacks '${wanted}':\n${played}")
+  endif()
+endforeach()
