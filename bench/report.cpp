@@ -23,8 +23,8 @@ constexpr double kResolvableClockSteps = 20;
 constexpr double kResolvableCpuSeconds = 0.001;
 
 struct Goal {
-  const char* key;     // JSON name
-  const char* limit;   // the goal, in words
+  const char* key;    // JSON name
+  const char* limit;  // the goal, in words
   double value;
   bool measured;
   bool pass;
@@ -145,8 +145,8 @@ std::string Number(double value) { return isnan(value) ? "null" : Format("%.4f",
 void JsonSummary(FILE* out, const char* name, const std::vector<double>& samples, const char* last) {
   const Summary s = Summarize(samples);
   fprintf(out, "  \"%s\": {\"samples\": %s, \"min\": %s, \"median\": %s, \"p99\": %s, \"max\": %s}%s\n", name,
-          Text(s.count).c_str(), Number(s.min).c_str(), Number(s.median).c_str(), Number(s.p99).c_str(), Number(s.max).c_str(),
-          last);
+          Text(s.count).c_str(), Number(s.min).c_str(), Number(s.median).c_str(), Number(s.p99).c_str(),
+          Number(s.max).c_str(), last);
 }
 
 void JsonCpu(FILE* out, const char* name, const CpuFigure& figure, const CpuFigure& baseline, const char* last) {
@@ -178,8 +178,7 @@ int PrintTable(FILE* out, const Results& r) {
   const Summary stops = Summarize(r.stopMs);
 
   fprintf(out, "kolvane-bench: %s, %u CPUs, %s run (seed %u), process CPU clock step %.3f ms\nmodule: %s\n\n",
-          r.platform.c_str(), r.cpus, r.quick ? "quick" : "full", r.seed, r.cpuClockStep * 1e3,
-          r.modulePath.c_str());
+          r.platform.c_str(), r.cpus, r.quick ? "quick" : "full", r.seed, r.cpuClockStep * 1e3, r.modulePath.c_str());
   fprintf(out, "| Figure | Measured | Goal | Result |\n|---|---|---|---|\n");
 
   std::string missed = r.latencyMissed > 0 ? Format(", %d missed", r.latencyMissed) : "";
@@ -188,10 +187,12 @@ int PrintTable(FILE* out, const Results& r) {
       "median <= 11 ms, p99 <= 21 ms", Verdicts(goals[0], goals[1]).c_str());
 
   missed = r.repeats.failed > 0 ? Format(", %d holds failed", r.repeats.failed) : "";
-  Row(out, Format("First repeat after the last press poll, %s holds%s", Text(r.repeats.firstMs.size()).c_str(), missed.c_str()),
+  Row(out,
+      Format("First repeat after the last press poll, %s holds%s", Text(r.repeats.firstMs.size()).c_str(),
+             missed.c_str()),
       PastFloor(Summarize(r.repeats.firstMs)), "each > 200 ms", RepeatVerdict(Summarize(r.repeats.firstMs)));
-  Row(out, Format("Gap between repeats, %s gaps", Text(r.repeats.gapMs.size()).c_str()), PastFloor(Summarize(r.repeats.gapMs)),
-      "each > 200 ms", RepeatVerdict(Summarize(r.repeats.gapMs)));
+  Row(out, Format("Gap between repeats, %s gaps", Text(r.repeats.gapMs.size()).c_str()),
+      PastFloor(Summarize(r.repeats.gapMs)), "each > 200 ms", RepeatVerdict(Summarize(r.repeats.gapMs)));
 
   missed = r.failedStarts > 0 ? Format(", %d failed starts", r.failedStarts) : "";
   Row(out, Format("Stop latency, %s stops%s", Text(stops.count).c_str(), missed.c_str()),
@@ -201,11 +202,11 @@ int PrintTable(FILE* out, const Results& r) {
   Row(out, Format("CPU, bare thread sleeping 20 ms in a loop (the floor), %.0f s", r.sleeper.wallSeconds),
       CpuText(r.sleeper, r.baseline, "wake-up"), "", "");
   const std::string ratio =
-      goals[4].measured ? Format("; %.2f x the floor", goals[4].value)
-                        : Format("; not compared: the floor spans under %.0f steps of the process CPU clock",
-                                 kResolvableClockSteps);
-  Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds),
-      CpuText(r.idle, r.baseline, "poll") + ratio, "<= 1.2 x the floor", Verdict(goals[4]));
+      goals[4].measured
+          ? Format("; %.2f x the floor", goals[4].value)
+          : Format("; not compared: the floor spans under %.0f steps of the process CPU clock", kResolvableClockSteps);
+  Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds), CpuText(r.idle, r.baseline, "poll") + ratio,
+      "<= 1.2 x the floor", Verdict(goals[4]));
   const double heldRatio = OverFloor(r.held, r);
   const std::string heldText = isnan(heldRatio) ? "" : Format("; %.2f x the floor", heldRatio);
   Row(out, Format("CPU, started module with a key held, %.0f s", r.held.wallSeconds),
@@ -229,8 +230,7 @@ int PrintTable(FILE* out, const Results& r) {
     Row(out, "Decoder step", "n/a (no Google Benchmark in this build)", "", "");
   }
   for (const MicroResult& micro : r.micro) {
-    Row(out, "Decoder step (Google Benchmark), " + micro.name,
-        Format("%.2f ns", micro.nsPerStep), "", "");
+    Row(out, "Decoder step (Google Benchmark), " + micro.name, Format("%.2f ns", micro.nsPerStep), "", "");
   }
 
   Row(out, "kolvane.dll size",
@@ -255,8 +255,9 @@ int PrintTable(FILE* out, const Results& r) {
 }
 
 void PrintJson(FILE* out, const Results& r) {
-  fprintf(out, "{\n  \"module\": \"%s\",\n  \"platform\": \"%s\",\n  \"cpus\": %u,\n  \"quick\": %s,\n"
-               "  \"seed\": %u,\n",
+  fprintf(out,
+          "{\n  \"module\": \"%s\",\n  \"platform\": \"%s\",\n  \"cpus\": %u,\n  \"quick\": %s,\n"
+          "  \"seed\": %u,\n",
           Escaped(r.modulePath).c_str(), Escaped(r.platform).c_str(), r.cpus, r.quick ? "true" : "false", r.seed);
   JsonSummary(out, "latency_ms", r.latencyMs, ",");
   fprintf(out, "  \"latency_missed\": %d,\n", r.latencyMissed);
@@ -276,8 +277,8 @@ void PrintJson(FILE* out, const Results& r) {
     fprintf(out,
             "  \"allocations\": {\"counted\": \"%s\", \"in_polls\": %s, \"polls\": %s, "
             "\"per_start_stop\": %s, \"cycles\": %d},\n",
-            Escaped(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(),
-            Text(r.allocationPolls).c_str(), Number(r.allocationsPerCycle).c_str(), r.cycles);
+            Escaped(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(), Text(r.allocationPolls).c_str(),
+            Number(r.allocationsPerCycle).c_str(), r.cycles);
   }
   if (!r.microAvailable) {
     fprintf(out, "  \"decoder_step_ns\": null,\n");

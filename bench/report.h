@@ -30,7 +30,7 @@ struct Results {
   int failedStarts = 0;
 
   double cpuClockStep = 0;  // seconds; the process CPU clock's resolution
-  CpuFigure baseline;  // no started module; subtracted from the others
+  CpuFigure baseline;       // no started module; subtracted from the others
   CpuFigure sleeper;
   CpuFigure idle;
   CpuFigure held;

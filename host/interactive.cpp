@@ -69,7 +69,8 @@ void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<b
   KeyboardRemote remote;
   while (!interrupted.load()) {
     const Input input = keyboard.Read(kReadTimeoutMs);
-    if (input.kind == InputKind::kQuit || (input.kind == InputKind::kChar && (input.character == 'q' || input.character == 'Q'))) {
+    if (input.kind == InputKind::kQuit ||
+        (input.kind == InputKind::kChar && (input.character == 'q' || input.character == 'Q'))) {
       break;
     }
     const RemoteKey* before = remote.button();

@@ -40,7 +40,8 @@ const char kUsage[] =
     "(\"-\" for standard input) it plays the script; with none it reads the\n"
     "keyboard when standard input is a terminal, else a script from it.\n"
     "\n"
-    "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE " beside kolvane-host\n"
+    "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE
+    " beside kolvane-host\n"
     "                       or where it is installed)\n"
     "  --format text|jsonl  output for people (default) or one JSON object a line\n"
     "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
@@ -204,8 +205,7 @@ int Run(int argc, char** argv) {
   SessionFiles files;
   files.log = Absolute(kLogFileName);
   if (!options.timeline.empty()) {
-    const std::string title =
-        "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
+    const std::string title = "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
     if (WriteFile(options.timeline, RenderTimeline(record, title))) {
       files.timeline = Absolute(options.timeline);
     } else {

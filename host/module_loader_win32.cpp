@@ -8,9 +8,9 @@ namespace {
 
 std::string SystemMessage(DWORD error) {
   char* text = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(error);
   LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
@@ -31,7 +31,8 @@ bool LoadedModule::Load(const std::string& path) {
     error_ = "cannot load module " + path + ": " + SystemMessage(GetLastError());
     return false;
   }
-  factory_ = reinterpret_cast<GetInterfacePtrFn>(reinterpret_cast<void*>(GetProcAddress(library, KOLVANE_FACTORY_EXPORT)));
+  factory_ =
+      reinterpret_cast<GetInterfacePtrFn>(reinterpret_cast<void*>(GetProcAddress(library, KOLVANE_FACTORY_EXPORT)));
   if (factory_ == nullptr) {
     error_ = "module " + path + " has no export " KOLVANE_FACTORY_EXPORT;
     FreeLibrary(library);

@@ -25,12 +25,8 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
         show(static_cast<uint8_t>(step.byte | kHeldFlag), step.durationMs - kPressShowMs, -1);
         show(kIdleReceiverByte, kReleaseIdleMs, -1);
         break;
-      case StepKind::kWait:
-        show(kIdleReceiverByte, step.durationMs, index);
-        break;
-      case StepKind::kRaw:
-        show(step.byte, step.durationMs, index);
-        break;
+      case StepKind::kWait: show(kIdleReceiverByte, step.durationMs, index); break;
+      case StepKind::kRaw: show(step.byte, step.durationMs, index); break;
     }
   }
   schedule.lengthMs = now;

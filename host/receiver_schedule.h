@@ -16,9 +16,9 @@ namespace kolvane {
 namespace host {
 
 struct ReceiverChange {
-  uint32_t atMs;   // since the script began
-  uint8_t byte;    // the receiver byte from then on
-  int step;        // index of the step that begins here, or -1
+  uint32_t atMs;  // since the script began
+  uint8_t byte;   // the receiver byte from then on
+  int step;       // index of the step that begins here, or -1
 };
 
 struct ReceiverSchedule {

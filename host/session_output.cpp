@@ -93,10 +93,10 @@ class JsonlOutput final : public SessionOutput {
   }
 
   void Key(const KeyReport& report) override {
-    Line("{\"event\":\"key\",\"time_ms\":" + Number(Milliseconds(report.us)) + ",\"name\":" +
-         JsonString(report.name) + ",\"label\":" + JsonString(report.label) + ",\"state\":\"" +
-         (report.fresh ? "fresh" : "held") + "\",\"delay_ms\":" + Number(Milliseconds(report.delayUs)) +
-         ",\"delay_from\":\"" + (report.sincePress ? "press" : "previous") + "\"}");
+    Line("{\"event\":\"key\",\"time_ms\":" + Number(Milliseconds(report.us)) + ",\"name\":" + JsonString(report.name) +
+         ",\"label\":" + JsonString(report.label) + ",\"state\":\"" + (report.fresh ? "fresh" : "held") +
+         "\",\"delay_ms\":" + Number(Milliseconds(report.delayUs)) + ",\"delay_from\":\"" +
+         (report.sincePress ? "press" : "previous") + "\"}");
   }
 
   void Register(const RegisterRecord& record) override {
@@ -112,8 +112,8 @@ class JsonlOutput final : public SessionOutput {
                        ",\"keys_reported\":" + std::to_string(summary.keysReported) +
                        ",\"fresh\":" + std::to_string(summary.fresh) + ",\"held\":" + std::to_string(summary.held);
     if (summary.delays > 0) {
-      line += ",\"delay_median_ms\":" + Number(summary.medianDelayMs) +
-              ",\"delay_max_ms\":" + Number(summary.maxDelayMs);
+      line +=
+          ",\"delay_median_ms\":" + Number(summary.medianDelayMs) + ",\"delay_max_ms\":" + Number(summary.maxDelayMs);
     }
     line += ",\"log_file\":" + JsonString(files.log);
     if (!files.timeline.empty()) line += ",\"timeline\":" + JsonString(files.timeline);

@@ -22,8 +22,9 @@ Summary Summarize(const SessionRecord& record) {
   if (delays.empty()) return summary;
   std::sort(delays.begin(), delays.end());
   const size_t middle = delays.size() / 2;
-  const double median = delays.size() % 2 == 1 ? static_cast<double>(delays[middle])
-                                                : (static_cast<double>(delays[middle - 1]) + static_cast<double>(delays[middle])) / 2;
+  const double median = delays.size() % 2 == 1
+                            ? static_cast<double>(delays[middle])
+                            : (static_cast<double>(delays[middle - 1]) + static_cast<double>(delays[middle])) / 2;
   summary.medianDelayMs = median / 1000.0;
   summary.maxDelayMs = static_cast<double>(delays.back()) / 1000.0;
   return summary;

@@ -33,11 +33,11 @@ struct RegisterRecord {
 };
 
 struct SessionRecord {
-  std::vector<ByteRecord> receiver;     // every change of the receiver byte
-  std::vector<ByteRecord> polls;        // every poll of 0x200 and the byte it read
-  std::vector<KeyReport> reports;       // every OnKey
-  std::vector<RegisterRecord> setup;    // the set-up reads and writes
-  int buttonsPressed = 0;               // changes to a byte with bit 0 clear
+  std::vector<ByteRecord> receiver;   // every change of the receiver byte
+  std::vector<ByteRecord> polls;      // every poll of 0x200 and the byte it read
+  std::vector<KeyReport> reports;     // every OnKey
+  std::vector<RegisterRecord> setup;  // the set-up reads and writes
+  int buttonsPressed = 0;             // changes to a byte with bit 0 clear
   int64_t endUs = 0;
 };
 
@@ -46,7 +46,7 @@ struct Summary {
   int keysReported = 0;
   int fresh = 0;
   int held = 0;
-  int delays = 0;          // fresh reports with a press-to-report delay
+  int delays = 0;  // fresh reports with a press-to-report delay
   double medianDelayMs = 0;
   double maxDelayMs = 0;
 };

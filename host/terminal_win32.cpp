@@ -47,7 +47,8 @@ bool RawKeyboard::Open(std::string* error) {
     return false;
   }
   // Key by key, no echo, Ctrl-C as a key.
-  const DWORD raw = state_->savedMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+  const DWORD raw =
+      state_->savedMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
   if (!SetConsoleMode(state_->input, raw)) {
     *error = "cannot switch the console to raw mode";
     return false;

@@ -94,17 +94,17 @@ void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
     svg += mark + Format("<text x=\"%.0f\" y=\"%.0f\">%s</text>\n", x + 22, y, text);
     x += width;
   };
-  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
-              y - 4, x + 16, y - 4, kByteColour),
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x, y - 4,
+              x + 16, y - 4, kByteColour),
        "key code", 100);
-  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"4\"/>", x,
-              y - 4, x + 16, y - 4, kHeldColour),
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"4\"/>", x, y - 4,
+              x + 16, y - 4, kHeldColour),
        "held (bit 0 set)", 140);
-  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x,
-              y - 4, x + 16, y - 4, kIdleColour),
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x, y - 4,
+              x + 16, y - 4, kIdleColour),
        "idle 0xFF", 100);
-  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\"/>", x + 8, y - 11, x + 8,
-              y + 1, kPollColour),
+  item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\"/>", x + 8, y - 11, x + 8, y + 1,
+              kPollColour),
        "poll of 0x200 (every 20 ms)", 210);
   item(Format("<circle cx=\"%.0f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x + 8, y - 4, kFreshColour),
        "key reported: fresh press", 190);
@@ -118,8 +118,8 @@ void ByteAxis(std::string& svg, const Canvas& canvas) {
     const double y = Canvas::Y(static_cast<uint8_t>(byte));
     svg += Format("<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>", kLeft, y,
                   canvas.width() - kRight, y);
-    svg += Format("<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#555\">0x%02X</text>\n", kLeft - 8, y + 4,
-                  byte);
+    svg +=
+        Format("<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#555\">0x%02X</text>\n", kLeft - 8, y + 4, byte);
   }
   svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">receiver byte (bits 16-23 of 0x200)</text>\n", kPlotTop - 10);
 }
@@ -143,9 +143,10 @@ void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& r
                     Canvas::Y(changes[i - 1].byte), x1, y, kIdleColour);
     }
     const bool held = changes[i].byte != 0xFF && (changes[i].byte & 0x01) != 0;
-    svg += Format("<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
-                  "stroke-width=\"%d\"/>",
-                  held ? "receiver held" : "receiver", x1, y, x2, y, SegmentColour(changes[i].byte), held ? 4 : 2);
+    svg += Format(
+        "<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
+        "stroke-width=\"%d\"/>",
+        held ? "receiver held" : "receiver", x1, y, x2, y, SegmentColour(changes[i].byte), held ? 4 : 2);
     if (changes[i].byte != 0xFF) {
       svg += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">0x%02X%s</text>", x1 + 3, y - 5,
                     SegmentColour(changes[i].byte), changes[i].byte, held ? " held" : "");
@@ -168,15 +169,17 @@ void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
     const double x = canvas.X(report.us);
     const char* colour = report.fresh ? kFreshColour : kHeldColour;
     // A faint line up through the byte plot shows which change it answers.
-    svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\" stroke-opacity=\"0.35\" "
-                  "stroke-dasharray=\"3 3\"/>",
-                  x, kPlotTop, x, kKeyY, colour);
+    svg += Format(
+        "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\" stroke-opacity=\"0.35\" "
+        "stroke-dasharray=\"3 3\"/>",
+        x, kPlotTop, x, kKeyY, colour);
     if (report.fresh) {
       svg += Format("<circle class=\"key fresh\" cx=\"%.1f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x, kKeyY, colour);
     } else {
-      svg += Format("<path class=\"key held\" d=\"M%.1f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" "
-                    "stroke-width=\"2\"/>",
-                    x, kKeyY - 6, colour);
+      svg += Format(
+          "<path class=\"key held\" d=\"M%.1f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" "
+          "stroke-width=\"2\"/>",
+          x, kKeyY - 6, colour);
     }
     svg += Format("<text x=\"%.1f\" y=\"%.0f\" transform=\"rotate(40 %.1f %.0f)\" fill=\"%s\">%s</text>\n", x,
                   kKeyY + 16, x, kKeyY + 16, colour, Xml(KeyText(report)).c_str());

@@ -68,7 +68,7 @@ class RemoteModuleBase : public IRemoteModule {
   platform::Thread* threadHandle;
   int32_t refCount;
   platform::Event* stopEvent;
-  IUnknown* host;  // non-null while started; holds one reference
+  IUnknown* host;        // non-null while started; holds one reference
   IRemoteKeySink* sink;  // holds one reference while set
 
  protected:

@@ -135,8 +135,7 @@ void CloseThread(Thread* thread) {
 ThreadId CurrentThreadId() { return static_cast<ThreadId>(pthread_self()); }
 
 void SleepMs(uint32_t milliseconds) {
-  timespec left = {static_cast<time_t>(milliseconds / 1000),
-                   static_cast<long>(milliseconds % 1000) * kNanosPerMilli};
+  timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * kNanosPerMilli};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
@@ -144,7 +143,8 @@ void SleepMs(uint32_t milliseconds) {
 uint32_t TickCount() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const uint64_t millis = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec / kNanosPerMilli);
+  const uint64_t millis =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec / kNanosPerMilli);
   return static_cast<uint32_t>(millis);
 }
 

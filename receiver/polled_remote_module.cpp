@@ -36,8 +36,7 @@ uint32_t ReadReceiverByte(IDeviceRegisters* registers) {
 
 }  // namespace
 
-PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize)
-    : RemoteModuleBase(table, tableSize) {
+PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize) : RemoteModuleBase(table, tableSize) {
   LogMessage("kolvane: Initializing kolvane.dll remote module.\n");
   LogMessage("kolvane: Polling the tuner's remote receiver every 20 ms.\n");
 }

@@ -34,12 +34,12 @@ static GetInterfacePtrFn LoadFactory(void) {
 }
 #endif
 
-#define CHECK(condition)                                         \
-  do {                                                           \
-    if (!(condition)) {                                          \
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-      return 1;                                                  \
-    }                                                            \
+      return 1;                                                               \
+    }                                                                         \
   } while (0)
 
 /* --- The sink: remembers the last key reported. --- */

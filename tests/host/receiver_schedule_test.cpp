@@ -37,8 +37,7 @@ TEST(ReceiverSchedule, PressForLongerKeepsTheCodeWithoutHolding) {
 
 TEST(ReceiverSchedule, HoldShowsTheCodeThenTheHeldStateThenIdle) {
   uint32_t length = 0;
-  EXPECT_THAT(Bytes("hold VolumeUp 1.2s\n", &length),
-              ElementsAre(Pair(0u, 0x58), Pair(100u, 0x59), Pair(1200u, 0xFF)));
+  EXPECT_THAT(Bytes("hold VolumeUp 1.2s\n", &length), ElementsAre(Pair(0u, 0x58), Pair(100u, 0x59), Pair(1200u, 0xFF)));
   EXPECT_EQ(length, 1300u);
 }
 

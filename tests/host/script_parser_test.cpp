@@ -56,9 +56,9 @@ TEST(ScriptParser, KnowsKeysByNameShortNameOrLabelInAnyCase) {
   const Script script = Parsed(
       "press Kolvane_ChannelUp\n"
       "press channelup\n"
-      "press POWER\n"       // the label of Kolvane_Exit
+      "press POWER\n"  // the label of Kolvane_Exit
       "press exit\n"
-      "press tv\n"          // no label: the name without the prefix
+      "press tv\n"  // no label: the name without the prefix
       "press 0\n"
       "press left\n");
   std::vector<int> bytes;
@@ -92,7 +92,8 @@ TEST(ScriptParser, EmptyScriptHasNoSteps) { EXPECT_THAT(Parsed("# nothing\n\n").
 TEST(ScriptParserErrors, UnknownKeySuggestsTheNearestName) {
   EXPECT_THAT(Errors("press ChanelUp\n"),
               ElementsAre("bad.remote:1: unknown key 'ChanelUp' (did you mean ChannelUp?)"));
-  EXPECT_THAT(Errors("\nhold volumdown 1s\n"), ElementsAre(HasSubstr("bad.remote:2: unknown key 'volumdown' (did you mean VolumeDown?)")));
+  EXPECT_THAT(Errors("\nhold volumdown 1s\n"),
+              ElementsAre(HasSubstr("bad.remote:2: unknown key 'volumdown' (did you mean VolumeDown?)")));
   EXPECT_THAT(Errors("press Kolvane_Mutte\n"), ElementsAre(HasSubstr("did you mean Kolvane_Mute?")));
 }
 

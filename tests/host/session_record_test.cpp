@@ -22,8 +22,8 @@ size_t Count(const std::string& text, const std::string& what) {
 TEST(Summary, DelayStatisticsCountFreshPressesOnly) {
   SessionRecord record;
   record.buttonsPressed = 4;
-  record.reports = {Report(0, true, 9000), Report(0, true, 3000), Report(0, false, 220000),
-                    Report(0, true, 20000), Report(0, true, 4000)};
+  record.reports = {Report(0, true, 9000), Report(0, true, 3000), Report(0, false, 220000), Report(0, true, 20000),
+                    Report(0, true, 4000)};
   const Summary summary = Summarize(record);
   EXPECT_EQ(summary.buttonsPressed, 4);
   EXPECT_EQ(summary.keysReported, 5);

@@ -91,8 +91,8 @@ TEST_F(Receiver, SetUpSetsItsBitsInOrderAndKeepsTheOthers) {
   std::vector<host::RegisterAccess> setup = device.setup();
   setup.resize(6);
   EXPECT_THAT(setup, ElementsAre(Access(false, 0x10C, 0x80000001), Access(true, 0x10C, 0x80000005),
-                                          Access(false, 0x118, 0x00000F0F), Access(true, 0x118, 0x00007F0F),
-                                          Access(false, 0x200, 0x00FF0030), Access(true, 0x200, 0x00FF7FF2)));
+                                 Access(false, 0x118, 0x00000F0F), Access(true, 0x118, 0x00007F0F),
+                                 Access(false, 0x200, 0x00FF0030), Access(true, 0x200, 0x00FF7FF2)));
 }
 
 // Register access whose reads fill nothing: each set-up write is the mask

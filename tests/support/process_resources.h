@@ -5,7 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <tlhelp32.h>
+
+#include <tlhelp32.h>  // needs <windows.h> first
 #else
 #include <filesystem>
 #endif
@@ -40,13 +41,15 @@ inline ProcessResources CountProcessResources() {
 inline long CountEntries(const char* directory) {
   long count = 0;
   std::error_code error;
-  for (auto it = std::filesystem::directory_iterator(directory, error); !error && it != std::filesystem::directory_iterator();
-       it.increment(error)) {
+  for (auto it = std::filesystem::directory_iterator(directory, error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     ++count;
   }
   return error ? -1 : count;
 }
-inline ProcessResources CountProcessResources() { return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd")}; }
+inline ProcessResources CountProcessResources() {
+  return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd")};
+}
 #endif
 
 }  // namespace testing

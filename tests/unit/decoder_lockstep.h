@@ -23,8 +23,8 @@ namespace model {
 struct Coverage {
   uint64_t presses = 0;
   uint64_t repeats = 0;
-  uint64_t heldAt200 = 0;     // held byte unchanged, exactly 200 ms after the mark
-  uint64_t heldAt201 = 0;     // the same, 201 ms after
+  uint64_t heldAt200 = 0;       // held byte unchanged, exactly 200 ms after the mark
+  uint64_t heldAt201 = 0;       // the same, 201 ms after
   uint64_t heldAcrossWrap = 0;  // held byte unchanged, tick wrapped since the mark
 
   void Add(const Coverage& other) {
@@ -59,7 +59,12 @@ class DecoderLockstep {
     if (expected.made) ++((byte & 1) != 0 ? coverage_.repeats : coverage_.presses);
     nowMs_ = after;
 
-    Entry entry{byte, Tick(now), Tick(after), expected, Report{step.report, step.code}, decoder_.lastByte(),
+    Entry entry{byte,
+                Tick(now),
+                Tick(after),
+                expected,
+                Report{step.report, step.code},
+                decoder_.lastByte(),
                 decoder_.markTick()};
     entry.differs = expected.made != step.report || (expected.made && expected.code != step.code) ||
                     decoder_.lastByte() != model_.lastByte() || decoder_.markTick() != Tick(model_.markMs());
@@ -85,8 +90,7 @@ class DecoderLockstep {
     const Entry* last = history_.empty() ? nullptr : &history_.back();
     if (last != nullptr && last->differs) {
       char line[120];
-      std::snprintf(line, sizeof line, "   model lastByte %d mark %08X\n", model_.lastByte(),
-                    Tick(model_.markMs()));
+      std::snprintf(line, sizeof line, "   model lastByte %d mark %08X\n", model_.lastByte(), Tick(model_.markMs()));
       text += line;
     }
     return text;

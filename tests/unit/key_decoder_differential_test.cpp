@@ -67,10 +67,10 @@ uint32_t ReceiverByte(Random& random) {
 // Milliseconds from the previous clock read to the next poll's tick.
 uint32_t PollStep(Random& random, bool allowJumps) {
   const uint32_t pick = random.Below(32);
-  if (pick < 18) return random.Between(15, 25);     // a 20 ms poll with jitter
-  if (pick < 21) return 16;                         // coarse system tick
-  if (pick < 22) return 0;                          // two polls read the same tick
-  if (pick < 25) return random.Between(195, 205);   // around the repeat delay
+  if (pick < 18) return random.Between(15, 25);    // a 20 ms poll with jitter
+  if (pick < 21) return 16;                        // coarse system tick
+  if (pick < 22) return 0;                         // two polls read the same tick
+  if (pick < 25) return random.Between(195, 205);  // around the repeat delay
   if (pick < 28) return random.Between(1, 400);
   if (pick < 30 || !allowJumps) return random.Between(300, 1000);  // a late poll
   if (pick < 31) return static_cast<uint32_t>(random.Next());      // days or weeks
@@ -110,10 +110,11 @@ std::string RunOnce(Random& random, uint32_t startTick, RepeatClock clock, bool 
 }
 
 void Print(const Coverage& c) {
-  std::printf("polls reporting a press %llu, a repeat %llu; held at 200 ms %llu, at 201 ms %llu, across the wrap %llu\n",
-              static_cast<unsigned long long>(c.presses), static_cast<unsigned long long>(c.repeats),
-              static_cast<unsigned long long>(c.heldAt200), static_cast<unsigned long long>(c.heldAt201),
-              static_cast<unsigned long long>(c.heldAcrossWrap));
+  std::printf(
+      "polls reporting a press %llu, a repeat %llu; held at 200 ms %llu, at 201 ms %llu, across the wrap %llu\n",
+      static_cast<unsigned long long>(c.presses), static_cast<unsigned long long>(c.repeats),
+      static_cast<unsigned long long>(c.heldAt200), static_cast<unsigned long long>(c.heldAt201),
+      static_cast<unsigned long long>(c.heldAcrossWrap));
 }
 
 uint32_t StartTickAnywhere(Random& random) {

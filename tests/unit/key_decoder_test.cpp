@@ -125,7 +125,7 @@ TEST(KeyDecoderPress, TheClearFormOfAHeldKeyIsAFreshPress) {
 TEST(KeyDecoderRepeat, TheFirstHeldPollOnlyRecordsTheByteEvenLongAfterTheMark) {
   VirtualPolls polls(1000);
   polls.PollAt(1000, kIdle);
-  polls.PollAt(1020, 0x68);                    // clear poll: mark 1020
+  polls.PollAt(1020, 0x68);                       // clear poll: mark 1020
   EXPECT_EQ(polls.PollAt(1520, 0x69), kNothing);  // 500 ms on, but the byte is new
   EXPECT_EQ(polls.PollAt(1540, 0x69), 0x68);
 }
@@ -156,9 +156,8 @@ TEST(KeyDecoderRepeat, AHeldKeyRepeatsAtTheFirstPollMoreThan200msAfterThePreviou
   polls.PollAt(1000, kIdle);
   polls.PollAt(1020, 0x68);
   // Polls every 20 ms: 200 ms after a report is a poll, but not yet a repeat.
-  EXPECT_THAT(polls.Hold(0x69, 70),
-              ElementsAre(Report{1240, 0x68}, Report{1460, 0x68}, Report{1680, 0x68}, Report{1900, 0x68},
-                          Report{2120, 0x68}, Report{2340, 0x68}));
+  EXPECT_THAT(polls.Hold(0x69, 70), ElementsAre(Report{1240, 0x68}, Report{1460, 0x68}, Report{1680, 0x68},
+                                                Report{1900, 0x68}, Report{2120, 0x68}, Report{2340, 0x68}));
 }
 
 TEST(KeyDecoderRepeat, EachRepeatRestartsTheTimerAtTheTickReadAfterIt) {
@@ -166,7 +165,7 @@ TEST(KeyDecoderRepeat, EachRepeatRestartsTheTimerAtTheTickReadAfterIt) {
   polls.PollAt(1000, kIdle);
   polls.PollAt(1020, 0x68);
   polls.PollAt(1040, 0x69);
-  EXPECT_EQ(polls.PollAt(1221, 0x69, 7), 0x68);  // the sink returns at 1228
+  EXPECT_EQ(polls.PollAt(1221, 0x69, 7), 0x68);   // the sink returns at 1228
   EXPECT_EQ(polls.PollAt(1422, 0x69), kNothing);  // 201 ms after the report's poll
   EXPECT_EQ(polls.PollAt(1428, 0x69), kNothing);  // exactly 200 ms after the sink returned
   EXPECT_EQ(polls.PollAt(1429, 0x69), 0x68);
@@ -187,11 +186,11 @@ TEST(KeyDecoderRepeat, ExactlyTwoHundredMsIsNotARepeatButTwoHundredAndOneIs) {
 TEST(KeyDecoderRepeat, AnotherHeldByteKeepsTheMarkOfTheLastClearPoll) {
   VirtualPolls polls(1000);
   polls.PollAt(1000, kIdle);
-  polls.PollAt(1020, 0x68);                        // mark 1020
+  polls.PollAt(1020, 0x68);  // mark 1020
   EXPECT_EQ(polls.PollAt(1100, 0x69), kNothing);
   EXPECT_EQ(polls.PollAt(1150, 0xD9), kNothing);  // a new held byte: recorded only
   EXPECT_EQ(polls.PollAt(1220, 0xD9), kNothing);
-  EXPECT_EQ(polls.PollAt(1221, 0xD9), 0xD8);      // 201 ms after the clear poll
+  EXPECT_EQ(polls.PollAt(1221, 0xD9), 0xD8);  // 201 ms after the clear poll
 }
 
 TEST(KeyDecoderRepeat, Bits0And2AreDroppedFromARepeatedCode) {
@@ -229,7 +228,7 @@ TEST(KeyDecoderTickWrap, EveryMarkAroundTheWrapRepeatsAfter201msAndNotBefore) {
 TEST(KeyDecoderTickWrap, AMarkWhoseSumWrapsDoesNotRepeatAtOnce) {
   VirtualPolls polls(BeforeWrap(140));
   polls.PollAt(BeforeWrap(120), kIdle);
-  polls.PollAt(BeforeWrap(100), 0x68);  // mark + 200 wraps to 100
+  polls.PollAt(BeforeWrap(100), 0x68);           // mark + 200 wraps to 100
   EXPECT_THAT(polls.Hold(0x69, 10), IsEmpty());  // up to tick 100, exactly 200 ms
   EXPECT_EQ(polls.PollAt(101, 0x69), 0x68);
   EXPECT_THAT(polls.reports(), ElementsAre(Report{BeforeWrap(100), 0x68}, Report{101, 0x68}));
@@ -247,8 +246,7 @@ TEST(KeyDecoderTickWrap, APollJustAfterTheWrapRepeatsWithoutWaitingAWholePeriod)
 
 TEST(KeyDecoderTickWrap, RepeatsKeepTheirCadenceThroughTheWrap) {
   VirtualPolls polls(BeforeWrap(16));  // idle byte held from a start just before the wrap
-  EXPECT_THAT(polls.Hold(kIdle, 35),
-              ElementsAre(Report{204, 0xFA}, Report{424, 0xFA}, Report{644, 0xFA}));
+  EXPECT_THAT(polls.Hold(kIdle, 35), ElementsAre(Report{204, 0xFA}, Report{424, 0xFA}, Report{644, 0xFA}));
 }
 
 // --- Polls that come late ------------------------------------------------
@@ -257,7 +255,7 @@ TEST(KeyDecoderLatePolls, APoll350msLateFiresOneRepeatNotSeveral) {
   VirtualPolls polls(1000);
   polls.PollAt(1000, kIdle);
   polls.PollAt(1020, 0x68);
-  polls.Hold(0x69, 22);  // repeats at 1240 and 1460, last poll at 1460
+  polls.Hold(0x69, 22);                                // repeats at 1240 and 1460, last poll at 1460
   EXPECT_EQ(polls.PollIn(kPollMs + 350, 0x69), 0x68);  // at 1830
   EXPECT_THAT(polls.Hold(0x69, 12), ElementsAre(Report{2050, 0x68}));
   EXPECT_EQ(polls.reports().size(), 5u);

@@ -15,7 +15,7 @@ TEST(PollGate, ANormalRunNeverHandsAnythingToTheThread) {
   EXPECT_FALSE(gate.Exit());  // not orphaned: the thread frees nothing
   EXPECT_FALSE(gate.IsLive());
   EXPECT_FALSE(gate.Abandon().threadClosesEvent);  // thread gone: Stop closes the event
-  EXPECT_FALSE(gate.Orphan());   // and Release deletes the object
+  EXPECT_FALSE(gate.Orphan());                     // and Release deletes the object
 }
 
 TEST(PollGate, AbandonedBetweenSectionsStartsNoOtherSection) {

@@ -161,7 +161,7 @@ TEST(FindRemoteKey, LooksOnlyAtTheFirstCountRecords) {
   EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 0, 0x68), nullptr);
   EXPECT_EQ(FindRemoteKey(RemoteKeyTable, -1, 0x68), nullptr);
   EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 1, 0x68), &RemoteKeyTable[0]);
-  EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 1, 0xA8), nullptr);  // record 1
+  EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 1, 0xA8), nullptr);   // record 1
   EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 30, 0x78), nullptr);  // the last record
   EXPECT_EQ(FindRemoteKey(RemoteKeyTable, 31, 0x78), &RemoteKeyTable[30]);
 }

@@ -25,7 +25,7 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
   EXPECT_EQ(sink.references(), 1);
-  EXPECT_EQ(device.outstandingReferences(), 1u);  // the module's own, nothing from a thread
+  EXPECT_EQ(device.outstandingReferences(), 1u);                 // the module's own, nothing from a thread
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);  // still counts as started
   EXPECT_EQ(sink.references(), 1);
 

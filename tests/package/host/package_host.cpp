@@ -26,9 +26,9 @@ int main() {
   const ULONG left = module->Release();
   std::printf("module %s: IRemoteModule 0x%08lX, IDeviceRegisters 0x%08lX, references left %lu\n", HOST_MODULE_PATH,
               static_cast<unsigned long>(static_cast<uint32_t>(asModule)),
-              static_cast<unsigned long>(static_cast<uint32_t>(asRegisters)),
-              static_cast<unsigned long>(left));
-  const bool ok = asModule == S_OK && same == module && asRegisters == E_NOINTERFACE && registers == nullptr && left == 0;
+              static_cast<unsigned long>(static_cast<uint32_t>(asRegisters)), static_cast<unsigned long>(left));
+  const bool ok =
+      asModule == S_OK && same == module && asRegisters == E_NOINTERFACE && registers == nullptr && left == 0;
   dlclose(library);
   return ok ? 0 : 1;
 }
