@@ -6,7 +6,7 @@ export WINEDEBUG := -all
 NATIVE_PRESETS := linux linux-asan linux-tsan
 WINDOWS_PRESETS := win32 win64
 
-.PHONY: all setup wine-ready test demo demo-win32 bench bench-win32 clean \
+.PHONY: all setup wine-ready test lint demo demo-win32 bench bench-win32 clean \
         $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
 
 all: build-linux
@@ -31,8 +31,12 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
 	ctest --preset $*
 
 # Every preset this machine can run: native, both sanitizers, and the real
-# DLLs under Wine.
-test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz
+# DLLs under Wine; then the fuzzer for a few seconds and the lint.
+test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz lint
+
+# Format and clang-tidy findings on the project's own code (tools/lint.sh).
+lint: setup
+	@tools/lint.sh
 
 # Builds only the host and the module it loads, then plays the demo script.
 demo: setup

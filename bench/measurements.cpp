@@ -12,7 +12,7 @@ namespace bench {
 namespace {
 
 constexpr uint32_t kPollPeriodMs = 20;
-constexpr int kPollTimeoutMs = 500;   // generous: a loaded machine may stall a poll
+constexpr int kPollTimeoutMs = 500;  // generous: a loaded machine may stall a poll
 constexpr int kRepeatTimeoutMs = 1000;
 
 void SleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
@@ -28,6 +28,7 @@ constexpr int64_t kPhaseStartNs = 2000000;
 // reflect the module rather than sampling luck.
 std::vector<int64_t> StratifiedPhasesNs(int n, std::mt19937& random) {
   std::vector<int64_t> phases;
+  phases.reserve(n);
   std::uniform_real_distribution<double> within(0.0, 1.0);
   for (int i = 0; i < n; ++i) {
     phases.push_back(static_cast<int64_t>((i + within(random)) * static_cast<double>(kPollPeriodNs) / n));

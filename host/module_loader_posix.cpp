@@ -40,8 +40,8 @@ std::string ModulePathBesideExecutable() {
 }
 
 std::string DefaultModulePath() {
-  const std::string beside = ModulePathBesideExecutable();
-  const std::string installed = beside.substr(0, beside.find_last_of('/') + 1) + KOLVANE_INSTALLED_MODULE_FROM_BINDIR;
+  std::string beside = ModulePathBesideExecutable();
+  std::string installed = beside.substr(0, beside.find_last_of('/') + 1) + KOLVANE_INSTALLED_MODULE_FROM_BINDIR;
   if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
   return beside;
 }

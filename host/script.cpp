@@ -110,8 +110,7 @@ class LineParser {
     const RemoteKey* key = nullptr;
     step->kind = StepKind::kHold;
     if (!ArgumentCount(2, 2, "hold KEY DURATION") || !Key(words_[1], &key) ||
-        !Duration(words_[2], kMinHoldMs, "a hold lasts at least 160ms (100ms pressed, then held)",
-                  &step->durationMs)) {
+        !Duration(words_[2], kMinHoldMs, "a hold lasts at least 160ms (100ms pressed, then held)", &step->durationMs)) {
       return false;
     }
     step->byte = static_cast<uint8_t>(key->code);
@@ -209,7 +208,7 @@ bool ParseScript(const std::string& text, const std::string& fileName, Script* s
     if (LineParser(words, number).Parse(&step, &error)) {
       script->steps.push_back(step);
     } else {
-      errors->push_back(fileName + ":" + std::to_string(number) + ": " + error);
+      errors->push_back(std::string(fileName).append(":").append(std::to_string(number)).append(": ").append(error));
     }
   }
   if (!errors->empty()) script->steps.clear();

@@ -36,17 +36,17 @@
 #define KOLVANE_IID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) KOLVANE_EXTERN_C const IID name
 #endif
 
+/* Defined once, where KOLVANE_INIT_IIDS is set. NOLINTBEGIN(misc-definitions-in-headers) */
 /* {F4660300-7706-11D3-B64E-00105ACB7FD0} */
-KOLVANE_IID(IID_IRemoteModule, 0xF4660300, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F,
-            0xD0);
+KOLVANE_IID(IID_IRemoteModule, 0xF4660300, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0);
 /* {F4660006-7706-11D3-B64E-00105ACB7FD0} */
-KOLVANE_IID(IID_IDeviceRegisters, 0xF4660006, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F,
-            0xD0);
+KOLVANE_IID(IID_IDeviceRegisters, 0xF4660006, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0);
 #ifndef _WIN32
 /* On Windows IID_IUnknown comes from the SDK (libuuid). */
 /* {00000000-0000-0000-C000-000000000046} */
 KOLVANE_IID(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
 #endif
+/* NOLINTEND(misc-definitions-in-headers) */
 
 /* Names of the factory in the module's export table. */
 #ifdef _WIN32

@@ -12,8 +12,6 @@ namespace kolvane {
 namespace testing {
 namespace {
 
-using ::testing::ElementsAre;
-
 constexpr char kInitLine[] = "kolvane: Initializing kolvane.dll remote module.";
 constexpr char kByeLine[] = "kolvane: Break event received. Bye!";
 

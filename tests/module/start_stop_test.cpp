@@ -16,12 +16,11 @@ namespace kolvane {
 namespace testing {
 namespace {
 
+using std::chrono::milliseconds;
 using ::testing::_;
 using ::testing::Invoke;
 using ::testing::NiceMock;
-using ::testing::Return;
 using ::testing::StrEq;
-using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kControlRegister = 0x10C;
@@ -299,8 +298,8 @@ void ExpectResourcesSettleTo(const ProcessResources& before) {
     after = CountProcessResources();
     return after.threads <= before.threads && after.handles <= before.handles;
   });
-  EXPECT_TRUE(settled) << "threads " << before.threads << " -> " << after.threads << ", handles "
-                       << before.handles << " -> " << after.handles;
+  EXPECT_TRUE(settled) << "threads " << before.threads << " -> " << after.threads << ", handles " << before.handles
+                       << " -> " << after.handles;
 }
 
 TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
