@@ -48,8 +48,9 @@ template <typename Fn>
 void Replace(ULONG_PTR* slot, Fn hook, Fn* original) {
   DWORD protection = 0;
   if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) return;
-  *original = reinterpret_cast<Fn>(*slot);
-  *slot = reinterpret_cast<ULONG_PTR>(hook);
+  Fn* entry = reinterpret_cast<Fn*>(slot);  // the loader stored a function's address there
+  *original = *entry;
+  *entry = hook;
   VirtualProtect(slot, sizeof *slot, protection, &protection);
 }
 
