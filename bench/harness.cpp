@@ -56,6 +56,24 @@ HRESULT STDMETHODCALLTYPE KeyRecorder::OnKey(const char*, const char*) {
   return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE IdleRegisters::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (!SameIid(iid, IID_IUnknown) && !SameIid(iid, IID_IDeviceRegisters)) {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  *object = static_cast<IDeviceRegisters*>(this);
+  AddRef();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE IdleRegisters::ReadRegister(uint32_t offset, uint32_t* value) {
+  if (value == nullptr) return E_POINTER;
+  *value = offset == kReceiverRegister ? static_cast<uint32_t>(host::kIdleReceiverByte) << kReceiverShift : 0;
+  reads_.fetch_add(1, std::memory_order_relaxed);
+  return S_OK;
+}
+
 Harness::Harness() {
   device_.SetAccessObserver([this](const host::RegisterAccess& access) { OnAccess(access); });
 }
@@ -86,6 +104,8 @@ void Harness::CreateAndReleaseSpareModule() {
 }
 
 HRESULT Harness::Start() { return module_->Start(&keys_, device_.host()); }
+
+HRESULT Harness::StartIdle() { return module_->Start(&keys_, &idleRegisters_); }
 
 HRESULT Harness::Stop() { return module_->Stop(); }
 

@@ -42,6 +42,26 @@ class KeyRecorder final : public IRemoteKeySink {
   int64_t times_[kCapacity] = {};
 };
 
+// The least a host's registers can be: every read shows an idle receiver
+// and counts itself; no lock, clock or observer. The CPU rounds start the
+// module on it, so they weigh the module's poll against the bare sleeper's
+// wake-up rather than the simulator's bookkeeping.
+class IdleRegisters final : public IDeviceRegisters {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refCount_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refCount_; }  // owned by the harness
+  HRESULT STDMETHODCALLTYPE Reserved() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override;
+  HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t, uint32_t) override { return S_OK; }
+
+  uint64_t reads() const { return reads_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<ULONG> refCount_{1};
+  std::atomic<uint64_t> reads_{0};
+};
+
 class Harness {
  public:
   Harness();
@@ -53,12 +73,15 @@ class Harness {
   bool Load(const std::string& path, std::string* error);
 
   HRESULT Start();
+  // Starts the module on idleRegisters() instead of the simulated device.
+  HRESULT StartIdle();
   HRESULT Stop();
   // Creates and releases a second module object: an allocation the
   // counter must see.
   void CreateAndReleaseSpareModule();
 
   host::SimulatedDevice& device() { return device_; }
+  const IdleRegisters& idleRegisters() const { return idleRegisters_; }
   const KeyRecorder& keys() const { return keys_; }
 
   // Polls of register 0x200 so far, and what the latest one saw.
@@ -83,6 +106,7 @@ class Harness {
   host::LoadedModule library_;
   IRemoteModule* module_ = nullptr;
   host::SimulatedDevice device_;
+  IdleRegisters idleRegisters_;
   KeyRecorder keys_;
   std::atomic<uint64_t> polls_{0};
   std::atomic<uint8_t> lastByte_{0};

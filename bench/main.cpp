@@ -113,9 +113,9 @@ bool MeasureCpu(Harness& harness, const Settings& settings, Results* r) {
   for (int round = 0; round < settings.cpuRounds; ++round) {
     r->baseline += MeasureBaseline(seconds);
     r->sleeper += MeasureBareSleeper(seconds);
-    if (!StartAndPoll(harness)) return false;
-    r->idle += MeasureIdleModule(harness, seconds);
-    harness.Stop();
+    CpuFigure idle;
+    if (!MeasureIdleModule(harness, seconds, &idle)) return false;
+    r->idle += idle;
   }
   return true;
 }

@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kPollPeriodMs = 20;
 constexpr int kPollTimeoutMs = 500;  // generous: a loaded machine may stall a poll
 constexpr int kRepeatTimeoutMs = 1000;
+constexpr uint64_t kSetupReads = 3;  // 0x10C, 0x118 and 0x200 once per start
 
 void SleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
@@ -87,12 +88,20 @@ CpuFigure MeasureBareSleeper(double seconds) {
   return figure;
 }
 
-CpuFigure MeasureIdleModule(Harness& harness, double seconds) {
-  harness.device().ReleaseKey();
-  harness.WaitForPolls(harness.polls() + 1, kPollTimeoutMs);
-  const CpuWindow window(harness.polls());
-  SleepFor(seconds);
-  return window.End(harness.polls());
+bool MeasureIdleModule(Harness& harness, double seconds, CpuFigure* figure) {
+  if (harness.StartIdle() != S_OK) return false;
+  // Past the thread's start-up and the register set-up: three reads, then polls.
+  const IdleRegisters& registers = harness.idleRegisters();
+  const uint64_t firstPoll = registers.reads() + kSetupReads + 1;
+  for (int waited = 0; registers.reads() < firstPoll && waited < kPollTimeoutMs; ++waited) SleepMs(1);
+  const bool polling = registers.reads() >= firstPoll;
+  if (polling) {
+    const CpuWindow window(registers.reads());
+    SleepFor(seconds);
+    *figure = window.End(registers.reads());
+  }
+  harness.Stop();
+  return polling;
 }
 
 void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, std::vector<double>* latencyMs,

@@ -40,8 +40,9 @@ struct RepeatSamples {
 CpuFigure MeasureBaseline(double seconds);
 // A bare thread that sleeps 20 ms in a loop: the floor any poller pays.
 CpuFigure MeasureBareSleeper(double seconds);
-// A started module left idle (receiver byte 0xFF).
-CpuFigure MeasureIdleModule(Harness& harness, double seconds);
+// Starts the module on the harness's idle registers (receiver byte 0xFF),
+// measures from its first poll, stops it. False if it did not start polling.
+bool MeasureIdleModule(Harness& harness, double seconds, CpuFigure* figure);
 
 // Presses at random phases of the poll, spread evenly over the period;
 // press-to-OnKey times.
