@@ -5,18 +5,7 @@
 #   -DBUILD_DIR -DNAME -DFORMAT -DWORK_DIR -DSOURCE_DIR -DEMULATOR -DUNZIP -DSHA256SUM -DOBJDUMP
 cmake_minimum_required(VERSION 3.25)
 
-function(run what)
-  cmake_parse_arguments(ARG "" "WORKING_DIRECTORY;OUTPUT" "COMMAND" ${ARGN})
-  execute_process(COMMAND ${ARG_COMMAND} WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY} OUTPUT_VARIABLE out
-                  ERROR_VARIABLE out RESULT_VARIABLE failed)
-  if(failed)
-    string(JOIN " " command ${ARG_COMMAND})
-    message(FATAL_ERROR "${what} failed (${failed}): ${command}\n${out}")
-  endif()
-  if(ARG_OUTPUT)
-    set(${ARG_OUTPUT} "${out}" PARENT_SCOPE)
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/checks.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR}/unpacked)
@@ -31,20 +20,12 @@ file(GLOB top RELATIVE ${WORK_DIR}/unpacked ${WORK_DIR}/unpacked/*)
 if(NOT top STREQUAL NAME)
   message(FATAL_ERROR "the archive's top level holds '${top}', expected the one folder ${NAME}")
 endif()
-file(GLOB examples RELATIVE ${SOURCE_DIR}/host/examples ${SOURCE_DIR}/host/examples/*.remote)
-list(TRANSFORM examples PREPEND share/kolvane/examples/)
+shipped_examples(examples)
 set(expected
     LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll host/README.md include/kolvane/com.h
     include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
     lib/cmake/kolvane/kolvaneTargets.cmake ${examples})
-list(SORT expected)
-file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${root} ${root}/*)
-list(SORT files)
-if(NOT files STREQUAL expected)
-  string(REPLACE ";" "\n  " files "${files}")
-  string(REPLACE ";" "\n  " expected "${expected}")
-  message(FATAL_ERROR "${NAME}.${FORMAT} holds:\n  ${files}\nexpected:\n  ${expected}")
-endif()
+expect_exact_files("${NAME}.${FORMAT}" ${root} ${expected})
 
 run("sha256sum -c SHA256SUMS" WORKING_DIRECTORY ${root} OUTPUT checked
     COMMAND ${SHA256SUM} --check --strict SHA256SUMS)
@@ -66,7 +47,5 @@ run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${ro
 foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
                "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
                "Summary: 11 buttons pressed")
-  if(NOT played MATCHES "${wanted}")
-    message(FATAL_ERROR "the demo's output lacks '${wanted}':\n${played}")
-  endif()
+  expect_match("the demo's output" "${wanted}" "${played}")
 endforeach()

@@ -6,28 +6,7 @@
 #   -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DVERSION -DGENERATOR -DCXX -DPKG_CONFIG
 cmake_minimum_required(VERSION 3.25)
 
-function(run what)
-  cmake_parse_arguments(ARG "" "WORKING_DIRECTORY;OUTPUT;ENVIRONMENT" "COMMAND" ${ARGN})
-  if(NOT ARG_WORKING_DIRECTORY)
-    set(ARG_WORKING_DIRECTORY ${WORK_DIR})
-  endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${ARG_ENVIRONMENT} ${ARG_COMMAND}
-                  WORKING_DIRECTORY ${ARG_WORKING_DIRECTORY} OUTPUT_VARIABLE out ERROR_VARIABLE out
-                  RESULT_VARIABLE failed)
-  if(failed)
-    string(JOIN " " command ${ARG_COMMAND})
-    message(FATAL_ERROR "${what} failed (${failed}): ${command}\n${out}")
-  endif()
-  if(ARG_OUTPUT)
-    set(${ARG_OUTPUT} "${out}" PARENT_SCOPE)
-  endif()
-endfunction()
-
-function(expect_match what regex text)
-  if(NOT text MATCHES "${regex}")
-    message(FATAL_ERROR "${what}: expected to match '${regex}', got:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/checks.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -36,20 +15,13 @@ set(prefix ${WORK_DIR}/moved)
 run("install" COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${staged})
 file(RENAME ${staged} ${prefix})
 
-file(GLOB examples RELATIVE ${SOURCE_DIR}/host/examples ${SOURCE_DIR}/host/examples/*.remote)
-list(TRANSFORM examples PREPEND share/kolvane/examples/)
-set(expected
-    bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
-    lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
-    lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/host/README.md ${examples})
-list(SORT expected)
-file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${prefix} ${prefix}/*)
-list(SORT installed)
-if(NOT installed STREQUAL expected)
-  string(REPLACE ";" "\n  " installed "${installed}")
-  string(REPLACE ";" "\n  " expected "${expected}")
-  message(FATAL_ERROR "installed files:\n  ${installed}\nexpected:\n  ${expected}")
-endif()
+shipped_examples(examples)
+expect_exact_files(
+  "the installed prefix" ${prefix}
+  bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
+  lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
+  lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/host/README.md
+  ${examples})
 
 # A CMake host: find_package(kolvane <version> EXACT CONFIG).
 run("configuring the CMake host" OUTPUT configured
