@@ -128,6 +128,10 @@ bool Harness::WaitForKeys(uint64_t count, int timeoutMs) const {
   return WaitUntil([&] { return keys_.count() >= count; }, timeoutMs);
 }
 
+bool Harness::WaitForIdleRegisterReads(uint64_t count, int timeoutMs) const {
+  return WaitUntil([&] { return idleRegisters_.reads() >= count; }, timeoutMs);
+}
+
 bool Harness::SetByteAndWaitForPoll(uint8_t byte, int timeoutMs) {
   device_.SetReceiverByte(byte);
   // A poll under way may have read the old byte; the one after it cannot.

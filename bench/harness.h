@@ -97,6 +97,7 @@ class Harness {
   // Sleep in 1 ms steps until the condition holds or timeoutMs passes.
   bool WaitForPolls(uint64_t count, int timeoutMs) const;
   bool WaitForKeys(uint64_t count, int timeoutMs) const;
+  bool WaitForIdleRegisterReads(uint64_t count, int timeoutMs) const;
   // Sets the receiver byte and waits until a later poll has read it.
   bool SetByteAndWaitForPoll(uint8_t byte, int timeoutMs);
 

@@ -89,12 +89,11 @@ CpuFigure MeasureBareSleeper(double seconds) {
 }
 
 bool MeasureIdleModule(Harness& harness, double seconds, CpuFigure* figure) {
+  const IdleRegisters& registers = harness.idleRegisters();
+  const uint64_t before = registers.reads();
   if (harness.StartIdle() != S_OK) return false;
   // Past the thread's start-up and the register set-up: three reads, then polls.
-  const IdleRegisters& registers = harness.idleRegisters();
-  const uint64_t firstPoll = registers.reads() + kSetupReads + 1;
-  for (int waited = 0; registers.reads() < firstPoll && waited < kPollTimeoutMs; ++waited) SleepMs(1);
-  const bool polling = registers.reads() >= firstPoll;
+  const bool polling = harness.WaitForIdleRegisterReads(before + kSetupReads + 1, kPollTimeoutMs);
   if (polling) {
     const CpuWindow window(registers.reads());
     SleepFor(seconds);
