@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Makes Wine ready for tests: creates the prefix once (about 20 s on a fresh
-# machine), then starts the wineserver and Wine's own background services
-# here, with no pipes of ours open. Otherwise the first test would start
-# them, they would inherit ctest's output pipe, and ctest would wait for
-# them to close it.
+# machine, about 6 s for the 64-bit loader's own prefix), then starts the
+# wineserver and Wine's own background services here, with no pipes of
+# ours open. Otherwise the first test would start them, they would inherit
+# ctest's output pipe, and ctest would wait for them to close it.
 set -euo pipefail
-export WINEDEBUG=-all
+source "$(dirname "$0")/wine-env.sh"
+kolvane_wine_select
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
-  echo "Creating the Wine prefix (once)..."
-  wineboot --init </dev/null >/dev/null 2>&1
+  echo "Creating the Wine prefix ${WINEPREFIX:-$HOME/.wine} (once)..."
+  "$KOLVANE_WINE" wineboot --init </dev/null >/dev/null 2>&1 || true
 fi
 wineserver --persistent=600 </dev/null >/dev/null 2>&1 || true
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$KOLVANE_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
