@@ -13,6 +13,7 @@ function(kolvane_add_gtest target)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
     set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+    kolvane_runs_windows_programs(${target})
   else()
     gtest_discover_tests(${target} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin DISCOVERY_MODE PRE_TEST
                          PROPERTIES TIMEOUT 120)

@@ -1,11 +1,28 @@
-# Makes the release archive the way `make dist` does, unzips it into an
-# empty folder with unzip, checks its files and SHA256SUMS, checks the DLL
-# carries the version in the archive's name, and runs kolvane-host.exe there
-# under Wine with the demo script: the DLL must load from the archive alone.
-#   -DBUILD_DIR -DNAME -DFORMAT -DWORK_DIR -DSOURCE_DIR -DEMULATOR -DUNZIP -DSHA256SUM -DOBJDUMP
+# The release archive, in two steps.
+# -DSTEP=unpack: makes the archive the way `make dist` does, unzips it into
+#   an empty folder with unzip, checks its files and SHA256SUMS, and checks
+#   the DLL's tables and the version in the archive's name. Runs nothing.
+#   -DBUILD_DIR -DNAME -DFORMAT -DWORK_DIR -DSOURCE_DIR -DUNZIP -DSHA256SUM -DOBJDUMP
+# -DSTEP=play: runs the unpacked kolvane-host.exe under Wine with the demo
+#   script: the DLL must load from the archive alone.
+#   -DNAME -DWORK_DIR -DEMULATOR
 cmake_minimum_required(VERSION 3.25)
 
 include(${CMAKE_CURRENT_LIST_DIR}/../support/checks.cmake)
+
+set(root ${WORK_DIR}/unpacked/${NAME})
+if(STEP STREQUAL "play")
+  run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${root} OUTPUT played
+      COMMAND ${EMULATOR} bin/kolvane-host.exe share/kolvane/examples/demo.remote)
+  foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
+                 "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
+                 "Summary: 11 buttons pressed")
+    expect_match("the demo's output" "${wanted}" "${played}")
+  endforeach()
+  return()
+elseif(NOT STEP STREQUAL "unpack")
+  message(FATAL_ERROR "STEP must be unpack or play, not '${STEP}'")
+endif()
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR}/unpacked)
@@ -15,7 +32,6 @@ run("making the archive" WORKING_DIRECTORY ${WORK_DIR}
 file(REMOVE_RECURSE ${WORK_DIR}/stage)
 run("unzip" WORKING_DIRECTORY ${WORK_DIR}/unpacked COMMAND ${UNZIP} -q ${WORK_DIR}/${NAME}.${FORMAT})
 
-set(root ${WORK_DIR}/unpacked/${NAME})
 file(GLOB top RELATIVE ${WORK_DIR}/unpacked ${WORK_DIR}/unpacked/*)
 if(NOT top STREQUAL NAME)
   message(FATAL_ERROR "the archive's top level holds '${top}', expected the one folder ${NAME}")
@@ -42,10 +58,3 @@ run("the DLL's checks" WORKING_DIRECTORY ${WORK_DIR}
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${OBJDUMP} -DMODULE=${root}/bin/kolvane.dll -DVERSION=${CMAKE_MATCH_1}
             -P ${SOURCE_DIR}/tests/binary/check_dll.cmake)
 
-run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${root} OUTPUT played
-    COMMAND ${EMULATOR} bin/kolvane-host.exe share/kolvane/examples/demo.remote)
-foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
-               "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
-               "Summary: 11 buttons pressed")
-  expect_match("the demo's output" "${wanted}" "${played}")
-endforeach()
