@@ -6,8 +6,22 @@ export WINEDEBUG := -all
 NATIVE_PRESETS := linux linux-asan linux-tsan
 WINDOWS_PRESETS := win32 win64
 
-.PHONY: all setup wine-ready test lint demo demo-win32 bench bench-win32 clean \
-        $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
+.PHONY: all setup wine-ready test test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
+        clean $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
+
+# Whether this machine executes 32-bit x86 programs: "yes" or "no: why"
+# (tools/x86-check.sh; KOLVANE_NO_32BIT=1 makes it "no"). Asked once per run,
+# when a Windows target first needs it, after setup has installed Wine; every
+# tool the target starts gets the answer through KOLVANE_X86_RUNS.
+X86_RUNS = $(eval X86_RUNS := $$(shell tools/x86-check.sh))$(X86_RUNS)
+WINE_ENV = KOLVANE_X86_RUNS='$(X86_RUNS)'
+
+# Stops a target that must run a 32-bit program where none can run.
+define require_x86
+@if [ "$(X86_RUNS)" != yes ]; then \
+	  echo "$@: the win32 build's programs cannot run on this machine: $(filter-out no:,$(X86_RUNS))." >&2; \
+	  echo "$@: run 'make $(subst win32,win64,$@)' for the same with the x64 build." >&2; exit 1; fi
+endef
 
 all: build-linux
 
@@ -15,7 +29,7 @@ setup:
 	@tools/bootstrap.sh
 
 wine-ready: setup
-	@tools/wine-ready.sh
+	@$(WINE_ENV) tools/wine-ready.sh
 
 # Not phony: make skips pattern rules for phony targets. FORCE runs it always.
 build-%: setup FORCE
@@ -27,12 +41,20 @@ FORCE:
 $(addprefix test-,$(NATIVE_PRESETS)): test-%: build-%
 	ctest --preset $*
 
-$(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-% wine-ready
-	ctest --preset $*
+# Under Wine; where 32-bit programs cannot run, win32 runs its static checks
+# only and says so (tools/test-windows.sh).
+$(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-%
+	@$(WINE_ENV) tools/test-windows.sh $*
 
-# Every preset this machine can run: native, both sanitizers, and the real
-# DLLs under Wine; then the fuzzer for a few seconds and the lint.
-test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-fuzz lint
+# The path of a machine without 32-bit execution, taken on any machine.
+test-no32bit: build-win32
+	@tests/no32bit/run.sh
+
+# Every preset: native, both sanitizers, and the real DLLs under Wine (win32
+# only where this machine can execute it); then the fuzzer for a few seconds
+# and the lint. The line naming what was not run is repeated at the end.
+test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
+	@$(WINE_ENV) tools/not-run.sh win32
 
 # Format and clang-tidy findings on the project's own code (tools/lint.sh).
 lint: setup
@@ -44,10 +66,14 @@ demo: setup
 	@cmake --build --preset linux --target kolvane-host
 	@cd build/linux && bin/kolvane-host --timeline demo-timeline.svg ../../host/examples/demo.remote
 
-demo-win32: wine-ready
-	@cmake --preset win32 >/dev/null
-	@cmake --build --preset win32 --target kolvane-host
-	@cd build/win32 && wine bin/kolvane-host.exe --timeline demo-timeline.svg ../../host/examples/demo.remote
+# The same with kolvane-host.exe and the real kolvane.dll under Wine.
+demo-win32 demo-win64: demo-%: setup
+	$(if $(filter win32,$*),$(require_x86))
+	@$(WINE_ENV) tools/wine-ready.sh
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $* --target kolvane-host
+	@cd build/$* && $(WINE_ENV) ../../tools/wine-run.sh bin/kolvane-host.exe --timeline demo-timeline.svg \
+	  ../../host/examples/demo.remote
 
 clean:
 	rm -rf build dist
@@ -88,7 +114,9 @@ bench: setup
 	@cmake --build --preset linux --target kolvane-bench
 	@cd build/linux && bin/kolvane-bench $(BENCH_ARGS)
 
-bench-win32: wine-ready
-	@cmake --preset win32 -DKOLVANE_BUILD_BENCH=ON >/dev/null
-	@cmake --build --preset win32 --target kolvane-bench
-	@cd build/win32 && wine bin/kolvane-bench.exe $(BENCH_ARGS)
+bench-win32 bench-win64: bench-%: setup
+	$(if $(filter win32,$*),$(require_x86))
+	@$(WINE_ENV) tools/wine-ready.sh
+	@cmake --preset $* -DKOLVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build --preset $* --target kolvane-bench
+	@cd build/$* && $(WINE_ENV) ../../tools/wine-run.sh bin/kolvane-bench.exe $(BENCH_ARGS)
