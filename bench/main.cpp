@@ -14,7 +14,7 @@
 #include "bench/harness.h"
 #include "bench/measurements.h"
 #include "bench/report.h"
-#include "host/module_loader.h"
+#include "testbed/module_loader.h"
 
 namespace {
 
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
   r.seed = options.seed;
   r.cpus = std::thread::hardware_concurrency();
   r.platform = PlatformName();
-  r.modulePath = options.modulePath.empty() ? kolvane::host::ModulePathBesideExecutable() : options.modulePath;
+  r.modulePath = options.modulePath.empty() ? kolvane::testbed::ModulePathBesideExecutable() : options.modulePath;
 
   // Set up before anything is measured: nothing below allocates in a poll.
   auto harness = std::make_unique<Harness>();

@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "bench/bench_platform.h"
+#include "receiver/device.h"
 
 namespace kolvane {
 namespace bench {
 namespace {
 
-constexpr uint32_t kPollPeriodMs = 20;
 constexpr int kPollTimeoutMs = 500;  // generous: a loaded machine may stall a poll
 constexpr int kRepeatTimeoutMs = 1000;
 constexpr uint64_t kSetupReads = 3;  // 0x10C, 0x118 and 0x200 once per start
@@ -109,7 +109,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
   const std::vector<int64_t> phases = StratifiedPhasesNs(presses, random);
   for (int i = 0; i < presses; ++i) {
     // Idle seen first, so the press is a change to a byte with bit 0 clear.
-    if (!harness.SetByteAndWaitForPoll(host::kIdleReceiverByte, kPollTimeoutMs)) {
+    if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
       ++*missed;
       continue;
     }
@@ -127,7 +127,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
 }
 
 void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cpu) {
-  if (!harness.SetByteAndWaitForPoll(host::kIdleReceiverByte, kPollTimeoutMs)) {
+  if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
     ++samples->failed;
     return;
   }

@@ -1,15 +1,18 @@
 #include "bench/report.h"
 
 #include <math.h>
-#include <stdarg.h>
 
 #include <algorithm>
+
+#include "testbed/format.h"
 
 namespace kolvane {
 namespace bench {
 namespace {
 
-// The goals, as the issue of record sets them.
+using testbed::Format;
+
+// The goals the module is built to meet.
 constexpr double kLatencyMedianGoalMs = 11.0;
 constexpr double kLatencyP99GoalMs = 21.0;
 constexpr double kRepeatFloorMs = 200.0;
@@ -29,15 +32,6 @@ struct Goal {
   bool measured;
   bool pass;
 };
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 // The clock's rounding noise around zero, shown as zero.
 double Tidy(double value, double resolution) { return fabs(value) < resolution ? 0.0 : value; }

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "host/simulated_device.h"
+#include "receiver/device.h"
+#include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
@@ -13,7 +14,7 @@
 #include "tests/support/wait.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -23,7 +24,6 @@ using ::testing::NiceMock;
 using ::testing::StrEq;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kControlRegister = 0x10C;
 constexpr uint8_t kChannelUp = 0xD8;
 constexpr uint8_t kMute = 0x08;
 // Stop waits at most 5000 ms for the poll thread.
@@ -31,11 +31,11 @@ constexpr milliseconds kStopWait{5000};
 
 // Counts set-up writes of the control register: one per Start that reached
 // the poll loop.
-class CountingDevice : public host::SimulatedDevice {
+class CountingDevice : public testbed::SimulatedDevice {
  public:
   CountingDevice() {
-    SetAccessObserver([this](const host::RegisterAccess& access) {
-      if (access.write && access.offset == kControlRegister) ++setups;
+    SetAccessObserver([this](const testbed::RegisterAccess& access) {
+      if (access.write && access.offset == kRegisterControl) ++setups;
     });
   }
   std::atomic<int> setups{0};
@@ -43,7 +43,7 @@ class CountingDevice : public host::SimulatedDevice {
 
 // Presses `code` once the module has seen the idle byte, and waits for the
 // sink to have been called `calls` times in all.
-void PressAndWait(host::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
+void PressAndWait(testbed::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
   const uint64_t polls = device.receiverPolls();
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
   device.Press(code);
@@ -106,7 +106,7 @@ TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
 
 TEST_F(StartStop, KeysArriveOnThePollThreadNotTheHosts) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::thread::id reporter;
   EXPECT_CALL(sink, OnKey(StrEq("Kolvane_ChannelUp"), StrEq("ChannelUp"))).WillOnce([&](const char*, const char*) {
@@ -124,7 +124,7 @@ TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
   NiceMock<MockKeySink> sink;
   MockKeySink otherSink;
   CountingDevice device;
-  host::SimulatedDevice otherDevice;
+  testbed::SimulatedDevice otherDevice;
   std::atomic<int> calls{0};
   ON_CALL(sink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
     ++calls;
@@ -162,7 +162,7 @@ TEST_F(StartStop, AHostWithoutRegistersLeavesTheObjectStartedUntilStop) {
 }
 
 TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 3; }));
   const auto begin = Clock::now();
@@ -177,7 +177,7 @@ TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
 class UnsupportedCalls : public ModuleTest {
  protected:
   // The poll thread has given the device back once the module is gone.
-  void ExpectDeviceGivenBack(host::SimulatedDevice& device) {
+  void ExpectDeviceGivenBack(testbed::SimulatedDevice& device) {
     EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }))
         << device.outstandingReferences() << " references left";
   }
@@ -185,7 +185,7 @@ class UnsupportedCalls : public ModuleTest {
 
 TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::atomic<bool> stopReturned{false};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -211,7 +211,7 @@ TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
 
 TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEnds) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::atomic<ULONG> released{99};
   IRemoteModule* module = module_;
@@ -230,7 +230,7 @@ TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEn
 
 TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   Latch latch;
   std::atomic<int> calls{0};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -257,12 +257,12 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
 
 TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyReleasesItsRegisters) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   Latch latch;
   std::atomic<bool> blockNextPoll{false};
   std::atomic<uint64_t> accessesAfterRelease{0};
   std::atomic<bool> released{false};
-  device.SetAccessObserver([&](const host::RegisterAccess& access) {
+  device.SetAccessObserver([&](const testbed::RegisterAccess& access) {
     if (released) ++accessesAfterRelease;
     if (!access.write && blockNextPoll.exchange(false)) latch.Wait();
   });
@@ -285,7 +285,7 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
 // The counts after one start and stop, so that threads the runtime starts
 // once (a sanitizer's own, for one) are not taken for leaks.
 ProcessResources WarmedUpResources(IRemoteModule* module) {
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   EXPECT_EQ(module->Start(nullptr, device.host()), S_OK);
   EXPECT_EQ(module->Stop(), S_OK);
   return CountProcessResources();
@@ -322,7 +322,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
 
 TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
   NiceMock<MockKeySink> sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   IRemoteModule* first = LoadedModuleEnvironment::factory()();
   ASSERT_NE(first, nullptr);
   const ProcessResources before = WarmedUpResources(first);
@@ -340,5 +340,5 @@ TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
 }
 
 }  // namespace
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane

@@ -12,9 +12,7 @@
 #include "kolvane/kolvane.h"
 
 namespace kolvane {
-namespace testing {
-
-inline bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
+namespace test {
 
 // IUnknown for a double that lives on the test's stack: counts references,
 // answers IID_IUnknown and one interface of its own.
@@ -24,7 +22,7 @@ class CountedObject : public Interface {
   explicit CountedObject(const IID* own) : own_(own) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (SameIid(iid, IID_IUnknown) || (own_ != nullptr && SameIid(iid, *own_))) {
+    if (IsEqualIID(iid, IID_IUnknown) || (own_ != nullptr && IsEqualIID(iid, *own_))) {
       *object = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
@@ -55,7 +53,7 @@ class RefusingHost : public CountedObject<IUnknown> {
   RefusingHost() : CountedObject(nullptr) {}
 };
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_HOST_DOUBLES_H

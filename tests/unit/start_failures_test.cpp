@@ -2,9 +2,9 @@
 // result, references kept until Stop, nothing leaked (the sanitizer builds
 // check the last part).
 #include "gtest/gtest.h"
-#include "host/simulated_device.h"
 #include "kolvane/kolvane.h"
 #include "platform/fault_injection.h"
+#include "testbed/simulated_device.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/scratch_directory.h"
 
@@ -12,7 +12,7 @@ namespace kolvane {
 namespace {
 
 using platform::Fault;
-using testing::MockKeySink;
+using test::MockKeySink;
 
 class StartFailure : public ::testing::TestWithParam<Fault> {};
 
@@ -20,7 +20,7 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
 
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
@@ -45,7 +45,7 @@ TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
   EXPECT_EQ(module->Release(), 0u);
@@ -59,10 +59,10 @@ INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::k
                          });
 
 TEST(FactoryAllocationFailure, ReturnsNullAndLogsNothing) {
-  testing::RemoveLog();
+  test::RemoveLog();
   platform::FailNext(Fault::kAllocation);
   EXPECT_EQ(GetInterfacePtr(), nullptr);
-  EXPECT_TRUE(testing::ReadLogLines().empty());
+  EXPECT_TRUE(test::ReadLogLines().empty());
 }
 
 }  // namespace
