@@ -72,8 +72,7 @@ TEST_F(ReferenceCounting, ReleasingANeverStartedObjectReleasesNothing) {
   MockKeySink sink;
   testbed::SimulatedDevice device;
   EXPECT_EQ(ReleaseModule(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.receiverPolls(), 0u);
 }
 
@@ -84,8 +83,7 @@ TEST_F(ReferenceCounting, ReleasingAStartedObjectStopsItAndGivesEverythingBack) 
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   EXPECT_EQ(sink.references(), 1);
   EXPECT_EQ(ReleaseModule(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(ReadLogLines().back(), kByeLine);
 }
 

@@ -131,7 +131,7 @@ TEST_F(Receiver, SetUpReadsThatFillNothingWriteOnlyTheMasks) {
   using Write = std::pair<uint32_t, uint32_t>;
   EXPECT_THAT(registers.writes(), ElementsAre(Write{0x10C, 0x4}, Write{0x118, 0x7000}, Write{0x200, 0x7FC2}));
   EXPECT_EQ(registers.first_.load(), 0u);
-  EXPECT_EQ(registers.references(), 0);
+  EXPECT_RELEASED(registers);
 }
 
 // A host whose QueryInterface for register access waits for the test.
@@ -157,7 +157,7 @@ TEST_F(Receiver, AStopSignalledBeforeTheLoopStillSetsUpThenPollsNothingAndSaysBy
   EXPECT_EQ(module_->Stop(), S_OK);
   host.join();
   EXPECT_EQ(device.setup().size(), 6u);  // the set-up's reads and writes, and no poll
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(device);
   EXPECT_EQ(ReadLogLines().back(), "kolvane: Break event received. Bye!");
 }
 

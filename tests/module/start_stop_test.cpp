@@ -60,15 +60,15 @@ TEST_F(StartStop, NullSinkPollsButReportsNothing) {
   device.Press(kChannelUp);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 5; }));
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(device);
 }
 
 TEST_F(StartStop, NullHostIsRefusedAndTheSinkIsNotReferenced) {
   MockKeySink sink;
   EXPECT_EQ(module_->Start(&sink, nullptr), E_UNEXPECTED);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
 }
 
 TEST_F(StartStop, StopOnAnIdleObjectAndASecondStopDoNothing) {
@@ -79,11 +79,9 @@ TEST_F(StartStop, StopOnAnIdleObjectAndASecondStopDoNothing) {
   EXPECT_EQ(sink.references(), 1);
   EXPECT_GE(device.outstandingReferences(), 1u);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
@@ -99,8 +97,7 @@ TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
     PressAndWait(device, kMute, calls, round);
     EXPECT_EQ(module_->Stop(), S_OK);
     EXPECT_EQ(device.setups.load(), round);
-    EXPECT_EQ(device.outstandingReferences(), 0u);
-    EXPECT_EQ(sink.references(), 0);
+    EXPECT_RELEASED(device, sink);
   }
 }
 
@@ -136,16 +133,14 @@ TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
 
   EXPECT_EQ(module_->Start(&otherSink, otherDevice.host()), E_UNEXPECTED);
   EXPECT_EQ(module_->Start(&sink, device.host()), E_UNEXPECTED);
-  EXPECT_EQ(otherSink.references(), 0);
-  EXPECT_EQ(otherDevice.outstandingReferences(), 0u);
+  EXPECT_RELEASED(otherSink, otherDevice);
   EXPECT_EQ(sink.references(), 1);
   EXPECT_EQ(device.outstandingReferences(), deviceReferences);
 
   PressAndWait(device, kMute, calls, 1);  // the first poll goes on
   EXPECT_EQ(device.setups.load(), 1);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(otherDevice.receiverPolls(), 0u);
 }
 
@@ -156,8 +151,7 @@ TEST_F(StartStop, AHostWithoutRegistersLeavesTheObjectStartedUntilStop) {
   ASSERT_EQ(module_->Start(&sink, &refusing), S_OK);
   EXPECT_EQ(module_->Start(&sink, &refusing), E_UNEXPECTED);  // still started
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(refusing.references(), 0);
+  EXPECT_RELEASED(sink, refusing);
   for (const std::string& line : ReadLogLines()) EXPECT_EQ(line.find("Bye"), std::string::npos) << line;
 }
 
@@ -197,7 +191,7 @@ TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   PressAndWait(device, kChannelUp, calls, 1);
   ASSERT_TRUE(WaitUntil([&] { return stopReturned.load(); }));
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   ExpectDeviceGivenBack(device);
   device.Press(kMute);  // nobody polls any more
   std::this_thread::sleep_for(milliseconds(100));
@@ -224,7 +218,7 @@ TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEn
   ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
   PressAndWait(device, kChannelUp, calls, 1);
   EXPECT_EQ(released.load(), 0u);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   ExpectDeviceGivenBack(device);
 }
 
@@ -245,7 +239,7 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
   const auto begin = Clock::now();
   EXPECT_EQ(module_->Stop(), S_OK);
   EXPECT_GE(Clock::now() - begin, kStopWait - milliseconds(100));
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(ReleaseModule(), 0u);  // destroyed while its thread is blocked
 
   device.Press(kMute);  // would be reported if the thread polled on
@@ -272,7 +266,7 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
   ASSERT_TRUE(latch.WaitForWaiter());
 
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(ReleaseModule(), 0u);
   released = true;
   latch.Open();
@@ -313,8 +307,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK) << "cycle " << i;
     ASSERT_EQ(module->Stop(), S_OK);
   }
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.setups.load(), kCycles);  // every thread did its set-up
   EXPECT_EQ(module->Release(), 0u);
   ExpectResourcesSettleTo(before);
@@ -333,8 +326,7 @@ TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
     ASSERT_EQ(module->Release(), 0u);
   }
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   ExpectResourcesSettleTo(before);
   RemoveLog();
 }

@@ -10,6 +10,7 @@
 
 #include "gmock/gmock.h"
 #include "kolvane/kolvane.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace test {
@@ -52,6 +53,32 @@ class RefusingHost : public CountedObject<IUnknown> {
  public:
   RefusingHost() : CountedObject(nullptr) {}
 };
+
+// References the module still holds on a host object or double.
+inline int HeldReferences(const testbed::SimulatedDevice& device) {
+  return static_cast<int>(device.outstandingReferences());
+}
+template <typename Interface>
+int HeldReferences(const CountedObject<Interface>& object) {
+  return object.references();
+}
+
+// EXPECT_RELEASED(a, b, ...): the module has given back every reference it
+// took on each object. A failure is reported at the caller's line, naming
+// the object by its place in the list and what it still holds.
+#define EXPECT_RELEASED(...) ::kolvane::test::ExpectReleased(__FILE__, __LINE__, __VA_ARGS__)
+
+template <typename... Objects>
+void ExpectReleased(const char* file, int line, const Objects&... objects) {
+  int position = 0;
+  const auto check = [&](const auto& object) {
+    ++position;
+    const int held = HeldReferences(object);
+    if (held != 0)
+      ADD_FAILURE_AT(file, line) << "object " << position << " of the list still holds " << held << " reference(s)";
+  };
+  (check(objects), ...);
+}
 
 }  // namespace test
 }  // namespace kolvane

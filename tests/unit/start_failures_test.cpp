@@ -30,15 +30,13 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   EXPECT_EQ(sink.references(), 1);
 
   EXPECT_EQ(module->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.receiverPolls(), 0u);
 
   // The failure was passing: the next start works.
   EXPECT_EQ(module->Start(&sink, device.host()), S_OK);
   EXPECT_EQ(module->Release(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
@@ -49,8 +47,7 @@ TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
   EXPECT_EQ(module->Release(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::kEventCreation, Fault::kThreadCreation),
