@@ -126,7 +126,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
   harness.device().ReleaseKey();
 }
 
-void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cpu) {
+void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples) {
   if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
     ++samples->failed;
     return;
@@ -139,9 +139,7 @@ void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cp
     return;
   }
   harness.device().Hold(kBenchKey);
-  const CpuWindow window(harness.polls());
   std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  if (cpu != nullptr) *cpu = window.End(harness.polls());
   // Wait out a repeat that is due but not yet made, so none is lost.
   const uint64_t firstRepeat = press + 1;
   if (harness.keys().count() <= firstRepeat) harness.WaitForKeys(firstRepeat + 1, kRepeatTimeoutMs);

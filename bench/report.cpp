@@ -201,10 +201,6 @@ int PrintTable(FILE* out, const Results& r) {
           : Format("; not compared: the floor spans under %.0f steps of the process CPU clock", kResolvableClockSteps);
   Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds), CpuText(r.idle, r.baseline, "poll") + ratio,
       "<= 1.2 x the floor", Verdict(goals[4]));
-  const double heldRatio = OverFloor(r.held, r);
-  const std::string heldText = isnan(heldRatio) ? "" : Format("; %.2f x the floor", heldRatio);
-  Row(out, Format("CPU, started module with a key held, %.0f s", r.held.wallSeconds),
-      CpuText(r.held, r.baseline, "poll") + heldText, "", "");
   Row(out, "CPU, process without a started module (subtracted above)",
       Format("%.3f %% of a core", Percent(r.baseline.coreFraction())), "", "");
 
@@ -263,7 +259,6 @@ void PrintJson(FILE* out, const Results& r) {
           Number(r.cpuClockStep * 1e3).c_str(), Number(Percent(r.baseline.coreFraction())).c_str());
   JsonCpu(out, "bare_sleeper", r.sleeper, r.baseline, ",");
   JsonCpu(out, "idle_module", r.idle, r.baseline, ",");
-  JsonCpu(out, "held_key", r.held, r.baseline, ",");
   fprintf(out, "    \"idle_over_bare_sleeper\": %s\n  },\n", Number(IdleRatio(r)).c_str());
   if (r.allocationScope.empty()) {
     fprintf(out, "  \"allocations\": null,\n");
