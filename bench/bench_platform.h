@@ -13,7 +13,7 @@ namespace bench {
 // Where the measurements run, for the report.
 std::string PlatformName();
 // The shipped Windows DLL whose size is checked: the module itself on
-// Windows, the win32 build's when measuring natively.
+// Windows, the win32 build's beside this build folder when measuring natively.
 std::string DefaultDllPath(const std::string& modulePath);
 
 // CPU time (user + system) of the whole process so far, in seconds.

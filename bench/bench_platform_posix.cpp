@@ -63,7 +63,13 @@ namespace bench {
 
 std::string PlatformName() { return "Linux, native"; }
 
-std::string DefaultDllPath(const std::string&) { return KOLVANE_WIN32_DLL_PATH; }
+// The win32 preset's build sits beside this one: build/linux/bin/libkolvane.so
+// leads to build/win32/bin/kolvane.dll.
+std::string DefaultDllPath(const std::string& modulePath) {
+  const size_t slash = modulePath.find_last_of('/');
+  const std::string bin = slash == std::string::npos ? "." : modulePath.substr(0, slash);
+  return bin + "/../../win32/bin/kolvane.dll";
+}
 
 double ProcessCpuSeconds() {
   timespec now;

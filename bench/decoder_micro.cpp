@@ -9,8 +9,6 @@ namespace kolvane {
 namespace bench {
 namespace {
 
-constexpr uint32_t kPollPeriodMs = 20;
-
 // One poll as the loop makes it: the step, then the remark when asked.
 inline void Poll(KeyDecoder& decoder, uint32_t byte, uint32_t tick) {
   const KeyDecoder::Step step = decoder.OnPoll(byte, tick);

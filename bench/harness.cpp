@@ -1,7 +1,5 @@
 #include "bench/harness.h"
 
-#include <string.h>
-
 #include <chrono>
 #include <thread>
 
@@ -10,11 +8,6 @@
 namespace kolvane {
 namespace bench {
 namespace {
-
-constexpr uint32_t kReceiverRegister = 0x200;
-constexpr unsigned kReceiverShift = 16;
-
-bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
 
 template <typename Condition>
 bool WaitUntil(Condition condition, int timeoutMs) {
@@ -40,7 +33,7 @@ void SleepUntilNs(int64_t time) {
 
 HRESULT STDMETHODCALLTYPE KeyRecorder::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (!SameIid(iid, IID_IUnknown)) {
+  if (!IsEqualIID(iid, IID_IUnknown)) {
     *object = nullptr;
     return E_NOINTERFACE;
   }
@@ -58,7 +51,7 @@ HRESULT STDMETHODCALLTYPE KeyRecorder::OnKey(const char*, const char*) {
 
 HRESULT STDMETHODCALLTYPE IdleRegisters::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (!SameIid(iid, IID_IUnknown) && !SameIid(iid, IID_IDeviceRegisters)) {
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDeviceRegisters)) {
     *object = nullptr;
     return E_NOINTERFACE;
   }
@@ -69,13 +62,13 @@ HRESULT STDMETHODCALLTYPE IdleRegisters::QueryInterface(REFIID iid, void** objec
 
 HRESULT STDMETHODCALLTYPE IdleRegisters::ReadRegister(uint32_t offset, uint32_t* value) {
   if (value == nullptr) return E_POINTER;
-  *value = offset == kReceiverRegister ? static_cast<uint32_t>(host::kIdleReceiverByte) << kReceiverShift : 0;
+  *value = offset == kRegisterReceiver ? static_cast<uint32_t>(kIdleReceiverByte) << kReceiverByteShift : 0;
   reads_.fetch_add(1, std::memory_order_relaxed);
   return S_OK;
 }
 
 Harness::Harness() {
-  device_.SetAccessObserver([this](const host::RegisterAccess& access) { OnAccess(access); });
+  device_.SetAccessObserver([this](const testbed::RegisterAccess& access) { OnAccess(access); });
 }
 
 Harness::~Harness() {
@@ -109,11 +102,11 @@ HRESULT Harness::StartIdle() { return module_->Start(&keys_, &idleRegisters_); }
 
 HRESULT Harness::Stop() { return module_->Stop(); }
 
-void Harness::OnAccess(const host::RegisterAccess& access) {
-  if (access.write || access.offset != kReceiverRegister) return;
-  const auto byte = static_cast<uint8_t>(access.value >> kReceiverShift);
+void Harness::OnAccess(const testbed::RegisterAccess& access) {
+  if (access.write || access.offset != kRegisterReceiver) return;
+  const auto byte = static_cast<uint8_t>(access.value >> kReceiverByteShift);
   const int64_t now = NowNs();
-  if ((byte & host::kHeldFlag) == 0) lastClearPollNs_.store(now, std::memory_order_release);
+  if ((byte & kHeldBit) == 0) lastClearPollNs_.store(now, std::memory_order_release);
   lastPollNs_.store(now, std::memory_order_release);
   lastByte_.store(byte, std::memory_order_release);
   allocationsAtPoll_.store(ThreadAllocationCount(), std::memory_order_release);

@@ -11,9 +11,9 @@
 #include <atomic>
 #include <string>
 
-#include "host/module_loader.h"
-#include "host/simulated_device.h"
 #include "kolvane/kolvane.h"
+#include "testbed/module_loader.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace bench {
@@ -80,7 +80,7 @@ class Harness {
   // counter must see.
   void CreateAndReleaseSpareModule();
 
-  host::SimulatedDevice& device() { return device_; }
+  testbed::SimulatedDevice& device() { return device_; }
   const IdleRegisters& idleRegisters() const { return idleRegisters_; }
   const KeyRecorder& keys() const { return keys_; }
 
@@ -102,11 +102,11 @@ class Harness {
   bool SetByteAndWaitForPoll(uint8_t byte, int timeoutMs);
 
  private:
-  void OnAccess(const host::RegisterAccess& access);
+  void OnAccess(const testbed::RegisterAccess& access);
 
-  host::LoadedModule library_;
+  testbed::LoadedModule library_;
   IRemoteModule* module_ = nullptr;
-  host::SimulatedDevice device_;
+  testbed::SimulatedDevice device_;
   IdleRegisters idleRegisters_;
   KeyRecorder keys_;
   std::atomic<uint64_t> polls_{0};

@@ -14,7 +14,7 @@
 #include "bench/harness.h"
 #include "bench/measurements.h"
 #include "bench/report.h"
-#include "host/module_loader.h"
+#include "testbed/module_loader.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ bool MeasureCpu(Harness& harness, const Settings& settings, Results* r) {
   return true;
 }
 
-// Press latency, repeats and held-key CPU, in one start. The poll thread's
+// Press latency and repeats, in one start. The poll thread's
 // allocations between its first and last observed poll are the allocations
 // of the poll loop.
 bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
@@ -131,8 +131,9 @@ bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& ra
   const uint64_t allocationsAtFirst = harness.pollThreadAllocations();
 
   MeasurePressLatency(harness, settings.presses, random, &r->latencyMs, &r->latencyMissed);
-  for (int i = 0; i < settings.holds; ++i) HoldKey(harness, settings.holdMs, &r->repeats, nullptr);
-  HoldKey(harness, static_cast<int>(settings.cpuSeconds * 1000), &r->repeats, &r->held);
+  for (int i = 0; i < settings.holds; ++i) HoldKey(harness, settings.holdMs, &r->repeats);
+  // One long hold, for many gaps between repeats.
+  HoldKey(harness, static_cast<int>(settings.cpuSeconds * 1000), &r->repeats);
 
   harness.device().ReleaseKey();
   harness.WaitForPolls(harness.polls() + 1, kFirstPollTimeoutMs);
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
   r.seed = options.seed;
   r.cpus = std::thread::hardware_concurrency();
   r.platform = PlatformName();
-  r.modulePath = options.modulePath.empty() ? kolvane::host::ModulePathBesideExecutable() : options.modulePath;
+  r.modulePath = options.modulePath.empty() ? kolvane::testbed::ModulePathBesideExecutable() : options.modulePath;
 
   // Set up before anything is measured: nothing below allocates in a poll.
   auto harness = std::make_unique<Harness>();
@@ -180,7 +181,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
     return 2;
   }
-  Progress("press latency, repeats, CPU with a key held, allocations per poll...");
+  Progress("press latency, repeats, allocations per poll...");
   if (!MeasureStarted(*harness, settings, random, &r)) {
     fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
     return 2;

@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "bench/bench_platform.h"
+#include "receiver/device.h"
 
 namespace kolvane {
 namespace bench {
 namespace {
 
-constexpr uint32_t kPollPeriodMs = 20;
 constexpr int kPollTimeoutMs = 500;  // generous: a loaded machine may stall a poll
 constexpr int kRepeatTimeoutMs = 1000;
 constexpr uint64_t kSetupReads = 3;  // 0x10C, 0x118 and 0x200 once per start
@@ -109,7 +109,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
   const std::vector<int64_t> phases = StratifiedPhasesNs(presses, random);
   for (int i = 0; i < presses; ++i) {
     // Idle seen first, so the press is a change to a byte with bit 0 clear.
-    if (!harness.SetByteAndWaitForPoll(host::kIdleReceiverByte, kPollTimeoutMs)) {
+    if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
       ++*missed;
       continue;
     }
@@ -126,8 +126,8 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
   harness.device().ReleaseKey();
 }
 
-void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cpu) {
-  if (!harness.SetByteAndWaitForPoll(host::kIdleReceiverByte, kPollTimeoutMs)) {
+void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples) {
+  if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
     ++samples->failed;
     return;
   }
@@ -139,9 +139,7 @@ void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cp
     return;
   }
   harness.device().Hold(kBenchKey);
-  const CpuWindow window(harness.polls());
   std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-  if (cpu != nullptr) *cpu = window.End(harness.polls());
   // Wait out a repeat that is due but not yet made, so none is lost.
   const uint64_t firstRepeat = press + 1;
   if (harness.keys().count() <= firstRepeat) harness.WaitForKeys(firstRepeat + 1, kRepeatTimeoutMs);

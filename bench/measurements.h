@@ -50,8 +50,8 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
                          int* missed);
 
 // Presses the key, then holds it for holdMs; collects the first repeat and
-// the gaps, and the process CPU over the hold when cpu is not null.
-void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples, CpuFigure* cpu);
+// the gaps.
+void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples);
 
 // Start, wait a random part of a poll period (spread evenly, as for the
 // presses) after the first poll, time Stop.

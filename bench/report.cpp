@@ -1,15 +1,18 @@
 #include "bench/report.h"
 
 #include <math.h>
-#include <stdarg.h>
 
 #include <algorithm>
+
+#include "testbed/format.h"
 
 namespace kolvane {
 namespace bench {
 namespace {
 
-// The goals, as the issue of record sets them.
+using testbed::Format;
+
+// The goals the module is built to meet.
 constexpr double kLatencyMedianGoalMs = 11.0;
 constexpr double kLatencyP99GoalMs = 21.0;
 constexpr double kRepeatFloorMs = 200.0;
@@ -29,15 +32,6 @@ struct Goal {
   bool measured;
   bool pass;
 };
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  return buffer;
-}
 
 // The clock's rounding noise around zero, shown as zero.
 double Tidy(double value, double resolution) { return fabs(value) < resolution ? 0.0 : value; }
@@ -207,10 +201,6 @@ int PrintTable(FILE* out, const Results& r) {
           : Format("; not compared: the floor spans under %.0f steps of the process CPU clock", kResolvableClockSteps);
   Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds), CpuText(r.idle, r.baseline, "poll") + ratio,
       "<= 1.2 x the floor", Verdict(goals[4]));
-  const double heldRatio = OverFloor(r.held, r);
-  const std::string heldText = isnan(heldRatio) ? "" : Format("; %.2f x the floor", heldRatio);
-  Row(out, Format("CPU, started module with a key held, %.0f s", r.held.wallSeconds),
-      CpuText(r.held, r.baseline, "poll") + heldText, "", "");
   Row(out, "CPU, process without a started module (subtracted above)",
       Format("%.3f %% of a core", Percent(r.baseline.coreFraction())), "", "");
 
@@ -269,7 +259,6 @@ void PrintJson(FILE* out, const Results& r) {
           Number(r.cpuClockStep * 1e3).c_str(), Number(Percent(r.baseline.coreFraction())).c_str());
   JsonCpu(out, "bare_sleeper", r.sleeper, r.baseline, ",");
   JsonCpu(out, "idle_module", r.idle, r.baseline, ",");
-  JsonCpu(out, "held_key", r.held, r.baseline, ",");
   fprintf(out, "    \"idle_over_bare_sleeper\": %s\n  },\n", Number(IdleRatio(r)).c_str());
   if (r.allocationScope.empty()) {
     fprintf(out, "  \"allocations\": null,\n");

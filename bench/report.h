@@ -33,7 +33,6 @@ struct Results {
   CpuFigure baseline;       // no started module; subtracted from the others
   CpuFigure sleeper;
   CpuFigure idle;
-  CpuFigure held;
 
   std::string allocationScope;  // empty when nothing could be counted
   uint64_t pollAllocations = 0;

@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-#include "tests/unit/decoder_lockstep.h"
+#include "testbed/decoder_lockstep.h"
 
 namespace {
 

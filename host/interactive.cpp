@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "host/key_names.h"
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace host {
@@ -60,7 +60,7 @@ void KeyboardRemote::Tick(int64_t nowMs) {
 uint8_t KeyboardRemote::ReceiverByte() const {
   if (button_ == nullptr) return kIdleReceiverByte;
   const uint8_t code = static_cast<uint8_t>(button_->code);
-  return held_ ? static_cast<uint8_t>(code | kHeldFlag) : code;
+  return held_ ? static_cast<uint8_t>(code | kHeldBit) : code;
 }
 
 void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<bool>& interrupted) {

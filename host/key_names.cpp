@@ -12,14 +12,6 @@ namespace {
 constexpr char kNamePrefix[] = "Kolvane_";
 constexpr size_t kNamePrefixLength = sizeof kNamePrefix - 1;
 
-std::string Lower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 std::string ShortName(const RemoteKey& key) {
   const std::string name = key.name;
   return name.compare(0, kNamePrefixLength, kNamePrefix) == 0 ? name.substr(kNamePrefixLength) : name;
@@ -76,6 +68,13 @@ std::string NearestKeySpelling(const std::string& text) {
 }
 
 std::string KeyDisplayName(const RemoteKey& key) { return key.label[0] != '\0' ? key.label : ShortName(key); }
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
 
 }  // namespace host
 }  // namespace kolvane

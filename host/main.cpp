@@ -15,12 +15,13 @@
 
 #include "host/interactive.h"
 #include "host/key_names.h"
-#include "host/module_loader.h"
 #include "host/script.h"
 #include "host/script_runner.h"
 #include "host/session.h"
 #include "host/terminal.h"
 #include "host/timeline.h"
+#include "platform/log.h"
+#include "testbed/module_loader.h"
 
 namespace kolvane {
 namespace host {
@@ -31,7 +32,6 @@ constexpr int kExitModuleFault = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoModule = 3;
 constexpr int kExitInterrupted = 130;
-constexpr char kLogFileName[] = "Quillfern.log";
 
 const char kUsage[] =
     "usage: kolvane-host [options] [SCRIPT]\n"
@@ -169,8 +169,8 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  const std::string modulePath = options.module.empty() ? DefaultModulePath() : options.module;
-  LoadedModule module;
+  const std::string modulePath = options.module.empty() ? testbed::DefaultModulePath() : options.module;
+  testbed::LoadedModule module;
   if (!module.Load(modulePath)) {
     fprintf(stderr, "kolvane-host: %s\n", module.error().c_str());
     return kExitNoModule;

@@ -1,6 +1,6 @@
 #include "host/receiver_schedule.h"
 
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace host {
@@ -22,7 +22,7 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
         break;
       case StepKind::kHold:
         show(step.byte, kPressShowMs, index);
-        show(static_cast<uint8_t>(step.byte | kHeldFlag), step.durationMs - kPressShowMs, -1);
+        show(static_cast<uint8_t>(step.byte | kHeldBit), step.durationMs - kPressShowMs, -1);
         show(kIdleReceiverByte, kReleaseIdleMs, -1);
         break;
       case StepKind::kWait: show(kIdleReceiverByte, step.durationMs, index); break;

@@ -20,13 +20,6 @@ std::vector<std::string> Words(const std::string& line) {
   return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 bool ParseByte(const std::string& text, uint8_t* byte) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const size_t first = hex ? 2 : 0;

@@ -1,24 +1,19 @@
 #include "host/session.h"
 
 #include <stdio.h>
-#include <string.h>
 
 namespace kolvane {
 namespace host {
 namespace {
 
-constexpr uint32_t kReceiverRegister = 0x200;
-constexpr uint32_t kReceiverShift = 16;
 // A busy machine or Wine may take a while to start a thread.
 constexpr std::chrono::seconds kFirstPollPatience{10};
-
-bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
 
 }  // namespace
 
 HRESULT STDMETHODCALLTYPE Session::KeySink::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (!SameIid(iid, IID_IUnknown)) {
+  if (!IsEqualIID(iid, IID_IUnknown)) {
     *object = nullptr;
     return E_NOINTERFACE;
   }
@@ -33,7 +28,7 @@ HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* 
 }
 
 Session::Session(GetInterfacePtrFn factory, SessionOutput* output) : factory_(factory), output_(output) {
-  device_.SetAccessObserver([this](const RegisterAccess& access) { OnAccess(access); });
+  device_.SetAccessObserver([this](const testbed::RegisterAccess& access) { OnAccess(access); });
   record_.receiver.push_back(ByteRecord{0, kIdleReceiverByte});
 }
 
@@ -76,7 +71,7 @@ void Session::ShowByte(uint8_t byte) {
   shownByte_ = byte;
   shownSinceUs_ = now;
   record_.receiver.push_back(ByteRecord{now, byte});
-  if ((byte & kHeldFlag) == 0) ++record_.buttonsPressed;
+  if ((byte & kHeldBit) == 0) ++record_.buttonsPressed;
 }
 
 void Session::Narrate(const std::string& text) {
@@ -115,18 +110,18 @@ SessionRecord Session::record() const {
 
 // On the poll thread: the set-up ends with the write of 0x200; every later
 // read of 0x200 is a poll.
-void Session::OnAccess(const RegisterAccess& access) {
+void Session::OnAccess(const testbed::RegisterAccess& access) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int64_t now = NowUs();
   if (!setupDone_) {
     const RegisterRecord record{now, access};
     record_.setup.push_back(record);
     output_->Register(record);
-    setupDone_ = access.write && access.offset == kReceiverRegister;
+    setupDone_ = access.write && access.offset == kRegisterReceiver;
     return;
   }
-  if (access.write || access.offset != kReceiverRegister) return;
-  const uint8_t byte = static_cast<uint8_t>(access.value >> kReceiverShift);
+  if (access.write || access.offset != kRegisterReceiver) return;
+  const uint8_t byte = static_cast<uint8_t>(access.value >> kReceiverByteShift);
   record_.polls.push_back(ByteRecord{now, byte});
   lastPolledByte_ = byte;
   // The driver may have changed the byte between the read and this call.
@@ -141,7 +136,7 @@ void Session::OnKey(const char* name, const char* label) {
   report.us = NowUs();
   report.name = name != nullptr ? name : "";
   report.label = label != nullptr ? label : "";
-  report.fresh = (lastPolledByte_ & kHeldFlag) == 0;
+  report.fresh = (lastPolledByte_ & kHeldBit) == 0;
   report.sincePress = report.fresh || record_.reports.empty();
   report.delayUs = report.us - (report.sincePress ? lastPolledSinceUs_ : record_.reports.back().us);
   record_.reports.push_back(report);

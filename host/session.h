@@ -16,8 +16,8 @@
 
 #include "host/session_output.h"
 #include "host/session_record.h"
-#include "host/simulated_device.h"
 #include "kolvane/kolvane.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace host {
@@ -60,13 +60,13 @@ class Session {
     std::atomic<ULONG> references_{0};
   };
 
-  void OnAccess(const RegisterAccess& access);
+  void OnAccess(const testbed::RegisterAccess& access);
   void OnKey(const char* name, const char* label);
 
   GetInterfacePtrFn const factory_;
   SessionOutput* const output_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  SimulatedDevice device_;
+  testbed::SimulatedDevice device_;
   KeySink sink_{this};
   IRemoteModule* module_ = nullptr;
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace host {
@@ -29,7 +29,7 @@ struct KeyReport {
 
 struct RegisterRecord {
   int64_t us;
-  RegisterAccess access;
+  testbed::RegisterAccess access;
 };
 
 struct SessionRecord {

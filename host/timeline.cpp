@@ -1,13 +1,14 @@
 #include "host/timeline.h"
 
-#include <stdarg.h>
-#include <stdio.h>
-
 #include <algorithm>
+
+#include "testbed/format.h"
 
 namespace kolvane {
 namespace host {
 namespace {
+
+using testbed::Format;
 
 // Layout in pixels.
 constexpr double kLeft = 90;
@@ -29,16 +30,6 @@ constexpr char kPollColour[] = "#666";
 constexpr char kIdleColour[] = "#999";
 constexpr char kFreshColour[] = "#c0392b";
 constexpr char kHeldColour[] = "#e08e0b";
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 std::string Xml(const std::string& text) {
   std::string xml;

@@ -1,5 +1,5 @@
 // The module's one export.
-#include "receiver/polled_remote_module.h"
+#include "module/polled_remote_module.h"
 #include "receiver/remote_keys.h"
 
 #ifdef _WIN32

@@ -6,8 +6,10 @@
 // thread itself. For those cases the thread does all its work that touches
 // the host's objects or the stop event inside sections, Enter() to Leave(),
 // and Stop calls Abandon() once it is done waiting:
-//   - after Abandon() no section starts, so the thread begins no call into
-//     the host, the sink or the event; a call already under way finishes;
+//   - after Abandon() no section starts, so the thread makes no further call
+//     into the sink or the host object and leaves the event alone; a call
+//     already under way finishes, and the thread then gives back the one
+//     reference it still holds, its register interface (one Release);
 //   - the stop event is closed by Stop, or by the thread when Abandon()
 //     found it inside a section (it may be testing the event right then);
 //   - the object's memory outlives the thread: if the last reference goes

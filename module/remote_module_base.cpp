@@ -1,25 +1,17 @@
 #include "module/remote_module_base.h"
 
 #include <stdlib.h>
-#include <string.h>
 
 #include "platform/fault_injection.h"
 
 namespace kolvane {
-namespace {
 
-bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
-
-}  // namespace
-
-RemoteModuleBase::RemoteModuleBase(const RemoteKey* table, int32_t tableSize)
-    : threadHandle(nullptr),
-      refCount(1),
-      stopEvent(nullptr),
-      host(nullptr),
-      sink(nullptr),
-      keys(table),
-      keyCount(tableSize),
+RemoteModuleBase::RemoteModuleBase()
+    : threadHandle_(nullptr),
+      refCount_(1),
+      stopEvent_(nullptr),
+      host_(nullptr),
+      sink_(nullptr),
       pollThreadId_{0},
       binding_{nullptr, nullptr, nullptr} {}
 
@@ -34,7 +26,7 @@ void RemoteModuleBase::operator delete(void* memory) noexcept { free(memory); }
 
 HRESULT STDMETHODCALLTYPE RemoteModuleBase::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (SameIid(iid, IID_IUnknown) || SameIid(iid, IID_IRemoteModule)) {
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IRemoteModule)) {
     *object = static_cast<IRemoteModule*>(this);
     AddRef();
     return S_OK;
@@ -45,10 +37,10 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::QueryInterface(REFIID iid, void** ob
 
 // A plain counter: the host calls from one thread at a time, and the poll
 // thread never touches it.
-ULONG STDMETHODCALLTYPE RemoteModuleBase::AddRef() { return static_cast<ULONG>(++refCount); }
+ULONG STDMETHODCALLTYPE RemoteModuleBase::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 ULONG STDMETHODCALLTYPE RemoteModuleBase::Release() {
-  const int32_t count = --refCount;
+  const int32_t count = --refCount_;
   if (count != 0) return static_cast<ULONG>(count);
   // Stop first, so that a poll thread Stop could not wait for (a blocked
   // host call, or this very thread inside OnKey) is known before the memory
@@ -60,52 +52,52 @@ ULONG STDMETHODCALLTYPE RemoteModuleBase::Release() {
 
 HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnknown* newHost) {
   // Running, or a previous thread that Stop had to give up has not ended.
-  if (host != nullptr || gate_.IsLive()) return E_UNEXPECTED;
+  if (host_ != nullptr || gate_.IsLive()) return E_UNEXPECTED;
   if (newHost == nullptr) return E_UNEXPECTED;
-  host = newHost;
-  host->AddRef();
-  sink = newSink;
-  if (sink != nullptr) sink->AddRef();
+  host_ = newHost;
+  host_->AddRef();
+  sink_ = newSink;
+  if (sink_ != nullptr) sink_->AddRef();
   // From here on failures keep both references; Stop gives them back.
-  stopEvent = platform::CreateManualResetEvent();
-  if (stopEvent == nullptr) return E_UNEXPECTED;  // no poll without a stop signal
-  binding_ = PollBinding{stopEvent, host, sink};
+  stopEvent_ = platform::CreateManualResetEvent();
+  if (stopEvent_ == nullptr) return E_UNEXPECTED;  // no poll without a stop signal
+  binding_ = PollBinding{stopEvent_, host_, sink_};
   pollThreadId_.store(0, std::memory_order_relaxed);
   gate_.Arm();
-  threadHandle = platform::StartThread(&PollThreadProc, this, kPollStackSize);
-  if (threadHandle == nullptr) {
+  threadHandle_ = platform::StartThread(&PollThreadProc, this, kPollStackSize);
+  if (threadHandle_ == nullptr) {
     gate_.Disarm();
     return E_UNEXPECTED;
   }
   if (gate_.Publish()) {
     // Already stopped from inside the host's QueryInterface on the new thread.
-    platform::CloseThread(threadHandle);
-    threadHandle = nullptr;
+    platform::CloseThread(threadHandle_);
+    threadHandle_ = nullptr;
   }
   return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE RemoteModuleBase::Stop() {
-  if (host != nullptr) {
-    platform::SignalEvent(stopEvent);
+  if (host_ != nullptr) {
+    platform::SignalEvent(stopEvent_);
     // From inside a host call on the poll thread, waiting would wait for
     // ourselves.
     const bool onPollThread = pollThreadId_.load(std::memory_order_relaxed) == platform::CurrentThreadId();
-    if (!onPollThread) platform::WaitForThread(threadHandle, kStopWaitMs);
+    if (!onPollThread) platform::WaitForThread(threadHandle_, kStopWaitMs);
     // Ended or not, the thread is given up now; see PollGate.
     const PollGate::Abandoned abandoned = gate_.Abandon();
     if (!onPollThread || abandoned.handlePublished) {
-      platform::CloseThread(threadHandle);
-      threadHandle = nullptr;
+      platform::CloseThread(threadHandle_);
+      threadHandle_ = nullptr;
     }
-    if (!abandoned.threadClosesEvent) platform::CloseEvent(stopEvent);
-    stopEvent = nullptr;
-    host->Release();
-    host = nullptr;
+    if (!abandoned.threadClosesEvent) platform::CloseEvent(stopEvent_);
+    stopEvent_ = nullptr;
+    host_->Release();
+    host_ = nullptr;
   }
-  if (sink != nullptr) {
-    sink->Release();
-    sink = nullptr;
+  if (sink_ != nullptr) {
+    sink_->Release();
+    sink_ = nullptr;
   }
   return S_OK;
 }

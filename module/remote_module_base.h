@@ -16,14 +16,12 @@
 
 namespace kolvane {
 
-struct RemoteKey;
-
 constexpr size_t kPollStackSize = KOLVANE_POLL_STACK_SIZE;
 constexpr uint32_t kStopWaitMs = 5000;
 
 class RemoteModuleBase : public IRemoteModule {
  public:
-  RemoteModuleBase(const RemoteKey* table, int32_t tableSize);
+  RemoteModuleBase();
   RemoteModuleBase(const RemoteModuleBase&) = delete;
   RemoteModuleBase& operator=(const RemoteModuleBase&) = delete;
 
@@ -65,17 +63,11 @@ class RemoteModuleBase : public IRemoteModule {
  private:
   static uint32_t KOLVANE_THREAD_CALL PollThreadProc(void* object);
 
-  platform::Thread* threadHandle;
-  int32_t refCount;
-  platform::Event* stopEvent;
-  IUnknown* host;        // non-null while started; holds one reference
-  IRemoteKeySink* sink;  // holds one reference while set
-
- protected:
-  const RemoteKey* const keys;  // constant table, not owned
-  const int32_t keyCount;
-
- private:
+  platform::Thread* threadHandle_;
+  int32_t refCount_;
+  platform::Event* stopEvent_;
+  IUnknown* host_;        // non-null while started; holds one reference
+  IRemoteKeySink* sink_;  // holds one reference while set
   // Written by the poll thread itself, so Stop can tell it is being called
   // from inside a host call on that thread; 0 until the thread runs.
   std::atomic<platform::ThreadId> pollThreadId_;

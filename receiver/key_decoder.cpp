@@ -1,4 +1,4 @@
-#include "key_decoder.h"
+#include "receiver/key_decoder.h"
 
 namespace kolvane {
 

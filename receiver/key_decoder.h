@@ -7,10 +7,10 @@
 
 #include <stdint.h>
 
+#include "receiver/device.h"
+
 namespace kolvane {
 
-constexpr uint32_t kRepeatDelayMs = 200;
-constexpr uint32_t kHeldBit = 0x01;         // byte bit 0: key held (repeat state)
 constexpr uint32_t kPressCodeMask = 0xFB;   // a fresh press: bit 2 ignored
 constexpr uint32_t kRepeatCodeMask = 0xFA;  // a repeat: bits 0 and 2 cleared
 
@@ -19,7 +19,8 @@ class KeyDecoder {
   struct Step {
     bool report;    // dispatch `code`
     uint32_t code;  // key code to look up
-    bool remark;    // after any report, restart the repeat timer at the tick then
+    bool remark;    // restart the repeat timer at the tick read after the report: on every
+                    // poll with bit 0 clear, and after each repeat
   };
 
   explicit KeyDecoder(uint32_t startTick) : lastByte_(kNoByte), markTick_(startTick) {}

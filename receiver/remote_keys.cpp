@@ -1,4 +1,4 @@
-#include "remote_keys.h"
+#include "receiver/remote_keys.h"
 
 namespace kolvane {
 

@@ -3,8 +3,9 @@
  * On Windows these are the SDK's own (GUID, HRESULT, ULONG, IUnknown,
  * STDMETHODCALLTYPE), so a host can hand our interfaces to any COM code.
  * Elsewhere a minimal, layout-compatible set is declared here: a 16-byte GUID,
- * 32-bit HRESULT and ULONG, and IUnknown with its three slots. Each piece is
- * guarded with the SDK's own guard so Winelib-style headers can coexist. */
+ * 32-bit HRESULT and ULONG, IsEqualIID, and IUnknown with its three slots.
+ * Each piece is guarded with the SDK's own guard so Winelib-style headers can
+ * coexist. */
 #ifndef KOLVANE_COM_H
 #define KOLVANE_COM_H
 
@@ -15,6 +16,7 @@
 #else /* !_WIN32 */
 
 #include <stdint.h>
+#include <string.h>
 
 #ifndef STDMETHODCALLTYPE
 #define STDMETHODCALLTYPE
@@ -43,6 +45,17 @@ typedef GUID IID;
 #define REFIID const IID&
 #else
 #define REFIID const IID*
+#endif
+
+/* IsEqualIID(a, b): nonzero when both identify the same interface; takes
+ * references in C++ and pointers in C, as the SDK's does. */
+#ifndef IsEqualIID
+#ifdef __cplusplus
+inline int IsEqualGUID(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
+#else
+static inline int IsEqualGUID(const GUID* a, const GUID* b) { return memcmp(a, b, sizeof(GUID)) == 0; }
+#endif
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
 #endif
 
 #ifndef S_OK

@@ -79,7 +79,7 @@ typedef struct Device {
 } Device;
 
 static HRESULT STDMETHODCALLTYPE DeviceQueryInterface(IDeviceRegisters* self, REFIID iid, void** object) {
-  if (memcmp(iid, &IID_IDeviceRegisters, sizeof(IID)) == 0 || memcmp(iid, &IID_IUnknown, sizeof(IID)) == 0) {
+  if (IsEqualIID(iid, &IID_IDeviceRegisters) || IsEqualIID(iid, &IID_IUnknown)) {
     *object = self;
     ++((Device*)self)->references;
     return S_OK;

@@ -44,7 +44,7 @@ TEST(TextOutput, OneLinePerKeyWithDashForNoLabel) {
 }
 
 TEST(TextOutput, SetUpOnlyWhenVerbose) {
-  const RegisterRecord write{1000, RegisterAccess{true, 0x118, 0x7000}};
+  const RegisterRecord write{1000, testbed::RegisterAccess{true, 0x118, 0x7000}};
   EXPECT_EQ(Written(OutputFormat::kText, false, [&](SessionOutput& out) { out.Register(write); }), "");
   EXPECT_THAT(Written(OutputFormat::kText, true, [&](SessionOutput& out) { out.Register(write); }),
               HasSubstr("write 0x118 <- 0x00007000"));

@@ -7,10 +7,10 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/module_loader.h"
 #include "host/script.h"
 #include "host/script_runner.h"
 #include "host/session.h"
+#include "testbed/module_loader.h"
 
 namespace kolvane {
 namespace host {
@@ -36,7 +36,7 @@ class SilentOutput final : public SessionOutput {
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(module_.Load(ModulePathBesideExecutable())) << module_.error(); }
+  void SetUp() override { ASSERT_TRUE(module_.Load(testbed::ModulePathBesideExecutable())) << module_.error(); }
 
   // Plays `text` and returns what was recorded.
   SessionRecord Play(const std::string& text) {
@@ -67,7 +67,7 @@ class SessionTest : public ::testing::Test {
     return held;
   }
 
-  LoadedModule module_;
+  testbed::LoadedModule module_;
   SilentOutput output_;
 };
 

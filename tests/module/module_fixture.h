@@ -4,23 +4,23 @@
 #define KOLVANE_TESTS_MODULE_MODULE_FIXTURE_H
 
 #include "gtest/gtest.h"
-#include "host/module_loader.h"
 #include "kolvane/kolvane.h"
+#include "testbed/module_loader.h"
 #include "tests/support/scratch_directory.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 
 class LoadedModuleEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    ASSERT_TRUE(module_.Load(host::ModulePathBesideExecutable())) << module_.error();
+    ASSERT_TRUE(module_.Load(testbed::ModulePathBesideExecutable())) << module_.error();
     factory_ = module_.factory();
   }
   static GetInterfacePtrFn factory() { return factory_; }
 
  private:
-  host::LoadedModule module_;
+  testbed::LoadedModule module_;
   static inline GetInterfacePtrFn factory_ = nullptr;
 };
 
@@ -48,7 +48,7 @@ class ModuleTest : public ::testing::Test {
   IRemoteModule* module_ = nullptr;
 };
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_MODULE_MODULE_FIXTURE_H

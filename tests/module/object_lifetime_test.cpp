@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/wait.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 namespace {
 
 constexpr char kInitLine[] = "kolvane: Initializing kolvane.dll remote module.";
@@ -70,22 +70,20 @@ TEST_F(ReferenceCounting, ReservedSucceedsAndChangesNothing) {
 
 TEST_F(ReferenceCounting, ReleasingANeverStartedObjectReleasesNothing) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   EXPECT_EQ(ReleaseModule(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.receiverPolls(), 0u);
 }
 
 TEST_F(ReferenceCounting, ReleasingAStartedObjectStopsItAndGivesEverythingBack) {
   RemoveLog();
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   EXPECT_EQ(sink.references(), 1);
   EXPECT_EQ(ReleaseModule(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(ReadLogLines().back(), kByeLine);
 }
 
@@ -139,7 +137,7 @@ TEST(UnopenableLog, LeavesTheModuleWorking) {
   IRemoteModule* module = LoadedModuleEnvironment::factory()();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<bool> reported{false};
   EXPECT_CALL(sink, OnKey(::testing::StrEq("Kolvane_Mute"), ::testing::StrEq("Mute")))
       .WillOnce([&](const char*, const char*) {
@@ -157,5 +155,5 @@ TEST(UnopenableLog, LeavesTheModuleWorking) {
 }
 
 }  // namespace
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane

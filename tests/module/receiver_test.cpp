@@ -7,14 +7,14 @@
 #include <thread>
 #include <vector>
 
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
 #include "tests/support/wait.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -49,16 +49,16 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
 };
 
 // Records the first register accesses in order.
-class RecordingDevice : public host::SimulatedDevice {
+class RecordingDevice : public testbed::SimulatedDevice {
  public:
   static constexpr size_t kKept = 8;
   RecordingDevice() {
-    SetAccessObserver([this](const host::RegisterAccess& access) {
+    SetAccessObserver([this](const testbed::RegisterAccess& access) {
       std::lock_guard<std::mutex> lock(mutex_);
       if (accesses_.size() < kKept) accesses_.push_back(access);
     });
   }
-  std::vector<host::RegisterAccess> setup() {
+  std::vector<testbed::RegisterAccess> setup() {
     std::lock_guard<std::mutex> lock(mutex_);
     return accesses_;
   }
@@ -69,7 +69,7 @@ class RecordingDevice : public host::SimulatedDevice {
 
  private:
   std::mutex mutex_;
-  std::vector<host::RegisterAccess> accesses_;
+  std::vector<testbed::RegisterAccess> accesses_;
 };
 
 MATCHER_P3(Access, write, offset, value, "") {
@@ -88,7 +88,7 @@ TEST_F(Receiver, SetUpSetsItsBitsInOrderAndKeepsTheOthers) {
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 1; }));
   EXPECT_EQ(module_->Stop(), S_OK);
   // The receiver byte (idle 0xFF) reads back in bits 16-23 of 0x200.
-  std::vector<host::RegisterAccess> setup = device.setup();
+  std::vector<testbed::RegisterAccess> setup = device.setup();
   setup.resize(6);
   EXPECT_THAT(setup, ElementsAre(Access(false, 0x10C, 0x80000001), Access(true, 0x10C, 0x80000005),
                                  Access(false, 0x118, 0x00000F0F), Access(true, 0x118, 0x00007F0F),
@@ -131,14 +131,14 @@ TEST_F(Receiver, SetUpReadsThatFillNothingWriteOnlyTheMasks) {
   using Write = std::pair<uint32_t, uint32_t>;
   EXPECT_THAT(registers.writes(), ElementsAre(Write{0x10C, 0x4}, Write{0x118, 0x7000}, Write{0x200, 0x7FC2}));
   EXPECT_EQ(registers.first_.load(), 0u);
-  EXPECT_EQ(registers.references(), 0);
+  EXPECT_RELEASED(registers);
 }
 
 // A host whose QueryInterface for register access waits for the test.
 class SlowToAnswerDevice : public RecordingDevice {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (SameIid(iid, IID_IDeviceRegisters)) answer.Wait();
+    if (IsEqualIID(iid, IID_IDeviceRegisters)) answer.Wait();
     return RecordingDevice::QueryInterface(iid, object);
   }
   Latch answer;
@@ -157,13 +157,13 @@ TEST_F(Receiver, AStopSignalledBeforeTheLoopStillSetsUpThenPollsNothingAndSaysBy
   EXPECT_EQ(module_->Stop(), S_OK);
   host.join();
   EXPECT_EQ(device.setup().size(), 6u);  // the set-up's reads and writes, and no poll
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(device);
   EXPECT_EQ(ReadLogLines().back(), "kolvane: Break event received. Bye!");
 }
 
 TEST_F(Receiver, AHeldKeyIsReportedOnceAtOnceThenRepeatedMoreThan200msApart) {
   RecordingSink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   device.Press(kVolumeUp);
@@ -187,7 +187,7 @@ TEST_F(Receiver, AHeldKeyIsReportedOnceAtOnceThenRepeatedMoreThan200msApart) {
 
 TEST_F(Receiver, Bit2IsIgnoredAndUnknownCodesReportNothing) {
   RecordingSink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   for (uint8_t byte : {uint8_t{0xD0}, uint8_t{0x6A}, uint8_t{0x6C}}) {  // no key, bit 1 set, TV with bit 2
@@ -204,5 +204,5 @@ TEST_F(Receiver, Bit2IsIgnoredAndUnknownCodesReportNothing) {
 }
 
 }  // namespace
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "host/simulated_device.h"
+#include "receiver/device.h"
+#include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
@@ -13,7 +14,7 @@
 #include "tests/support/wait.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -23,7 +24,6 @@ using ::testing::NiceMock;
 using ::testing::StrEq;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kControlRegister = 0x10C;
 constexpr uint8_t kChannelUp = 0xD8;
 constexpr uint8_t kMute = 0x08;
 // Stop waits at most 5000 ms for the poll thread.
@@ -31,11 +31,11 @@ constexpr milliseconds kStopWait{5000};
 
 // Counts set-up writes of the control register: one per Start that reached
 // the poll loop.
-class CountingDevice : public host::SimulatedDevice {
+class CountingDevice : public testbed::SimulatedDevice {
  public:
   CountingDevice() {
-    SetAccessObserver([this](const host::RegisterAccess& access) {
-      if (access.write && access.offset == kControlRegister) ++setups;
+    SetAccessObserver([this](const testbed::RegisterAccess& access) {
+      if (access.write && access.offset == kRegisterControl) ++setups;
     });
   }
   std::atomic<int> setups{0};
@@ -43,7 +43,7 @@ class CountingDevice : public host::SimulatedDevice {
 
 // Presses `code` once the module has seen the idle byte, and waits for the
 // sink to have been called `calls` times in all.
-void PressAndWait(host::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
+void PressAndWait(testbed::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
   const uint64_t polls = device.receiverPolls();
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
   device.Press(code);
@@ -60,15 +60,15 @@ TEST_F(StartStop, NullSinkPollsButReportsNothing) {
   device.Press(kChannelUp);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 5; }));
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(device);
 }
 
 TEST_F(StartStop, NullHostIsRefusedAndTheSinkIsNotReferenced) {
   MockKeySink sink;
   EXPECT_EQ(module_->Start(&sink, nullptr), E_UNEXPECTED);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
 }
 
 TEST_F(StartStop, StopOnAnIdleObjectAndASecondStopDoNothing) {
@@ -79,11 +79,9 @@ TEST_F(StartStop, StopOnAnIdleObjectAndASecondStopDoNothing) {
   EXPECT_EQ(sink.references(), 1);
   EXPECT_GE(device.outstandingReferences(), 1u);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
@@ -99,14 +97,13 @@ TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
     PressAndWait(device, kMute, calls, round);
     EXPECT_EQ(module_->Stop(), S_OK);
     EXPECT_EQ(device.setups.load(), round);
-    EXPECT_EQ(device.outstandingReferences(), 0u);
-    EXPECT_EQ(sink.references(), 0);
+    EXPECT_RELEASED(device, sink);
   }
 }
 
 TEST_F(StartStop, KeysArriveOnThePollThreadNotTheHosts) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::thread::id reporter;
   EXPECT_CALL(sink, OnKey(StrEq("Kolvane_ChannelUp"), StrEq("ChannelUp"))).WillOnce([&](const char*, const char*) {
@@ -124,7 +121,7 @@ TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
   NiceMock<MockKeySink> sink;
   MockKeySink otherSink;
   CountingDevice device;
-  host::SimulatedDevice otherDevice;
+  testbed::SimulatedDevice otherDevice;
   std::atomic<int> calls{0};
   ON_CALL(sink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
     ++calls;
@@ -136,16 +133,14 @@ TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
 
   EXPECT_EQ(module_->Start(&otherSink, otherDevice.host()), E_UNEXPECTED);
   EXPECT_EQ(module_->Start(&sink, device.host()), E_UNEXPECTED);
-  EXPECT_EQ(otherSink.references(), 0);
-  EXPECT_EQ(otherDevice.outstandingReferences(), 0u);
+  EXPECT_RELEASED(otherSink, otherDevice);
   EXPECT_EQ(sink.references(), 1);
   EXPECT_EQ(device.outstandingReferences(), deviceReferences);
 
   PressAndWait(device, kMute, calls, 1);  // the first poll goes on
   EXPECT_EQ(device.setups.load(), 1);
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(otherDevice.receiverPolls(), 0u);
 }
 
@@ -156,13 +151,12 @@ TEST_F(StartStop, AHostWithoutRegistersLeavesTheObjectStartedUntilStop) {
   ASSERT_EQ(module_->Start(&sink, &refusing), S_OK);
   EXPECT_EQ(module_->Start(&sink, &refusing), E_UNEXPECTED);  // still started
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(refusing.references(), 0);
+  EXPECT_RELEASED(sink, refusing);
   for (const std::string& line : ReadLogLines()) EXPECT_EQ(line.find("Bye"), std::string::npos) << line;
 }
 
 TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 3; }));
   const auto begin = Clock::now();
@@ -177,7 +171,7 @@ TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
 class UnsupportedCalls : public ModuleTest {
  protected:
   // The poll thread has given the device back once the module is gone.
-  void ExpectDeviceGivenBack(host::SimulatedDevice& device) {
+  void ExpectDeviceGivenBack(testbed::SimulatedDevice& device) {
     EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }))
         << device.outstandingReferences() << " references left";
   }
@@ -185,7 +179,7 @@ class UnsupportedCalls : public ModuleTest {
 
 TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::atomic<bool> stopReturned{false};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -197,7 +191,7 @@ TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   PressAndWait(device, kChannelUp, calls, 1);
   ASSERT_TRUE(WaitUntil([&] { return stopReturned.load(); }));
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   ExpectDeviceGivenBack(device);
   device.Press(kMute);  // nobody polls any more
   std::this_thread::sleep_for(milliseconds(100));
@@ -211,7 +205,7 @@ TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
 
 TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEnds) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   std::atomic<int> calls{0};
   std::atomic<ULONG> released{99};
   IRemoteModule* module = module_;
@@ -224,13 +218,13 @@ TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEn
   ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
   PressAndWait(device, kChannelUp, calls, 1);
   EXPECT_EQ(released.load(), 0u);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   ExpectDeviceGivenBack(device);
 }
 
 TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   Latch latch;
   std::atomic<int> calls{0};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -245,7 +239,7 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
   const auto begin = Clock::now();
   EXPECT_EQ(module_->Stop(), S_OK);
   EXPECT_GE(Clock::now() - begin, kStopWait - milliseconds(100));
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(ReleaseModule(), 0u);  // destroyed while its thread is blocked
 
   device.Press(kMute);  // would be reported if the thread polled on
@@ -257,12 +251,12 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
 
 TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyReleasesItsRegisters) {
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   Latch latch;
   std::atomic<bool> blockNextPoll{false};
   std::atomic<uint64_t> accessesAfterRelease{0};
   std::atomic<bool> released{false};
-  device.SetAccessObserver([&](const host::RegisterAccess& access) {
+  device.SetAccessObserver([&](const testbed::RegisterAccess& access) {
     if (released) ++accessesAfterRelease;
     if (!access.write && blockNextPoll.exchange(false)) latch.Wait();
   });
@@ -272,7 +266,7 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
   ASSERT_TRUE(latch.WaitForWaiter());
 
   EXPECT_EQ(module_->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
+  EXPECT_RELEASED(sink);
   EXPECT_EQ(ReleaseModule(), 0u);
   released = true;
   latch.Open();
@@ -285,7 +279,7 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
 // The counts after one start and stop, so that threads the runtime starts
 // once (a sanitizer's own, for one) are not taken for leaks.
 ProcessResources WarmedUpResources(IRemoteModule* module) {
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   EXPECT_EQ(module->Start(nullptr, device.host()), S_OK);
   EXPECT_EQ(module->Stop(), S_OK);
   return CountProcessResources();
@@ -313,8 +307,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK) << "cycle " << i;
     ASSERT_EQ(module->Stop(), S_OK);
   }
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.setups.load(), kCycles);  // every thread did its set-up
   EXPECT_EQ(module->Release(), 0u);
   ExpectResourcesSettleTo(before);
@@ -322,7 +315,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
 
 TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
   NiceMock<MockKeySink> sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   IRemoteModule* first = LoadedModuleEnvironment::factory()();
   ASSERT_NE(first, nullptr);
   const ProcessResources before = WarmedUpResources(first);
@@ -333,12 +326,11 @@ TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
     ASSERT_EQ(module->Release(), 0u);
   }
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   ExpectResourcesSettleTo(before);
   RemoveLog();
 }
 
 }  // namespace
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane

@@ -10,11 +10,10 @@
 
 #include "gmock/gmock.h"
 #include "kolvane/kolvane.h"
+#include "testbed/simulated_device.h"
 
 namespace kolvane {
-namespace testing {
-
-inline bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
+namespace test {
 
 // IUnknown for a double that lives on the test's stack: counts references,
 // answers IID_IUnknown and one interface of its own.
@@ -24,7 +23,7 @@ class CountedObject : public Interface {
   explicit CountedObject(const IID* own) : own_(own) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (SameIid(iid, IID_IUnknown) || (own_ != nullptr && SameIid(iid, *own_))) {
+    if (IsEqualIID(iid, IID_IUnknown) || (own_ != nullptr && IsEqualIID(iid, *own_))) {
       *object = static_cast<Interface*>(this);
       AddRef();
       return S_OK;
@@ -55,7 +54,33 @@ class RefusingHost : public CountedObject<IUnknown> {
   RefusingHost() : CountedObject(nullptr) {}
 };
 
-}  // namespace testing
+// References the module still holds on a host object or double.
+inline int HeldReferences(const testbed::SimulatedDevice& device) {
+  return static_cast<int>(device.outstandingReferences());
+}
+template <typename Interface>
+int HeldReferences(const CountedObject<Interface>& object) {
+  return object.references();
+}
+
+// EXPECT_RELEASED(a, b, ...): the module has given back every reference it
+// took on each object. A failure is reported at the caller's line, naming
+// the object by its place in the list and what it still holds.
+#define EXPECT_RELEASED(...) ::kolvane::test::ExpectReleased(__FILE__, __LINE__, __VA_ARGS__)
+
+template <typename... Objects>
+void ExpectReleased(const char* file, int line, const Objects&... objects) {
+  int position = 0;
+  const auto check = [&](const auto& object) {
+    ++position;
+    const int held = HeldReferences(object);
+    if (held != 0)
+      ADD_FAILURE_AT(file, line) << "object " << position << " of the list still holds " << held << " reference(s)";
+  };
+  (check(objects), ...);
+}
+
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_HOST_DOUBLES_H

@@ -9,7 +9,7 @@
 #include "tests/support/wait.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 
 class Latch {
  public:
@@ -36,7 +36,7 @@ class Latch {
   bool open_ = false;
 };
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_LATCH_H

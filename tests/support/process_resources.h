@@ -12,7 +12,7 @@
 #endif
 
 namespace kolvane {
-namespace testing {
+namespace test {
 
 struct ProcessResources {
   long threads = -1;  // -1: not available here
@@ -52,7 +52,7 @@ inline ProcessResources CountProcessResources() {
 }
 #endif
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_PROCESS_RESOURCES_H

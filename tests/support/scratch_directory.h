@@ -13,7 +13,7 @@
 #include "gtest/gtest.h"
 
 namespace kolvane {
-namespace testing {
+namespace test {
 
 class ScratchDirectory : public ::testing::Environment {
  public:
@@ -53,7 +53,7 @@ inline void RemoveLog(const char* name = "Quillfern.log") {
   std::filesystem::remove_all(name, ignored);
 }
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_SCRATCH_DIRECTORY_H

@@ -7,7 +7,7 @@
 #include <thread>
 
 namespace kolvane {
-namespace testing {
+namespace test {
 
 constexpr std::chrono::milliseconds kPatience{10000};
 
@@ -22,7 +22,7 @@ bool WaitUntil(Predicate done, std::chrono::milliseconds limit = kPatience) {
   return true;
 }
 
-}  // namespace testing
+}  // namespace test
 }  // namespace kolvane
 
 #endif  // KOLVANE_TESTS_SUPPORT_WAIT_H

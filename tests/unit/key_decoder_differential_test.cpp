@@ -13,7 +13,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "tests/unit/decoder_lockstep.h"
+#include "testbed/decoder_lockstep.h"
 
 namespace kolvane {
 namespace {

@@ -2,9 +2,9 @@
 // result, references kept until Stop, nothing leaked (the sanitizer builds
 // check the last part).
 #include "gtest/gtest.h"
-#include "host/simulated_device.h"
 #include "kolvane/kolvane.h"
 #include "platform/fault_injection.h"
+#include "testbed/simulated_device.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/scratch_directory.h"
 
@@ -12,7 +12,7 @@ namespace kolvane {
 namespace {
 
 using platform::Fault;
-using testing::MockKeySink;
+using test::MockKeySink;
 
 class StartFailure : public ::testing::TestWithParam<Fault> {};
 
@@ -20,7 +20,7 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
 
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
@@ -30,27 +30,24 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   EXPECT_EQ(sink.references(), 1);
 
   EXPECT_EQ(module->Stop(), S_OK);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.receiverPolls(), 0u);
 
   // The failure was passing: the next start works.
   EXPECT_EQ(module->Start(&sink, device.host()), S_OK);
   EXPECT_EQ(module->Release(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  host::SimulatedDevice device;
+  testbed::SimulatedDevice device;
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
   EXPECT_EQ(module->Release(), 0u);
-  EXPECT_EQ(sink.references(), 0);
-  EXPECT_EQ(device.outstandingReferences(), 0u);
+  EXPECT_RELEASED(sink, device);
 }
 
 INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::kEventCreation, Fault::kThreadCreation),
@@ -59,10 +56,10 @@ INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::k
                          });
 
 TEST(FactoryAllocationFailure, ReturnsNullAndLogsNothing) {
-  testing::RemoveLog();
+  test::RemoveLog();
   platform::FailNext(Fault::kAllocation);
   EXPECT_EQ(GetInterfacePtr(), nullptr);
-  EXPECT_TRUE(testing::ReadLogLines().empty());
+  EXPECT_TRUE(test::ReadLogLines().empty());
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // values; the receiver byte (bits 16-23 of 0x200) idles at 0xFF, bit 0 set:
 // no key. The driver sets the byte from any thread; the module reads it on
 // its poll thread. Reference counts are atomic, as a real host's would be.
-#ifndef KOLVANE_HOST_SIMULATED_DEVICE_H
-#define KOLVANE_HOST_SIMULATED_DEVICE_H
+#ifndef KOLVANE_TESTBED_SIMULATED_DEVICE_H
+#define KOLVANE_TESTBED_SIMULATED_DEVICE_H
 
 #include <stdint.h>
 
@@ -14,13 +14,12 @@
 #include <vector>
 
 #include "kolvane/kolvane.h"
+#include "receiver/device.h"
 
 namespace kolvane {
-namespace host {
+namespace testbed {
 
-constexpr uint8_t kIdleReceiverByte = 0xFF;
 constexpr uint32_t kRegisterResetValue = 0x00000000;
-constexpr uint8_t kHeldFlag = 0x01;
 
 // One register access the module made, for --verbose and the timeline.
 struct RegisterAccess {
@@ -52,7 +51,7 @@ class SimulatedDevice : public IDeviceRegisters {
   uint8_t receiverByte() const { return receiverByte_.load(std::memory_order_relaxed); }
   // A key pressed (the code) or held (the code with bit 0 set).
   void Press(uint8_t code) { SetReceiverByte(code); }
-  void Hold(uint8_t code) { SetReceiverByte(static_cast<uint8_t>(code | kHeldFlag)); }
+  void Hold(uint8_t code) { SetReceiverByte(static_cast<uint8_t>(code | kHeldBit)); }
   void ReleaseKey() { SetReceiverByte(kIdleReceiverByte); }
 
   // Called on the poll thread for every register access; set before Start.
@@ -75,7 +74,7 @@ class SimulatedDevice : public IDeviceRegisters {
   std::function<void(const RegisterAccess&)> observer_;
 };
 
-}  // namespace host
+}  // namespace testbed
 }  // namespace kolvane
 
-#endif  // KOLVANE_HOST_SIMULATED_DEVICE_H
+#endif  // KOLVANE_TESTBED_SIMULATED_DEVICE_H

@@ -1,15 +1,15 @@
 // Loads the module the way a host does: by path, then the factory by its
 // exported name. Used by kolvane-host, the tests and the benchmarks; none of
 // them links against the module.
-#ifndef KOLVANE_HOST_MODULE_LOADER_H
-#define KOLVANE_HOST_MODULE_LOADER_H
+#ifndef KOLVANE_TESTBED_MODULE_LOADER_H
+#define KOLVANE_TESTBED_MODULE_LOADER_H
 
 #include <string>
 
 #include "kolvane/kolvane.h"
 
 namespace kolvane {
-namespace host {
+namespace testbed {
 
 class LoadedModule {
  public:
@@ -39,7 +39,7 @@ std::string ModulePathBesideExecutable();
 // lib/ of a Linux install.
 std::string DefaultModulePath();
 
-}  // namespace host
+}  // namespace testbed
 }  // namespace kolvane
 
-#endif  // KOLVANE_HOST_MODULE_LOADER_H
+#endif  // KOLVANE_TESTBED_MODULE_LOADER_H

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "host/module_loader.h"
+#include "testbed/module_loader.h"
 
 namespace kolvane {
-namespace host {
+namespace testbed {
 namespace {
 
 std::string SystemMessage(DWORD error) {
@@ -53,5 +53,5 @@ std::string ModulePathBesideExecutable() {
 
 std::string DefaultModulePath() { return ModulePathBesideExecutable(); }
 
-}  // namespace host
+}  // namespace testbed
 }  // namespace kolvane

@@ -3,8 +3,8 @@
 // wraps, so "more than 200 ms have passed" means exactly that. The literal
 // 32-bit sum form of the repeat test is kept as a second clock for checking
 // that the decoder agrees with it wherever the tick counter does not wrap.
-#ifndef KOLVANE_TESTS_UNIT_DECODER_MODEL_H
-#define KOLVANE_TESTS_UNIT_DECODER_MODEL_H
+#ifndef KOLVANE_TESTBED_DECODER_MODEL_H
+#define KOLVANE_TESTBED_DECODER_MODEL_H
 
 #include <stdint.h>
 
@@ -70,4 +70,4 @@ class DecoderModel {
 }  // namespace model
 }  // namespace kolvane
 
-#endif  // KOLVANE_TESTS_UNIT_DECODER_MODEL_H
+#endif  // KOLVANE_TESTBED_DECODER_MODEL_H

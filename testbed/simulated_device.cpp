@@ -1,17 +1,13 @@
-#include "host/simulated_device.h"
+#include "testbed/simulated_device.h"
 
-#include <string.h>
+#include "receiver/device.h"
 
 namespace kolvane {
-namespace host {
+namespace testbed {
 namespace {
 
-constexpr uint32_t kOffsets[] = {0x10C, 0x118, 0x200};
-constexpr uint32_t kReceiverOffset = 0x200;
-constexpr uint32_t kReceiverShift = 16;
-constexpr uint32_t kReceiverMask = 0xFFu << kReceiverShift;
-
-bool SameIid(REFIID a, const IID& b) { return memcmp(&a, &b, sizeof(IID)) == 0; }
+constexpr uint32_t kOffsets[] = {kRegisterControl, kRegisterGpio, kRegisterReceiver};
+constexpr uint32_t kReceiverMask = kReceiverByteMask << kReceiverByteShift;
 
 }  // namespace
 
@@ -21,9 +17,9 @@ SimulatedDevice::SimulatedDevice() {
 
 HRESULT STDMETHODCALLTYPE SimulatedDevice::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (SameIid(iid, IID_IUnknown)) {
+  if (IsEqualIID(iid, IID_IUnknown)) {
     *object = static_cast<IUnknown*>(this);
-  } else if (SameIid(iid, IID_IDeviceRegisters)) {
+  } else if (IsEqualIID(iid, IID_IDeviceRegisters)) {
     *object = static_cast<IDeviceRegisters*>(this);
   } else {
     *object = nullptr;
@@ -53,8 +49,8 @@ uint32_t SimulatedDevice::Register(uint32_t offset) const {
   if (index < 0) return 0;
   std::lock_guard<std::mutex> lock(mutex_);
   uint32_t value = registers_[index];
-  if (offset == kReceiverOffset) {
-    value = (value & ~kReceiverMask) | (static_cast<uint32_t>(receiverByte()) << kReceiverShift);
+  if (offset == kRegisterReceiver) {
+    value = (value & ~kReceiverMask) | (static_cast<uint32_t>(receiverByte()) << kReceiverByteShift);
   }
   return value;
 }
@@ -63,7 +59,7 @@ HRESULT STDMETHODCALLTYPE SimulatedDevice::ReadRegister(uint32_t offset, uint32_
   if (value == nullptr) return E_POINTER;
   if (IndexOf(offset) < 0) return E_UNEXPECTED;
   *value = Register(offset);
-  if (offset == kReceiverOffset) receiverPolls_.fetch_add(1, std::memory_order_relaxed);
+  if (offset == kRegisterReceiver) receiverPolls_.fetch_add(1, std::memory_order_relaxed);
   if (observer_) observer_(RegisterAccess{false, offset, *value});
   return S_OK;
 }
@@ -74,11 +70,11 @@ HRESULT STDMETHODCALLTYPE SimulatedDevice::WriteRegister(uint32_t offset, uint32
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // The receiver byte is the receiver's, not writable.
-    registers_[index] = offset == kReceiverOffset ? (value & ~kReceiverMask) : value;
+    registers_[index] = offset == kRegisterReceiver ? (value & ~kReceiverMask) : value;
   }
   if (observer_) observer_(RegisterAccess{true, offset, value});
   return S_OK;
 }
 
-}  // namespace host
+}  // namespace testbed
 }  // namespace kolvane

@@ -1,8 +1,8 @@
 // The shared, append-only text log. Each message is one whole line carrying
 // its own "kolvane: " prefix and "\n"; the file is opened and closed for
 // every message so the host and other modules can append to it too.
-#ifndef KOLVANE_LOG_LOG_H
-#define KOLVANE_LOG_LOG_H
+#ifndef KOLVANE_PLATFORM_LOG_H
+#define KOLVANE_PLATFORM_LOG_H
 
 namespace kolvane {
 
@@ -15,4 +15,4 @@ void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kolvane
 
-#endif  // KOLVANE_LOG_LOG_H
+#endif  // KOLVANE_PLATFORM_LOG_H

@@ -3,8 +3,8 @@
 // decoder asks, the tick read after the report. Stops at the first poll where
 // the two differ in what they report or in the state they keep, and can
 // print the whole run up to there.
-#ifndef KOLVANE_TESTS_UNIT_DECODER_LOCKSTEP_H
-#define KOLVANE_TESTS_UNIT_DECODER_LOCKSTEP_H
+#ifndef KOLVANE_TESTBED_DECODER_LOCKSTEP_H
+#define KOLVANE_TESTBED_DECODER_LOCKSTEP_H
 
 #include <stdint.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "receiver/key_decoder.h"
-#include "tests/unit/decoder_model.h"
+#include "testbed/decoder_model.h"
 
 namespace kolvane {
 namespace model {
@@ -142,4 +142,4 @@ class DecoderLockstep {
 }  // namespace model
 }  // namespace kolvane
 
-#endif  // KOLVANE_TESTS_UNIT_DECODER_LOCKSTEP_H
+#endif  // KOLVANE_TESTBED_DECODER_LOCKSTEP_H

@@ -1,8 +1,8 @@
-#include "receiver/polled_remote_module.h"
+#include "module/polled_remote_module.h"
 
-#include "log/log.h"
+#include "platform/log.h"
+#include "receiver/device.h"
 #include "receiver/key_decoder.h"
-#include "receiver/remote_keys.h"
 
 namespace kolvane {
 namespace {
@@ -36,7 +36,7 @@ uint32_t ReadReceiverByte(IDeviceRegisters* registers) {
 
 }  // namespace
 
-PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize) : RemoteModuleBase(table, tableSize) {
+PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize) : keys_(table), keyCount_(tableSize) {
   LogMessage("kolvane: Initializing kolvane.dll remote module.\n");
   LogMessage("kolvane: Polling the tuner's remote receiver every 20 ms.\n");
 }
@@ -76,8 +76,8 @@ HRESULT PolledRemoteModule::Run() {
 
 void PolledRemoteModule::DispatchKey(uint32_t code) {
   IRemoteKeySink* keySink = binding().sink;
-  if (keySink == nullptr || keyCount <= 0) return;
-  const RemoteKey* key = FindRemoteKey(keys, keyCount, code);
+  if (keySink == nullptr || keyCount_ <= 0) return;
+  const RemoteKey* key = FindRemoteKey(keys_, keyCount_, code);
   if (key != nullptr) keySink->OnKey(key->name, key->label);
 }
 

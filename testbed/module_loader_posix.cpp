@@ -2,10 +2,10 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "host/module_loader.h"
+#include "testbed/module_loader.h"
 
 namespace kolvane {
-namespace host {
+namespace testbed {
 
 LoadedModule::~LoadedModule() {
   if (library_ != nullptr) dlclose(library_);
@@ -46,5 +46,5 @@ std::string DefaultModulePath() {
   return beside;
 }
 
-}  // namespace host
+}  // namespace testbed
 }  // namespace kolvane
