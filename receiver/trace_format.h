@@ -1,0 +1,34 @@
+// The trace a poll thread can write of its run, and the script format it is
+// written in: what the module writes and kolvane-host reads back.
+//
+// A trace is a kolvane-host script. Each receiver byte is a step
+//   raw 0xNN DURATIONms
+// (consecutive polls that read the same byte make one step, timed from the
+// first poll that saw it to the first poll that saw the next byte), and each
+// report the module made is a comment
+//   # 12.345s Kolvane_ChannelUp fresh        (or "repeat")
+// with the time since the run began. Other comments head and close the run.
+#ifndef KOLVANE_RECEIVER_TRACE_FORMAT_H
+#define KOLVANE_RECEIVER_TRACE_FORMAT_H
+
+#include <stdint.h>
+
+namespace kolvane {
+
+// The environment variable that names the trace file, read once per Start.
+#define KOLVANE_TRACE_VARIABLE "KOLVANE_TRACE"
+constexpr const char kTraceVariable[] = KOLVANE_TRACE_VARIABLE;
+
+// A trace file stops growing at this size, with a last comment saying so.
+constexpr uint64_t kTraceSizeCap = 8u * 1024u * 1024u;
+
+// A script step lasts at most this long; a longer byte takes several steps.
+constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;
+
+// The words a report comment ends with.
+constexpr const char kTraceFresh[] = "fresh";
+constexpr const char kTraceRepeat[] = "repeat";
+
+}  // namespace kolvane
+
+#endif  // KOLVANE_RECEIVER_TRACE_FORMAT_H
