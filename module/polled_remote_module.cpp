@@ -42,13 +42,19 @@ PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize
 }
 
 HRESULT PolledRemoteModule::Run() {
-  KeyDecoder decoder(platform::TickCount());
-  if (!EnterPoll()) return E_UNEXPECTED;  // given up before it began
+  const uint32_t startTick = platform::TickCount();
+  KeyDecoder decoder(startTick);
+  PollTrace trace(binding().trace, startTick);
+  if (!EnterPoll()) {  // given up before it began
+    trace.End(platform::TickCount(), true);
+    return E_UNEXPECTED;
+  }
   IDeviceRegisters* registers = nullptr;
   HRESULT result = binding().host->QueryInterface(IID_IDeviceRegisters, reinterpret_cast<void**>(&registers));
   if (result >= 0 && registers == nullptr) result = E_POINTER;  // "success" without an interface
   if (result < 0) {
-    LeavePoll();
+    const bool givenUp = !LeavePoll();
+    trace.End(platform::TickCount(), givenUp);
     return result;
   }
 
@@ -65,20 +71,27 @@ HRESULT PolledRemoteModule::Run() {
     if (!EnterPoll()) break;
 
     const uint32_t byte = ReadReceiverByte(registers);
-    const KeyDecoder::Step step = decoder.OnPoll(byte, platform::TickCount());
-    if (step.report) DispatchKey(step.code);
+    const uint32_t now = platform::TickCount();
+    const KeyDecoder::Step step = decoder.OnPoll(byte, now);
+    trace.OnPoll(byte, now);
+    if (step.report) {
+      const RemoteKey* key = DispatchKey(step.code);
+      if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
+    }
     if (step.remark) decoder.Remark(platform::TickCount());
   }
 
+  trace.End(platform::TickCount(), !stopRequested);
   if (stopRequested) LogMessage("kolvane: Break event received. Bye!\n");
   return static_cast<HRESULT>(registers->Release());
 }
 
-void PolledRemoteModule::DispatchKey(uint32_t code) {
+const RemoteKey* PolledRemoteModule::DispatchKey(uint32_t code) {
   IRemoteKeySink* keySink = binding().sink;
-  if (keySink == nullptr || keyCount_ <= 0) return;
+  if (keySink == nullptr || keyCount_ <= 0) return nullptr;
   const RemoteKey* key = FindRemoteKey(keys_, keyCount_, code);
   if (key != nullptr) keySink->OnKey(key->name, key->label);
+  return key;
 }
 
 }  // namespace kolvane

@@ -18,8 +18,9 @@ class PolledRemoteModule final : public RemoteModuleBase {
   HRESULT Run() override;
 
  private:
-  // Reports `code` to the sink by name and label, if the table has it.
-  void DispatchKey(uint32_t code);
+  // Reports `code` to the sink by name and label, if the table has it;
+  // returns the key reported, or null.
+  const RemoteKey* DispatchKey(uint32_t code);
 
   const RemoteKey* const keys_;  // constant table, not owned
   const int32_t keyCount_;

@@ -13,7 +13,7 @@ RemoteModuleBase::RemoteModuleBase()
       host_(nullptr),
       sink_(nullptr),
       pollThreadId_{0},
-      binding_{nullptr, nullptr, nullptr} {}
+      binding_{nullptr, nullptr, nullptr, PollTraceFile{nullptr, 0}} {}
 
 RemoteModuleBase::~RemoteModuleBase() { RemoteModuleBase::Stop(); }
 
@@ -61,12 +61,13 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnkn
   // From here on failures keep both references; Stop gives them back.
   stopEvent_ = platform::CreateManualResetEvent();
   if (stopEvent_ == nullptr) return E_UNEXPECTED;  // no poll without a stop signal
-  binding_ = PollBinding{stopEvent_, host_, sink_};
+  binding_ = PollBinding{stopEvent_, host_, sink_, OpenPollTrace()};
   pollThreadId_.store(0, std::memory_order_relaxed);
   gate_.Arm();
   threadHandle_ = platform::StartThread(&PollThreadProc, this, kPollStackSize);
   if (threadHandle_ == nullptr) {
     gate_.Disarm();
+    ClosePollTrace(&binding_.trace);
     return E_UNEXPECTED;
   }
   if (gate_.Publish()) {

@@ -12,6 +12,7 @@
 
 #include "kolvane/kolvane.h"
 #include "module/poll_gate.h"
+#include "module/poll_trace.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -51,6 +52,7 @@ class RemoteModuleBase : public IRemoteModule {
     platform::Event* stopEvent;
     IUnknown* host;
     IRemoteKeySink* sink;
+    PollTraceFile trace;  // the thread's own: it writes and closes it
   };
   const PollBinding& binding() const { return binding_; }
 

@@ -48,6 +48,18 @@ uint32_t TickCount();
 FILE* OpenLog(const char* path);
 void CloseLog(FILE* file);
 
+// The trace of a run (see receiver/trace_format.h).
+// Copies the environment variable's value into `buffer`; false when it is
+// unset, empty or does not fit, with `buffer` then holding "".
+bool ReadEnvironment(const char* name, char* buffer, size_t size);
+// Opens a file for appending bytes as they are, no line ends translated;
+// null on failure.
+FILE* OpenTrace(const char* path);
+// The local date and time, "YYYY-MM-DD HH:MM:SS".
+void FormatLocalTime(char* buffer, size_t size);
+// The system and processor the module was built for, "linux x86_64".
+const char* PlatformName();
+
 }  // namespace platform
 }  // namespace kolvane
 

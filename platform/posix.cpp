@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include <new>
@@ -151,6 +153,40 @@ uint32_t TickCount() {
 FILE* OpenLog(const char* path) { return fopen(path, "a"); }
 
 void CloseLog(FILE* file) { fclose(file); }
+
+bool ReadEnvironment(const char* name, char* buffer, size_t size) {
+  if (size == 0) return false;
+  buffer[0] = '\0';
+  const char* value = getenv(name);
+  if (value == nullptr || value[0] == '\0') return false;
+  const size_t length = strlen(value);
+  if (length >= size) return false;
+  memcpy(buffer, value, length + 1);
+  return true;
+}
+
+FILE* OpenTrace(const char* path) { return fopen(path, "ab"); }
+
+void FormatLocalTime(char* buffer, size_t size) {
+  const time_t now = time(nullptr);
+  tm local;
+  if (size == 0) return;
+  if (localtime_r(&now, &local) == nullptr || strftime(buffer, size, "%Y-%m-%d %H:%M:%S", &local) == 0) {
+    buffer[0] = '\0';
+  }
+}
+
+const char* PlatformName() {
+#if defined(__x86_64__)
+  return "linux x86_64";
+#elif defined(__i386__)
+  return "linux x86";
+#elif defined(__aarch64__)
+  return "linux aarch64";
+#else
+  return "linux";
+#endif
+}
 
 }  // namespace platform
 }  // namespace kolvane

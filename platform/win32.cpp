@@ -1,6 +1,8 @@
 // Win32 back end: exactly the kernel calls the module needs, nothing more.
 #include <windows.h>
 
+#include <time.h>
+
 #include "fault_injection.h"
 #include "platform.h"
 
@@ -52,6 +54,36 @@ uint32_t TickCount() { return GetTickCount(); }
 FILE* OpenLog(const char* path) { return fopen(path, "a+t"); }
 
 void CloseLog(FILE* file) { fclose(file); }
+
+bool ReadEnvironment(const char* name, char* buffer, size_t size) {
+  if (size == 0) return false;
+  buffer[0] = '\0';
+  // The process's environment block, as "set NAME=value" before the
+  // application started leaves it, whichever C runtime the host uses.
+  const DWORD length = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
+  if (length == 0 || length >= size) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+FILE* OpenTrace(const char* path) { return fopen(path, "ab"); }
+
+void FormatLocalTime(char* buffer, size_t size) {
+  if (size == 0) return;
+  const time_t now = time(nullptr);
+  const tm* local = localtime(&now);  // msvcrt's buffer is per thread
+  if (local == nullptr || strftime(buffer, size, "%Y-%m-%d %H:%M:%S", local) == 0) buffer[0] = '\0';
+}
+
+const char* PlatformName() {
+#if defined(_WIN64)
+  return "windows x64";
+#else
+  return "windows x86";
+#endif
+}
 
 }  // namespace platform
 }  // namespace kolvane
