@@ -2,7 +2,8 @@
 // starts it against a simulated device and plays a script, or the keyboard,
 // on the device's receiver; prints every key the module reports.
 //
-// Exit codes: 0 done, 1 the module misbehaved, 2 bad command line or script,
+// Exit codes: 0 done, 1 the module misbehaved (or --compare found another
+// report), 2 bad command line or script,
 // 3 module not loadable, 130 interrupted.
 #include <stdio.h>
 #include <string.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,9 @@
 #include "host/session.h"
 #include "host/terminal.h"
 #include "host/timeline.h"
+#include "host/trace_compare.h"
 #include "platform/log.h"
+#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
 
 namespace kolvane {
@@ -29,6 +33,7 @@ namespace {
 
 constexpr int kExitOk = 0;
 constexpr int kExitModuleFault = 1;
+constexpr int kExitMismatch = 1;  // --compare: the replay made other reports
 constexpr int kExitUsage = 2;
 constexpr int kExitNoModule = 3;
 constexpr int kExitInterrupted = 130;
@@ -47,16 +52,25 @@ const char kUsage[] =
     "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
     "  --verbose            show the module's register set-up\n"
     "  --check              only check the script\n"
+    "  --trace FILE         have the module append a trace of the session to FILE\n"
+    "                       (sets " KOLVANE_TRACE_VARIABLE
+    " for it)\n"
+    "  --compare TRACE      replay TRACE and check the module makes the reports it\n"
+    "                       recorded (a hold may repeat once more or less); exit 1\n"
+    "                       with the first difference\n"
     "  --keys               list the remote's keys\n"
     "  -h, --help           this text\n"
     "\n"
-    "Exit codes: 0 done, 1 the module misbehaved, 2 bad command line or script,\n"
+    "Exit codes: 0 done, 1 the module misbehaved or --compare found a difference,\n"
+    "2 bad command line or script, "
     "3 module not loadable, 130 interrupted.\n";
 
 struct Options {
   std::string module;
   std::string script;
   std::string timeline;
+  std::string trace;     // --trace: the module's trace file
+  bool compare = false;  // --compare: the script is a trace to check
   OutputFormat format = OutputFormat::kText;
   bool verbose = false;
   bool checkOnly = false;
@@ -79,6 +93,17 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       if (!value(&options->module)) return false;
     } else if (argument == "--timeline") {
       if (!value(&options->timeline)) return false;
+    } else if (argument == "--trace") {
+      if (!value(&options->trace)) return false;
+    } else if (argument == "--compare") {
+      std::string trace;
+      if (!value(&trace)) return false;
+      if (!options->script.empty()) {
+        *error = "more than one script: '" + options->script + "' and --compare '" + trace + "'";
+        return false;
+      }
+      options->script = trace;
+      options->compare = true;
     } else if (argument == "--format") {
       std::string format;
       if (!value(&format)) return false;
@@ -103,6 +128,9 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       return false;
     } else if (options->script.empty()) {
       options->script = argument;
+    } else if (options->compare) {
+      *error = "more than one script: --compare '" + options->script + "' and '" + argument + "'";
+      return false;
     } else {
       *error = "more than one script: '" + options->script + "' and '" + argument + "'";
       return false;
@@ -129,6 +157,21 @@ bool WriteFile(const std::string& path, const std::string& text) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << text;
   return static_cast<bool>(file.flush());
+}
+
+// --compare: the reports the trace's comments recorded against the replay's.
+int CompareWithTrace(const std::string& path, const SessionRecord& record, SessionOutput* output) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  const std::vector<TracedReport> expected = ReadTraceReports(text.str());
+  std::vector<TracedReport> got;
+  got.reserve(record.reports.size());
+  for (const KeyReport& report : record.reports)
+    got.push_back(TracedReport{report.us / 1000, report.name, !report.fresh});
+  const std::string difference = FirstDifference(expected, got);
+  output->Compared(path, expected.size(), difference);
+  return difference.empty() ? kExitOk : kExitMismatch;
 }
 
 int Run(int argc, char** argv) {
@@ -166,6 +209,11 @@ int Run(int argc, char** argv) {
   }
   if (!options.timeline.empty() && !WriteFile(options.timeline, "")) {
     fprintf(stderr, "kolvane-host: cannot write timeline %s\n", options.timeline.c_str());
+    return kExitUsage;
+  }
+
+  if (!options.trace.empty() && !testbed::SetModuleEnvironment(kTraceVariable, options.trace.c_str())) {
+    fprintf(stderr, "kolvane-host: cannot set %s for --trace\n", kTraceVariable);
     return kExitUsage;
   }
 
@@ -217,7 +265,9 @@ int Run(int argc, char** argv) {
     output->Problem(error);
     return kExitModuleFault;
   }
-  return completed ? kExitOk : kExitInterrupted;
+  if (!completed) return kExitInterrupted;
+  if (options.compare) return CompareWithTrace(options.script, record, output.get());
+  return kExitOk;
 }
 
 }  // namespace

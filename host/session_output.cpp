@@ -70,6 +70,15 @@ class TextOutput final : public SessionOutput {
     fflush(stream_);
   }
 
+  void Compared(const std::string& trace, size_t reports, const std::string& difference) override {
+    if (difference.empty()) {
+      fprintf(stream_, "Compare: the replay made the %zu reports that %s recorded.\n", reports, trace.c_str());
+    } else {
+      fprintf(stream_, "Compare: the replay differs from %s %s.\n", trace.c_str(), difference.c_str());
+    }
+    fflush(stream_);
+  }
+
   void Problem(const std::string& message) override {
     fprintf(stream_, "kolvane-host: %s\n", message.c_str());
     fflush(stream_);
@@ -118,6 +127,12 @@ class JsonlOutput final : public SessionOutput {
     line += ",\"log_file\":" + JsonString(files.log);
     if (!files.timeline.empty()) line += ",\"timeline\":" + JsonString(files.timeline);
     Line(line + "}");
+  }
+
+  void Compared(const std::string& trace, size_t reports, const std::string& difference) override {
+    Line("{\"event\":\"compare\",\"trace\":" + JsonString(trace) +
+         ",\"match\":" + (difference.empty() ? "true" : "false") + ",\"reports\":" + std::to_string(reports) +
+         ",\"difference\":" + JsonString(difference) + "}");
   }
 
   void Problem(const std::string& message) override {

@@ -32,6 +32,9 @@ class SessionOutput {
   virtual void End(const Summary& summary, const SessionFiles& files) = 0;
   // Anything wrong after the start, e.g. references the module kept.
   virtual void Problem(const std::string& message) = 0;
+  // --compare: the replay's reports against the trace's; `difference` is
+  // empty when they match.
+  virtual void Compared(const std::string& trace, size_t reports, const std::string& difference) = 0;
 };
 
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose);

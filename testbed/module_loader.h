@@ -31,6 +31,11 @@ class LoadedModule {
   std::string error_;
 };
 
+// Sets an environment variable of this process, where the loaded module
+// reads it (KOLVANE_TRACE), or removes it when `value` is null; false on
+// failure.
+bool SetModuleEnvironment(const char* name, const char* value);
+
 // The module file that the build puts beside the running executable.
 std::string ModulePathBesideExecutable();
 

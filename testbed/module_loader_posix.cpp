@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "testbed/module_loader.h"
@@ -26,6 +27,10 @@ bool LoadedModule::Load(const std::string& path) {
     return false;
   }
   return true;
+}
+
+bool SetModuleEnvironment(const char* name, const char* value) {
+  return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
 std::string ModulePathBesideExecutable() {

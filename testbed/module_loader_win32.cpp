@@ -42,6 +42,9 @@ bool LoadedModule::Load(const std::string& path) {
   return true;
 }
 
+// The process's environment block, which the module reads.
+bool SetModuleEnvironment(const char* name, const char* value) { return SetEnvironmentVariableA(name, value) != 0; }
+
 std::string ModulePathBesideExecutable() {
   char self[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);

@@ -32,6 +32,7 @@ class SilentOutput final : public SessionOutput {
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}
   void Problem(const std::string&) override {}
+  void Compared(const std::string&, size_t, const std::string&) override {}
 };
 
 class SessionTest : public ::testing::Test {

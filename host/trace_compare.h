@@ -1,0 +1,32 @@
+// `kolvane-host --compare TRACE`: the reports a trace recorded, read from
+// its comments, against the reports its replay made. Each hold may come out
+// with one repeat more or fewer, because the replay's polls fall at another
+// phase of the receiver's changes.
+#ifndef KOLVANE_HOST_TRACE_COMPARE_H
+#define KOLVANE_HOST_TRACE_COMPARE_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace kolvane {
+namespace host {
+
+struct TracedReport {
+  int64_t ms;  // since the run (or the replay) began
+  std::string name;
+  bool repeat;
+};
+
+// The report comments of a trace, in order; every other line is passed over.
+std::vector<TracedReport> ReadTraceReports(const std::string& text);
+
+// Empty when `got` makes the same reports as `expected`, else the first
+// difference: when, what was expected, what came.
+std::string FirstDifference(const std::vector<TracedReport>& expected, const std::vector<TracedReport>& got);
+
+}  // namespace host
+}  // namespace kolvane
+
+#endif  // KOLVANE_HOST_TRACE_COMPARE_H
