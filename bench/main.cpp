@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "bench/harness.h"
 #include "bench/measurements.h"
 #include "bench/report.h"
+#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
 
 namespace {
@@ -34,6 +36,7 @@ constexpr Settings kFull = {500, 200, 10, 700, 10.0, 10};
 constexpr Settings kQuick = {100, 50, 3, 700, 2.0, 2};
 constexpr size_t kMaxRepeats = 4096;
 constexpr int kFirstPollTimeoutMs = 1000;
+constexpr int kTracedShare = 5;  // the traced run presses a fifth as often
 
 struct Options {
   bool quick = false;
@@ -143,6 +146,40 @@ bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& ra
   return true;
 }
 
+// Presses and a hold with KOLVANE_TRACE naming a file, so the poll thread
+// writes a line on every change of the byte and every report: its
+// allocations between the first and the last observed poll.
+bool MeasureTraced(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
+  const char* const path = "kolvane-bench.trace";
+  remove(path);
+  kolvane::testbed::SetModuleEnvironment(kolvane::kTraceVariable, path);
+  const auto began = std::chrono::steady_clock::now();
+  const bool started = StartAndPoll(harness);
+  kolvane::testbed::SetModuleEnvironment(kolvane::kTraceVariable, nullptr);  // read once, by Start
+  if (!started) return false;
+  const uint64_t firstPoll = harness.polls();
+  const uint64_t allocationsAtFirst = harness.pollThreadAllocations();
+
+  std::vector<double> latencyMs;
+  int missed = 0;
+  RepeatSamples repeats;
+  latencyMs.reserve(static_cast<size_t>(settings.presses));
+  repeats.firstMs.reserve(kMaxRepeats);
+  repeats.gapMs.reserve(kMaxRepeats);
+  MeasurePressLatency(harness, settings.presses / kTracedShare, random, &latencyMs, &missed);
+  HoldKey(harness, settings.holdMs, &repeats);
+
+  harness.device().ReleaseKey();
+  harness.WaitForPolls(harness.polls() + 1, kFirstPollTimeoutMs);
+  r->tracedPolls = harness.polls() - firstPoll;
+  r->tracedAllocations = harness.pollThreadAllocations() - allocationsAtFirst;
+  harness.Stop();
+  r->tracedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  r->traceBytes = FileSize(path);
+  remove(path);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,6 +220,11 @@ int main(int argc, char** argv) {
   }
   Progress("press latency, repeats, allocations per poll...");
   if (!MeasureStarted(*harness, settings, random, &r)) {
+    fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
+    return 2;
+  }
+  Progress("allocations per poll with a trace on...");
+  if (!MeasureTraced(*harness, settings, random, &r)) {
     fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
     return 2;
   }

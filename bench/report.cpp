@@ -82,6 +82,8 @@ std::vector<Goal> Goals(const Results& r) {
        r.pollAllocations == 0},
       {"dll_bytes", "<= 65536", static_cast<double>(r.dllBytes), r.dllBytes >= 0,
        static_cast<double>(r.dllBytes) <= kDllSizeGoalBytes},
+      {"allocations_per_poll_traced", "0", static_cast<double>(r.tracedAllocations),
+       !r.allocationScope.empty() && r.tracedPolls > 0 && r.traceBytes > 0, r.tracedAllocations == 0},
   };
 }
 
@@ -212,6 +214,12 @@ int PrintTable(FILE* out, const Results& r) {
                static_cast<double>(r.pollAllocations) / static_cast<double>(std::max<uint64_t>(r.allocationPolls, 1)),
                Text(r.pollAllocations).c_str()),
         "0", Verdict(goals[5]));
+    Row(out, Format("Heap allocations per poll with a trace on, %s polls", Text(r.tracedPolls).c_str()),
+        Format("%.3f (%s in all; %s bytes of trace in %.0f s)",
+               static_cast<double>(r.tracedAllocations) / static_cast<double>(std::max<uint64_t>(r.tracedPolls, 1)),
+               Text(r.tracedAllocations).c_str(), r.traceBytes >= 0 ? Text(r.traceBytes).c_str() : "no",
+               r.tracedSeconds),
+        "0", Verdict(goals[7]));
     Row(out, Format("Heap allocations per Start/Stop cycle, %d cycles", r.cycles),
         Format("%.1f", r.allocationsPerCycle), "", "");
   }
@@ -265,9 +273,11 @@ void PrintJson(FILE* out, const Results& r) {
   } else {
     fprintf(out,
             "  \"allocations\": {\"counted\": \"%s\", \"in_polls\": %s, \"polls\": %s, "
-            "\"per_start_stop\": %s, \"cycles\": %d},\n",
+            "\"per_start_stop\": %s, \"cycles\": %d, \"in_traced_polls\": %s, \"traced_polls\": %s, "
+            "\"trace_bytes\": %lld, \"traced_seconds\": %s},\n",
             Escaped(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(), Text(r.allocationPolls).c_str(),
-            Number(r.allocationsPerCycle).c_str(), r.cycles);
+            Number(r.allocationsPerCycle).c_str(), r.cycles, Text(r.tracedAllocations).c_str(),
+            Text(r.tracedPolls).c_str(), r.traceBytes, Number(r.tracedSeconds).c_str());
   }
   if (!r.microAvailable) {
     fprintf(out, "  \"decoder_step_ns\": null,\n");

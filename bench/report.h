@@ -39,6 +39,11 @@ struct Results {
   uint64_t allocationPolls = 0;
   double allocationsPerCycle = 0;
   int cycles = 0;
+  // The same with KOLVANE_TRACE set: a trace written through the run.
+  uint64_t tracedAllocations = 0;
+  uint64_t tracedPolls = 0;
+  long long traceBytes = -1;  // -1: no trace measured
+  double tracedSeconds = 0;
 
   bool microAvailable = false;
   std::vector<MicroResult> micro;
