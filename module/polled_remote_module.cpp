@@ -60,15 +60,22 @@ HRESULT PolledRemoteModule::Run() {
 
   SetUpRegisters(registers);
   bool stopRequested = false;
+  bool givenUp = false;  // by a Stop that could not wait for this thread
   for (;;) {
     if (platform::IsEventSignaled(binding().stopEvent)) {
       stopRequested = true;
-      LeavePoll();
+      givenUp = !LeavePoll();
       break;
     }
-    if (!LeavePoll()) break;
+    if (!LeavePoll()) {
+      givenUp = true;
+      break;
+    }
     platform::SleepMs(kPollPeriodMs);
-    if (!EnterPoll()) break;
+    if (!EnterPoll()) {
+      givenUp = true;
+      break;
+    }
 
     const uint32_t byte = ReadReceiverByte(registers);
     const uint32_t now = platform::TickCount();
@@ -81,7 +88,7 @@ HRESULT PolledRemoteModule::Run() {
     if (step.remark) decoder.Remark(platform::TickCount());
   }
 
-  trace.End(platform::TickCount(), !stopRequested);
+  trace.End(platform::TickCount(), givenUp);
   if (stopRequested) LogMessage("kolvane: Break event received. Bye!\n");
   return static_cast<HRESULT>(registers->Release());
 }

@@ -116,6 +116,39 @@ TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
   EXPECT_THAT(ReadLogLines(), ::testing::Each(::testing::Not(HasSubstr("trace"))));
 }
 
+// A sink that stops the module from inside OnKey: Stop gives up the poll
+// thread, which still owns the trace and closes it when the call returns.
+class StoppingSink : public KeyNames {
+ public:
+  explicit StoppingSink(IRemoteModule* module) : module_(module) {}
+  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
+    KeyNames::OnKey(name, label);
+    module_->Stop();
+    return S_OK;
+  }
+
+ private:
+  IRemoteModule* const module_;
+};
+
+TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
+  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  testbed::SimulatedDevice device;
+  StoppingSink sink(module_);
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::vector<std::string> lines = Lines("run.trace");
+    return !lines.empty() && lines.back().rfind("# end of run", 0) == 0;
+  }));
+  const std::vector<std::string> lines = Lines("run.trace");
+  EXPECT_THAT(lines.back(), EndsWith(", given up by Stop"));
+  EXPECT_THAT(lines, Contains(AllOf(StartsWith("# "), EndsWith("s Kolvane_ChannelUp fresh"))));
+  EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }));
+  EXPECT_RELEASED(sink);
+}
+
 TEST_F(Trace, EveryStartAppendsItsOwnRun) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
   testbed::SimulatedDevice device;
