@@ -7,8 +7,12 @@
 namespace kolvane {
 namespace testbed {
 
-LoadedModule::~LoadedModule() {
+LoadedModule::~LoadedModule() { Unload(); }
+
+void LoadedModule::Unload() {
   if (library_ != nullptr) dlclose(library_);
+  library_ = nullptr;
+  factory_ = nullptr;
 }
 
 bool LoadedModule::Load(const std::string& path) {
@@ -25,6 +29,13 @@ bool LoadedModule::Load(const std::string& path) {
     library_ = nullptr;
     return false;
   }
+  return true;
+}
+
+bool IsModuleLoaded(const std::string& path) {
+  void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return false;
+  dlclose(library);  // NOLOAD took a reference all the same
   return true;
 }
 

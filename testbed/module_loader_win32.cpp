@@ -21,8 +21,12 @@ std::string SystemMessage(DWORD error) {
 
 }  // namespace
 
-LoadedModule::~LoadedModule() {
+LoadedModule::~LoadedModule() { Unload(); }
+
+void LoadedModule::Unload() {
   if (library_ != nullptr) FreeLibrary(static_cast<HMODULE>(library_));
+  library_ = nullptr;
+  factory_ = nullptr;
 }
 
 bool LoadedModule::Load(const std::string& path) {
@@ -41,6 +45,9 @@ bool LoadedModule::Load(const std::string& path) {
   library_ = library;
   return true;
 }
+
+// GetModuleHandleA takes no reference.
+bool IsModuleLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 
 std::string ModulePathBesideExecutable() {
   char self[MAX_PATH];
