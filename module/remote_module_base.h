@@ -51,6 +51,9 @@ class RemoteModuleBase : public IRemoteModule {
     platform::Event* stopEvent;
     IUnknown* host;
     IRemoteKeySink* sink;
+    // The thread's reference on the module's own code, given back as its
+    // last act; read at its start, since the object may be gone by its end.
+    platform::ModuleImage* image = nullptr;
   };
   const PollBinding& binding() const { return binding_; }
 
