@@ -13,7 +13,7 @@ RemoteModuleBase::RemoteModuleBase()
       host_(nullptr),
       sink_(nullptr),
       pollThreadId_{0},
-      binding_{nullptr, nullptr, nullptr, PollTraceFile{nullptr, 0}} {}
+      binding_{nullptr, nullptr, nullptr} {}
 
 RemoteModuleBase::~RemoteModuleBase() { RemoteModuleBase::Stop(); }
 
@@ -61,12 +61,17 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnkn
   // From here on failures keep both references; Stop gives them back.
   stopEvent_ = platform::CreateManualResetEvent();
   if (stopEvent_ == nullptr) return E_UNEXPECTED;  // no poll without a stop signal
-  binding_ = PollBinding{stopEvent_, host_, sink_, OpenPollTrace()};
+  binding_ = PollBinding{stopEvent_, host_, sink_};
+  // The host may unload the module while the thread still runs its code.
+  binding_.image = platform::HoldModuleImage();
+  if (binding_.image == nullptr) return E_UNEXPECTED;
+  binding_.trace = OpenPollTrace();
   pollThreadId_.store(0, std::memory_order_relaxed);
   gate_.Arm();
   threadHandle_ = platform::StartThread(&PollThreadProc, this, kPollStackSize);
   if (threadHandle_ == nullptr) {
     gate_.Disarm();
+    platform::ReleaseModuleImage(binding_.image);
     ClosePollTrace(&binding_.trace);
     return E_UNEXPECTED;
   }
@@ -84,7 +89,10 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Stop() {
     // From inside a host call on the poll thread, waiting would wait for
     // ourselves.
     const bool onPollThread = pollThreadId_.load(std::memory_order_relaxed) == platform::CurrentThreadId();
-    if (!onPollThread) platform::WaitForThread(threadHandle_, kStopWaitMs);
+    const bool ended = !onPollThread && platform::WaitForThread(threadHandle_, kStopWaitMs);
+    // The host may unload the module once Stop returns, while a thread given
+    // up may still return into its code.
+    if (!ended) platform::PinModuleImage();
     // Ended or not, the thread is given up now; see PollGate.
     const PollGate::Abandoned abandoned = gate_.Abandon();
     if (!onPollThread || abandoned.handlePublished) {
@@ -113,9 +121,12 @@ bool RemoteModuleBase::LeavePoll() {
 
 uint32_t KOLVANE_THREAD_CALL RemoteModuleBase::PollThreadProc(void* object) {
   auto* module = static_cast<RemoteModuleBase*>(object);
+  platform::ModuleImage* const image = module->binding_.image;
   module->pollThreadId_.store(platform::CurrentThreadId(), std::memory_order_relaxed);
   module->Run();
   if (module->gate_.Exit()) delete module;
+  // Nothing of the module may run after this: it can unmap the module.
+  platform::EndThreadReleasingModuleImage(image);
   return 0;
 }
 

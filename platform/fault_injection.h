@@ -1,13 +1,14 @@
 // Fault injection for tests: a test build (KOLVANE_FAULT_INJECTION) can make
-// the next event creation, thread creation or object allocation fail. In the
-// shipped module ShouldFail is a constant false and compiles away.
+// the next event creation, thread creation, object allocation or reference
+// on the module's own image fail. In the shipped module ShouldFail is a
+// constant false and compiles away.
 #ifndef KOLVANE_PLATFORM_FAULT_INJECTION_H
 #define KOLVANE_PLATFORM_FAULT_INJECTION_H
 
 namespace kolvane {
 namespace platform {
 
-enum class Fault { kEventCreation, kThreadCreation, kAllocation };
+enum class Fault { kEventCreation, kThreadCreation, kAllocation, kImageReference };
 
 #ifdef KOLVANE_FAULT_INJECTION
 // Makes the next `count` attempts of `fault` fail.

@@ -60,6 +60,31 @@ void FormatLocalTime(char* buffer, size_t size);
 // The system and processor the module was built for, "linux x86_64".
 const char* PlatformName();
 
+// The module's own image: the DLL or shared object (in a static test build,
+// the program) whose code this is. A host may unload the module as soon as
+// Stop returns, even while a thread that Stop gave up still runs that code;
+// these keep the code mapped for as long as such a thread lives.
+struct ModuleImage;
+// Start, before the thread is created: a reference on the image for that
+// thread to give back as its last act. Null on failure. Windows: the
+// module's HMODULE, counted (GetModuleHandleExW). POSIX: a thread cannot
+// unmap the code it returns into, so no reference is taken (PinModuleImage
+// covers the case); a non-null token.
+ModuleImage* HoldModuleImage();
+// Gives back a reference no thread took over (the thread was not created).
+void ReleaseModuleImage(ModuleImage* image);
+// The last call of the thread `image` was taken for. Windows: gives the
+// reference back and ends the thread in one call (FreeLibraryAndExitThread),
+// so no code of the image runs once it may be unmapped; it does not return
+// unless `image` is null. POSIX: returns at once; the thread ends by
+// returning.
+void EndThreadReleasingModuleImage(ModuleImage* image);
+// For a thread given up while it may still run in the image: keeps the image
+// loaded until the process ends. POSIX: the image is reopened with
+// RTLD_NODELETE and never closed (nothing to pin when the code is the
+// program's own). Windows: nothing; the thread's own reference covers it.
+void PinModuleImage();
+
 }  // namespace platform
 }  // namespace kolvane
 

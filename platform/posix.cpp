@@ -1,5 +1,6 @@
 // POSIX back end: pthreads and CLOCK_MONOTONIC, with the Win32 back end's
 // contracts (manual-reset event, bounded join, a 32-bit tick that wraps).
+#include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
@@ -24,6 +25,8 @@ struct Thread {
   pthread_t thread;
   bool joined;
 };
+
+struct ModuleImage {};
 
 namespace {
 
@@ -186,6 +189,27 @@ const char* PlatformName() {
 #else
   return "linux";
 #endif
+}
+
+// The image can only go once no thread runs in it, which no thread can wait
+// for on its own behalf: PinModuleImage does the work.
+ModuleImage* HoldModuleImage() {
+  if (ShouldFail(Fault::kImageReference)) return nullptr;
+  static ModuleImage noReference;
+  return &noReference;
+}
+
+void ReleaseModuleImage(ModuleImage*) {}
+
+void EndThreadReleasingModuleImage(ModuleImage*) {}
+
+// Found by an address in this very image. NOLOAD only finds the object
+// already loaded (for the program's own code it finds nothing, and the
+// program stays anyway); NODELETE makes every later dlclose leave it mapped.
+void PinModuleImage() {
+  Dl_info self;
+  if (dladdr(reinterpret_cast<void*>(&PinModuleImage), &self) == 0 || self.dli_fname == nullptr) return;
+  dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
 }
 
 }  // namespace platform

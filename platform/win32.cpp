@@ -85,5 +85,24 @@ const char* PlatformName() {
 #endif
 }
 
+// The thread's reference is found by an address in this very image.
+ModuleImage* HoldModuleImage() {
+  if (ShouldFail(Fault::kImageReference)) return nullptr;
+  HMODULE image = nullptr;
+  const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+  if (!GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&HoldModuleImage), &image)) return nullptr;
+  return reinterpret_cast<ModuleImage*>(image);
+}
+
+void ReleaseModuleImage(ModuleImage* image) {
+  if (image != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(image));
+}
+
+void EndThreadReleasingModuleImage(ModuleImage* image) {
+  if (image != nullptr) FreeLibraryAndExitThread(reinterpret_cast<HMODULE>(image), 0);
+}
+
+void PinModuleImage() {}
+
 }  // namespace platform
 }  // namespace kolvane

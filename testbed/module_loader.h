@@ -21,6 +21,9 @@ class LoadedModule {
   // Loads the module file at `path` and finds KOLVANE_FACTORY_EXPORT. On
   // failure returns false and error() names the path and the loader's reason.
   bool Load(const std::string& path);
+  // Gives the loader's reference back (FreeLibrary, dlclose); the factory is
+  // null again. Nothing when not loaded.
+  void Unload();
   // The factory; null until Load succeeds.
   GetInterfacePtrFn factory() const { return factory_; }
   const std::string& error() const { return error_; }
@@ -35,6 +38,10 @@ class LoadedModule {
 // reads it (KOLVANE_TRACE), or removes it when `value` is null; false on
 // failure.
 bool SetModuleEnvironment(const char* name, const char* value);
+
+// Whether the module file at `path` is mapped in this process, by anyone,
+// without loading it.
+bool IsModuleLoaded(const std::string& path);
 
 // The module file that the build puts beside the running executable.
 std::string ModulePathBesideExecutable();

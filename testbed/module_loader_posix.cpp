@@ -8,8 +8,12 @@
 namespace kolvane {
 namespace testbed {
 
-LoadedModule::~LoadedModule() {
+LoadedModule::~LoadedModule() { Unload(); }
+
+void LoadedModule::Unload() {
   if (library_ != nullptr) dlclose(library_);
+  library_ = nullptr;
+  factory_ = nullptr;
 }
 
 bool LoadedModule::Load(const std::string& path) {
@@ -31,6 +35,13 @@ bool LoadedModule::Load(const std::string& path) {
 
 bool SetModuleEnvironment(const char* name, const char* value) {
   return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+bool IsModuleLoaded(const std::string& path) {
+  void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return false;
+  dlclose(library);  // NOLOAD took a reference all the same
+  return true;
 }
 
 std::string ModulePathBesideExecutable() {

@@ -21,8 +21,12 @@ std::string SystemMessage(DWORD error) {
 
 }  // namespace
 
-LoadedModule::~LoadedModule() {
+LoadedModule::~LoadedModule() { Unload(); }
+
+void LoadedModule::Unload() {
   if (library_ != nullptr) FreeLibrary(static_cast<HMODULE>(library_));
+  library_ = nullptr;
+  factory_ = nullptr;
 }
 
 bool LoadedModule::Load(const std::string& path) {
@@ -44,6 +48,9 @@ bool LoadedModule::Load(const std::string& path) {
 
 // The process's environment block, which the module reads.
 bool SetModuleEnvironment(const char* name, const char* value) { return SetEnvironmentVariableA(name, value) != 0; }
+
+// GetModuleHandleA takes no reference.
+bool IsModuleLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 
 std::string ModulePathBesideExecutable() {
   char self[MAX_PATH];

@@ -288,12 +288,8 @@ ProcessResources WarmedUpResources(IRemoteModule* module) {
 // Threads and handles settle back to where they were: nothing leaks.
 void ExpectResourcesSettleTo(const ProcessResources& before) {
   ProcessResources after;
-  const bool settled = WaitUntil([&] {
-    after = CountProcessResources();
-    return after.threads <= before.threads && after.handles <= before.handles;
-  });
-  EXPECT_TRUE(settled) << "threads " << before.threads << " -> " << after.threads << ", handles " << before.handles
-                       << " -> " << after.handles;
+  EXPECT_TRUE(ResourcesSettleTo(before, after)) << "threads " << before.threads << " -> " << after.threads
+                                                << ", handles " << before.handles << " -> " << after.handles;
 }
 
 TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {

@@ -11,6 +11,8 @@
 #include <filesystem>
 #endif
 
+#include "tests/support/wait.h"
+
 namespace kolvane {
 namespace test {
 
@@ -51,6 +53,16 @@ inline ProcessResources CountProcessResources() {
   return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd")};
 }
 #endif
+
+// Waits, generously, until the threads and handles are back at `before` or
+// below, for threads that end just after their last act; `after` gets the
+// counts last seen.
+inline bool ResourcesSettleTo(const ProcessResources& before, ProcessResources& after) {
+  return WaitUntil([&] {
+    after = CountProcessResources();
+    return after.threads <= before.threads && after.handles <= before.handles;
+  });
+}
 
 }  // namespace test
 }  // namespace kolvane

@@ -1,6 +1,6 @@
-// Start when the system refuses an event, a thread or memory: a clear
-// result, references kept until Stop, nothing leaked (the sanitizer builds
-// check the last part).
+// Start when the system refuses an event, a reference on the module's own
+// image, a thread or memory: a clear result, references kept until Stop,
+// nothing leaked (the sanitizer builds check the last part).
 #include "gtest/gtest.h"
 #include "kolvane/kolvane.h"
 #include "platform/fault_injection.h"
@@ -50,10 +50,19 @@ TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
   EXPECT_RELEASED(sink, device);
 }
 
-INSTANTIATE_TEST_SUITE_P(EventOrThread, StartFailure, ::testing::Values(Fault::kEventCreation, Fault::kThreadCreation),
-                         [](const ::testing::TestParamInfo<Fault>& param) {
-                           return param.param == Fault::kEventCreation ? "EventCreation" : "ThreadCreation";
-                         });
+const char* FaultName(const ::testing::TestParamInfo<Fault>& param) {
+  switch (param.param) {
+    case Fault::kEventCreation: return "EventCreation";
+    case Fault::kThreadCreation: return "ThreadCreation";
+    case Fault::kImageReference: return "ImageReference";
+    case Fault::kAllocation: break;
+  }
+  return "Allocation";
+}
+
+INSTANTIATE_TEST_SUITE_P(EventThreadOrImage, StartFailure,
+                         ::testing::Values(Fault::kEventCreation, Fault::kImageReference, Fault::kThreadCreation),
+                         FaultName);
 
 TEST(FactoryAllocationFailure, ReturnsNullAndLogsNothing) {
   test::RemoveLog();
