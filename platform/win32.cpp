@@ -1,8 +1,6 @@
 // Win32 back end: exactly the kernel calls the module needs, nothing more.
 #include <windows.h>
 
-#include <time.h>
-
 #include "fault_injection.h"
 #include "platform.h"
 
@@ -11,6 +9,12 @@ namespace platform {
 namespace {
 
 HANDLE AsHandle(const void* object) { return const_cast<HANDLE>(object); }
+
+// `width` decimal digits of `value`, zero-padded.
+char* PutDigits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+  return out + width;
+}
 
 }  // namespace
 
@@ -70,11 +74,28 @@ bool ReadEnvironment(const char* name, char* buffer, size_t size) {
 
 FILE* OpenTrace(const char* path) { return fopen(path, "ab"); }
 
+// The kernel's clock, written digit by digit: the C runtime's time and
+// printf functions would pull more of mingw's code into the DLL.
 void FormatLocalTime(char* buffer, size_t size) {
-  if (size == 0) return;
-  const time_t now = time(nullptr);
-  const tm* local = localtime(&now);  // msvcrt's buffer is per thread
-  if (local == nullptr || strftime(buffer, size, "%Y-%m-%d %H:%M:%S", local) == 0) buffer[0] = '\0';
+  constexpr size_t kLength = sizeof "YYYY-MM-DD HH:MM:SS" - 1;
+  if (size <= kLength) {
+    if (size > 0) buffer[0] = '\0';
+    return;
+  }
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  char* out = PutDigits(buffer, local.wYear, 4);
+  *out++ = '-';
+  out = PutDigits(out, local.wMonth, 2);
+  *out++ = '-';
+  out = PutDigits(out, local.wDay, 2);
+  *out++ = ' ';
+  out = PutDigits(out, local.wHour, 2);
+  *out++ = ':';
+  out = PutDigits(out, local.wMinute, 2);
+  *out++ = ':';
+  out = PutDigits(out, local.wSecond, 2);
+  *out = '\0';
 }
 
 const char* PlatformName() {

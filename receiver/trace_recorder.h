@@ -1,7 +1,8 @@
 // Writes the trace of one run of the poll loop (see trace_format.h): the
 // receiver byte of every poll, merged while it stays the same, and every key
 // reported. Pure formatting on a caller-supplied clock and writer, so it is
-// tested on a virtual clock; it never allocates.
+// tested on a virtual clock; it never allocates, and formats its lines
+// itself (no printf, whose Windows runtime support would grow the DLL).
 #ifndef KOLVANE_RECEIVER_TRACE_RECORDER_H
 #define KOLVANE_RECEIVER_TRACE_RECORDER_H
 
@@ -37,10 +38,9 @@ class TraceRecorder {
   static constexpr size_t kMaxLine = 192;
 
  private:
-  void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void Emit(const char* text, size_t length);
+  class Line;  // one line, built in place
+  void Emit(const Line& line);
   void FlushByte(uint32_t now, uint32_t least);
-  void Seconds(uint32_t now, char* out, size_t size) const;
 
   static constexpr int32_t kNoByte = -1;
 

@@ -10,10 +10,11 @@ endif()
 
 # The module's own kernel calls: events, the poll thread, the tick count,
 # DllMain's, the reference on its own image that a poll thread holds, and
-# the trace's environment variable.
+# the trace's environment variable and local time.
 set(module_calls
     CloseHandle CreateEventA CreateThread DisableThreadLibraryCalls FreeLibrary FreeLibraryAndExitThread
-    GetCurrentThreadId GetEnvironmentVariableA GetModuleHandleExW GetTickCount SetEvent Sleep WaitForSingleObject)
+    GetCurrentThreadId GetEnvironmentVariableA GetLocalTime GetModuleHandleExW GetTickCount SetEvent Sleep
+    WaitForSingleObject)
 # The mingw-w64 runtime's start-up and thread-local storage code; on x86 also
 # its look-up of libgcc's frame registration (with FreeLibrary, above).
 set(runtime_calls
