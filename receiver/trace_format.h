@@ -20,7 +20,7 @@ namespace kolvane {
 constexpr const char kTraceVariable[] = KOLVANE_TRACE_VARIABLE;
 
 // A trace file stops growing at this size, with a last comment saying so.
-constexpr uint64_t kTraceSizeCap = 8u * 1024u * 1024u;
+constexpr uint64_t kTraceSizeCap = uint64_t{8} * 1024 * 1024;
 
 // A script step lasts at most this long; a longer byte takes several steps.
 constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;

@@ -22,7 +22,7 @@ TracedReport Repeat(int64_t ms, const char* name) { return TracedReport{ms, name
 // A press of `name` at `ms` followed by `repeats` repeats 200 ms apart.
 void Hold(std::vector<TracedReport>* reports, int64_t ms, const char* name, int repeats) {
   reports->push_back(Fresh(ms, name));
-  for (int i = 1; i <= repeats; ++i) reports->push_back(Repeat(ms + 80 + 200 * i, name));
+  for (int i = 1; i <= repeats; ++i) reports->push_back(Repeat(ms + 80 + int64_t{200} * i, name));
 }
 
 TEST(ReadTraceReports, TakesTheReportCommentsAndPassesOverEverythingElse) {
