@@ -10,6 +10,7 @@
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
+#include "tests/support/press.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/wait.h"
 
@@ -40,16 +41,6 @@ class CountingDevice : public testbed::SimulatedDevice {
   }
   std::atomic<int> setups{0};
 };
-
-// Presses `code` once the module has seen the idle byte, and waits for the
-// sink to have been called `calls` times in all.
-void PressAndWait(testbed::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
-  const uint64_t polls = device.receiverPolls();
-  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
-  device.Press(code);
-  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= expected; }));
-  device.ReleaseKey();
-}
 
 using StartStop = ModuleTest;
 

@@ -10,6 +10,7 @@
 #include "testbed/simulated_device.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
+#include "tests/support/press.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/wait.h"
 
@@ -21,16 +22,6 @@ using ::testing::_;
 
 constexpr uint8_t kMute = 0x08;
 constexpr int kSessions = 200;
-
-// Presses `code` once the poll loop has seen the idle byte, and waits until
-// the sink has been called `expected` times in all; the key is then let go.
-void PressAndWait(testbed::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
-  const uint64_t polls = device.receiverPolls();
-  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
-  device.Press(code);
-  ASSERT_TRUE(WaitUntil([&] { return calls.load() >= expected; }));
-  device.ReleaseKey();
-}
 
 class Unloading : public ::testing::Test {
  protected:
