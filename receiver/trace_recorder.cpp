@@ -107,8 +107,7 @@ void TraceRecorder::FlushByte(uint32_t now, uint32_t least) {
   }
 }
 
-void TraceRecorder::Emit(const Line& built) {
-  Line line = built;
+void TraceRecorder::Emit(Line& line) {
   if (full_) return;
   const char* text = line.text();
   size_t length = line.length();

@@ -39,7 +39,7 @@ class TraceRecorder {
 
  private:
   class Line;  // one line, built in place
-  void Emit(const Line& line);
+  void Emit(Line& line);
   void FlushByte(uint32_t now, uint32_t least);
 
   static constexpr int32_t kNoByte = -1;
