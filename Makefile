@@ -1,12 +1,12 @@
-# The two commands: `make demo` and `make test`. Each installs what the
-# machine lacks first (tools/bootstrap.sh).
+# The two commands: `make demo` and `make test`. Each installs what its
+# goals need and the machine lacks first, and nothing more (tools/bootstrap.sh).
 SHELL := /bin/bash
 export WINEDEBUG := -all
 
 NATIVE_PRESETS := linux linux-asan linux-tsan
 WINDOWS_PRESETS := win32 win64
 
-.PHONY: all setup wine-ready test test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
+.PHONY: all setup wine-ready test test-setup test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
         clean $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
 
 # Whether this machine executes 32-bit x86 programs: "yes" or "no: why"
@@ -25,8 +25,18 @@ endef
 
 all: build-linux
 
+# What the goals of this run need installed (tools/bootstrap.sh): the Linux
+# build always; mingw-w64 and Wine for the Windows builds; wine32:i386 where a
+# goal runs the win32 build's programs; the lint and fuzz tools for those.
+goal_needs = native \
+  $(if $(filter test test-win32 test-win64 test-no32bit demo-win% bench-win% dist dist-win% build-win%,$(1)),windows) \
+  $(if $(filter test test-win32 demo-win32 bench-win32,$(1)),wine32) \
+  $(if $(filter test lint,$(1)),lint) \
+  $(if $(filter test fuzz test-fuzz,$(1)),fuzz)
+SETUP_NEEDS = $(sort $(call goal_needs,$(or $(MAKECMDGOALS),all)))
+
 setup:
-	@tools/bootstrap.sh
+	@tools/bootstrap.sh $(SETUP_NEEDS)
 
 wine-ready: setup
 	@$(WINE_ENV) tools/wine-ready.sh
@@ -46,6 +56,10 @@ $(addprefix test-,$(NATIVE_PRESETS)): test-%: build-%
 $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-%
 	@$(WINE_ENV) tools/test-windows.sh $*
 
+# Setup against stand-ins for apt and dpkg: installs nothing.
+test-setup:
+	@tests/setup/run.sh
+
 # The path of a machine without 32-bit execution, taken on any machine.
 test-no32bit: build-win32
 	@tests/no32bit/run.sh
@@ -53,7 +67,7 @@ test-no32bit: build-win32
 # Every preset: native, both sanitizers, and the real DLLs under Wine (win32
 # only where this machine can execute it); then the fuzzer for a few seconds
 # and the lint. The line naming what was not run is repeated at the end.
-test: $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
+test: test-setup $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
 	@$(WINE_ENV) tools/not-run.sh win32
 
 # Format and clang-tidy findings on the project's own code (tools/lint.sh).
@@ -98,10 +112,10 @@ FUZZ_TEST_SECONDS ?= 5
 
 .PHONY: fuzz test-fuzz
 
-fuzz:
+fuzz: setup
 	fuzz/run.sh $(FUZZ_SECONDS)
 
-test-fuzz:
+test-fuzz: setup
 	fuzz/run.sh $(FUZZ_TEST_SECONDS)
 
 # Benchmarks: the native figures, and the real DLL under Wine (indicative:

@@ -1,28 +1,135 @@
 #!/usr/bin/env bash
-# Installs what `make test` needs on a fresh Debian machine: the native
-# toolchain, GoogleTest sources, mingw-w64 (posix flavour) and Wine with the
-# i386 architecture. As root it installs; otherwise it prints the command.
-set -euo pipefail
+# Installs what a target needs on a fresh Debian machine, and nothing more.
+# The Makefile names the needs of the goals it runs:
+#   native   the Linux build: module, kolvane-host, tests, benchmarks
+#   windows  mingw-w64, Wine (64-bit) and zip, for the Windows builds
+#   wine32   Wine's 32-bit loader, wine32:i386, to run the win32 build's
+#            programs; asked for only where this machine executes i386
+#            programs, and never fatal (what it costs is said loudly)
+#   lint     clang-format, clang-tidy, and mingw-w64's headers for the
+#            Windows-only sources
+#   fuzz     clang, for libFuzzer
+# Nothing missing: apt is never called. As root it installs; otherwise it
+# prints the exact command and fails (wine32 alone: prints it and goes on).
+#
+# A mirror that is partly broken is not a reason to stop: `apt-get update`
+# is retried once, a failure is a warning naming the index, and the install
+# decides. Where wine32:i386 cannot be installed, the reason is recorded for
+# tools/x86-check.sh, which names it in the NOT RUN line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source tools/wine-env.sh
 
-packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libbenchmark-dev binutils
-          mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
-          zip unzip clang-format clang-tidy pkg-config)
+declare -A needs_packages=(
+  [native]="cmake make g++ binutils googletest libgtest-dev libgmock-dev libbenchmark-dev pkg-config"
+  [windows]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 zip unzip"
+  [lint]="clang-format clang-tidy mingw-w64 g++-mingw-w64-i686-posix"
+  [fuzz]="clang"
+  [wine32]=""
+)
+apt_options=(-o Acquire::Retries=1 -o DPkg::Lock::Timeout=120)
+
+say() { echo "setup: $*" >&2; }
+
+[ $# -gt 0 ] || set -- native
+want_wine32=0
+wanted=()
+for need in "$@"; do
+  if [ -z "${needs_packages[$need]+set}" ]; then
+    say "unknown need '$need' (known: ${!needs_packages[*]})"
+    exit 2
+  fi
+  [ "$need" = wine32 ] && want_wine32=1
+  read -ra list <<<"${needs_packages[$need]}"
+  wanted+=("${list[@]}")
+done
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+for package in $(printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'); do
+  installed "$package" || missing+=("$package")
 done
-need_i386=0
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
-[ ${#missing[@]} -eq 0 ] && [ $need_i386 -eq 0 ] && exit 0
 
-command="dpkg --add-architecture i386 && apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+# wine32:i386 only where i386 programs run: decided by running one, with
+# nothing that is not installed yet (tools/wine-env.sh).
+wine32_missing=0
+add_i386=0
+if [ $want_wine32 -eq 1 ] && ! installed wine32:i386; then
+  if [ "${KOLVANE_NO_32BIT:-}" = 1 ]; then
+    :
+  elif blocker=$(kolvane_i386_exec_blocker) && [ -z "$blocker" ]; then
+    wine32_missing=1
+    dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
+  else
+    say "not installing wine32:i386: ${blocker:-this machine cannot execute 32-bit x86 programs}"
+  fi
+fi
+[ ${#missing[@]} -eq 0 ] && [ $wine32_missing -eq 0 ] && exit 0
+
+install_command() { # packages...
+  local prefix=""
+  [ $add_i386 -eq 1 ] && [[ " $* " == *":i386 "* ]] && prefix="dpkg --add-architecture i386 && "
+  echo "${prefix}apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $*"
+}
+
 if [ "$(id -u)" -ne 0 ]; then
-  echo "kolvane needs packages that are not installed. Run as root:" >&2
-  echo "  $command" >&2
+  if [ ${#missing[@]} -gt 0 ]; then
+    say "kolvane needs packages that are not installed. Run as root:"
+    echo "  $(install_command "${missing[@]}")" >&2
+    exit 1
+  fi
+  kolvane_record_wine32_failure "wine32:i386 is not installed and setup is not root"
+  say "the win32 build's tests will be NOT RUN: wine32:i386 is not installed. To run them, as root:"
+  echo "  $(install_command wine32:i386)" >&2
+  exit 0
+fi
+
+# One warning line per index that could not be fetched after apt's retry.
+apt_update() {
+  local log
+  log=$(mktemp)
+  if ! apt-get "${apt_options[@]}" update -q >"$log" 2>&1; then
+    local failed
+    failed=$(grep -oE '(Failed to fetch|Could not resolve|Hash Sum mismatch)[^ ]* *[^ ]+' "$log" | head -n 3 | tr '\n' ' ' | sed 's/ *$//')
+    say "warning: apt-get update failed (${failed:-$(tail -n 1 "$log")}); going on, the install decides"
+  fi
+  rm -f "$log"
+}
+
+apt_install() { # packages...
+  DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" install -y -q --no-install-recommends "$@"
+}
+
+# Leaves no i386 architecture behind that this run added and nothing uses.
+drop_unused_i386() {
+  if [ $add_i386 -eq 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+    dpkg --remove-architecture i386 || true
+  fi
+}
+
+[ ${#missing[@]} -gt 0 ] && echo "setup: installing: ${missing[*]}"
+[ $add_i386 -eq 1 ] && dpkg --add-architecture i386
+apt_update
+if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
+  drop_unused_i386
+  say "could not install what this target needs (apt's error above). Rerun, as root:"
+  echo "  $(install_command "${missing[@]}")" >&2
   exit 1
 fi
-echo "Installing: ${missing[*]}"
-[ $need_i386 -eq 1 ] && dpkg --add-architecture i386
-apt-get update -q
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ $wine32_missing -eq 1 ]; then
+  echo "setup: installing: wine32:i386"
+  log=$(mktemp)
+  if apt_install wine32:i386 2>&1 | tee "$log"; then
+    kolvane_record_wine32_failure ""
+  else
+    reason=$(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')
+    kolvane_record_wine32_failure "wine32:i386 could not be installed: ${reason:-apt-get failed}"
+    say "warning: wine32:i386 could not be installed (${reason:-apt-get failed}); everything else is;" \
+      "the win32 build's tests will be NOT RUN. To retry, as root: $(install_command wine32:i386)"
+    drop_unused_i386
+  fi
+  rm -f "$log"
+fi
+exit 0

@@ -11,16 +11,64 @@
 # KOLVANE_X86_RUNS ("yes" or "no: why") carries the decision to child
 # processes, so the probe runs once per `make` and not once per test.
 
-KOLVANE_WINE32_LOADER=/usr/lib/wine/wine
+KOLVANE_WINE32_LOADER=${KOLVANE_WINE32_LOADER:-/usr/lib/wine/wine}
 KOLVANE_WINE64_LOADER=/usr/lib/wine/wine64
 
-# Why 32-bit programs cannot run here; prints nothing when they can. The
-# probe runs the 32-bit Wine loader itself: only running one tells.
+KOLVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Where setup records why wine32:i386 is missing, when it tried and failed.
+KOLVANE_WINE32_FAILURE=${KOLVANE_SETUP_STATE:-$KOLVANE_ROOT/build/.setup}/wine32-not-installed
+
+# Why this machine cannot execute i386 programs; prints nothing when it can.
+# Needs no package that a fresh machine lacks: binutils (as, ld) makes a
+# tiny i386 program that exits 0, and running it tells.
+# KOLVANE_X86_PROBE names another program to run instead (for tests).
+kolvane_i386_exec_blocker() {
+  local probe=${KOLVANE_X86_PROBE:-} dir status out
+  dir=$(mktemp -d) || return 1
+  if [ -z "$probe" ]; then
+    if ! command -v as >/dev/null || ! command -v ld >/dev/null; then
+      rm -rf "$dir"
+      return 0 # cannot tell without binutils; the Wine loader's own run decides
+    fi
+    probe=$dir/probe
+    printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/probe.s"
+    if ! as --32 -o "$dir/probe.o" "$dir/probe.s" 2>/dev/null || ! ld -m elf_i386 -o "$probe" "$dir/probe.o" 2>/dev/null; then
+      rm -rf "$dir"
+      return 0
+    fi
+  fi
+  out=$("$probe" 2>&1 </dev/null)
+  status=$?
+  rm -rf "$dir"
+  if [ $status -ne 0 ]; then
+    out=$(printf '%s' "$out" | tr '\n' ' ' | sed 's/^.*: //; s/ *$//')
+    echo "this machine cannot execute 32-bit x86 programs (${out:-an i386 program exits $status})"
+  fi
+}
+
+# Records why wine32:i386 is missing ("" clears it).
+kolvane_record_wine32_failure() {
+  if [ -z "$1" ]; then
+    rm -f "$KOLVANE_WINE32_FAILURE"
+  else
+    mkdir -p "$(dirname "$KOLVANE_WINE32_FAILURE")" && printf '%s\n' "$1" >"$KOLVANE_WINE32_FAILURE"
+  fi
+}
+
+# Why 32-bit programs cannot run here; prints nothing when they can.
 kolvane_x86_blocker() {
-  if [ ! -x "$KOLVANE_WINE32_LOADER" ]; then
-    echo "the 32-bit Wine loader ($KOLVANE_WINE32_LOADER, package wine32:i386) is not installed"
+  local why
+  why=$(kolvane_i386_exec_blocker)
+  if [ -n "$why" ]; then
+    echo "$why"
+  elif [ ! -x "$KOLVANE_WINE32_LOADER" ]; then
+    if [ -s "$KOLVANE_WINE32_FAILURE" ]; then
+      head -n 1 "$KOLVANE_WINE32_FAILURE"
+    else
+      echo "the 32-bit Wine loader ($KOLVANE_WINE32_LOADER, package wine32:i386) is not installed"
+    fi
   elif ! "$KOLVANE_WINE32_LOADER" --version >/dev/null 2>&1; then
-    echo "this machine cannot execute 32-bit x86 programs"
+    echo "this machine cannot execute 32-bit x86 programs (the 32-bit Wine loader does not start)"
   fi
 }
 
