@@ -6,7 +6,7 @@ export WINEDEBUG := -all
 NATIVE_PRESETS := linux linux-asan linux-tsan
 WINDOWS_PRESETS := win32 win64
 
-.PHONY: all setup wine-ready test test-setup test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
+.PHONY: all setup wine-ready test test-setup test-layers test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
         clean $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
 
 # Whether this machine executes 32-bit x86 programs: "yes" or "no: why"
@@ -60,6 +60,10 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-%
 test-setup:
 	@tests/setup/run.sh
 
+# The layer check catches an include that reaches up.
+test-layers:
+	@tests/layers/run.sh
+
 # The path of a machine without 32-bit execution, taken on any machine.
 test-no32bit: build-win32
 	@tests/no32bit/run.sh
@@ -67,10 +71,10 @@ test-no32bit: build-win32
 # Every preset: native, both sanitizers, and the real DLLs under Wine (win32
 # only where this machine can execute it); then the fuzzer for a few seconds
 # and the lint. The line naming what was not run is repeated at the end.
-test: test-setup $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
+test: test-setup test-layers $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
 	@$(WINE_ENV) tools/not-run.sh win32
 
-# Format and clang-tidy findings on the project's own code (tools/lint.sh).
+# Includes that reach outside their layer, format and clang-tidy findings on the project's own code (tools/lint.sh).
 lint: setup
 	@tools/lint.sh
 

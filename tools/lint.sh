@@ -1,5 +1,6 @@
 #!/bin/bash
-# make lint: the house format (.clang-format) on every C and C++ file, and
+# make lint: the layering (tools/layers.txt: no include reaches outside its
+# layer), the house format (.clang-format) on every C and C++ file, and
 # clang-tidy (.clang-tidy) on every project source the Linux build compiles
 # and on the Windows-only ones the win32 build compiles, with the static
 # analyzer added on the module's own code. Fails on any finding.
@@ -11,6 +12,9 @@ project_dirs='include|module|receiver|platform|testbed|host|bench|fuzz|tests'
 core_dirs='module|receiver|platform'
 analyzer='clang-analyzer-*,-clang-analyzer-security.insecureAPI.DeprecatedOrUnsafeBufferHandling'
 mingw=i686-w64-mingw32-g++-posix
+
+echo "lint: layers"
+tools/check-layers.sh
 
 echo "lint: clang-format"
 git ls-files -z '*.h' '*.c' '*.cpp' | xargs -0 clang-format --dry-run -Werror
