@@ -224,6 +224,12 @@ int PrintTable(FILE* out, const Results& r) {
         Format("%.1f", r.allocationsPerCycle), "", "");
   }
 
+  const CompareFigure& c = r.compare;
+  Row(out,
+      Format("`kolvane-host --compare`, a %.1f MiB trace: %d presses, %d holds, %s hourly idle lines",
+             static_cast<double>(c.traceBytes) / (1024.0 * 1024.0), c.presses, c.holds, Text(c.idleLines).c_str()),
+      c.measured ? Format("%.1f s", c.seconds) : "n/a (" + c.problem + ")", "", "");
+
   if (!r.microAvailable) {
     Row(out, "Decoder step", "n/a (no Google Benchmark in this build)", "", "");
   }
@@ -279,6 +285,11 @@ void PrintJson(FILE* out, const Results& r) {
             Number(r.allocationsPerCycle).c_str(), r.cycles, Text(r.tracedAllocations).c_str(),
             Text(r.tracedPolls).c_str(), r.traceBytes, Number(r.tracedSeconds).c_str());
   }
+  fprintf(out,
+          "  \"trace_compare\": {\"trace_bytes\": %s, \"presses\": %d, \"holds\": %d, \"idle_lines\": %s, "
+          "\"seconds\": %s},\n",
+          Text(r.compare.traceBytes).c_str(), r.compare.presses, r.compare.holds, Text(r.compare.idleLines).c_str(),
+          r.compare.measured ? Number(r.compare.seconds).c_str() : "null");
   if (!r.microAvailable) {
     fprintf(out, "  \"decoder_step_ns\": null,\n");
   } else {

@@ -11,6 +11,7 @@
 
 #include "bench/decoder_micro.h"
 #include "bench/measurements.h"
+#include "bench/trace_compare_bench.h"
 
 namespace kolvane {
 namespace bench {
@@ -44,6 +45,8 @@ struct Results {
   uint64_t tracedPolls = 0;
   long long traceBytes = -1;  // -1: no trace measured
   double tracedSeconds = 0;
+
+  CompareFigure compare;  // kolvane-host --compare of a trace at the size cap
 
   bool microAvailable = false;
   std::vector<MicroResult> micro;

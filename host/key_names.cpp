@@ -11,6 +11,9 @@ namespace {
 
 constexpr char kNamePrefix[] = "Kolvane_";
 constexpr size_t kNamePrefixLength = sizeof kNamePrefix - 1;
+// Twice the longest spelling: anything longer is no typo of a key, and the
+// edit distance costs its length times each spelling's.
+constexpr size_t kMaxSuggestedLength = 40;
 
 std::string ShortName(const RemoteKey& key) {
   const std::string name = key.name;
@@ -52,6 +55,7 @@ const RemoteKey* FindKeyBySpelling(const std::string& text) {
 }
 
 std::string NearestKeySpelling(const std::string& text) {
+  if (text.size() > kMaxSuggestedLength) return "";
   const std::string wanted = Lower(text);
   std::string best;
   size_t bestDistance = static_cast<size_t>(-1);

@@ -13,7 +13,8 @@ namespace host {
 
 // The key spelled `text`, or null.
 const RemoteKey* FindKeyBySpelling(const std::string& text);
-// The spelling closest to `text` (fewest edits), for "did you mean".
+// The spelling closest to `text` (fewest edits), for "did you mean"; ""
+// for a text far longer than any key's name.
 std::string NearestKeySpelling(const std::string& text);
 // How the host writes a key: its label, or its name without the prefix.
 std::string KeyDisplayName(const RemoteKey& key);

@@ -11,18 +11,21 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host/fast_replay.h"
 #include "host/interactive.h"
 #include "host/key_names.h"
+#include "host/printable.h"
+#include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/script_runner.h"
 #include "host/session.h"
 #include "host/terminal.h"
 #include "host/timeline.h"
 #include "host/trace_compare.h"
+#include "host/trace_reader.h"
 #include "platform/log.h"
 #include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
@@ -57,7 +60,9 @@ const char kUsage[] =
     " for it)\n"
     "  --compare TRACE      replay TRACE and check the module makes the reports it\n"
     "                       recorded (a hold may repeat once more or less); exit 1\n"
-    "                       with the first difference\n"
+    "                       with the first difference; plays it as with --fast\n"
+    "  --fast               cut short every stretch that cannot change a report\n"
+    "                       (an idle receiver, a code of no key)\n"
     "  --keys               list the remote's keys\n"
     "  -h, --help           this text\n"
     "\n"
@@ -71,6 +76,7 @@ struct Options {
   std::string timeline;
   std::string trace;     // --trace: the module's trace file
   bool compare = false;  // --compare: the script is a trace to check
+  bool fast = false;     // --fast (and --compare): quiet stretches cut short
   OutputFormat format = OutputFormat::kText;
   bool verbose = false;
   bool checkOnly = false;
@@ -99,7 +105,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       std::string trace;
       if (!value(&trace)) return false;
       if (!options->script.empty()) {
-        *error = "more than one script: '" + options->script + "' and --compare '" + trace + "'";
+        *error = "more than one script: '" + Printable(options->script) + "' and --compare '" + Printable(trace) + "'";
         return false;
       }
       options->script = trace;
@@ -112,9 +118,11 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       } else if (format == "jsonl") {
         options->format = OutputFormat::kJsonl;
       } else {
-        *error = "unknown format '" + format + "' (text or jsonl)";
+        *error = "unknown format '" + Printable(format) + "' (text or jsonl)";
         return false;
       }
+    } else if (argument == "--fast") {
+      options->fast = true;
     } else if (argument == "--verbose" || argument == "-v") {
       options->verbose = true;
     } else if (argument == "--check") {
@@ -124,15 +132,15 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     } else if (argument == "-h" || argument == "--help") {
       options->help = true;
     } else if (argument.size() > 1 && argument[0] == '-') {
-      *error = "unknown option '" + argument + "'";
+      *error = "unknown option '" + Printable(argument) + "'";
       return false;
     } else if (options->script.empty()) {
       options->script = argument;
     } else if (options->compare) {
-      *error = "more than one script: --compare '" + options->script + "' and '" + argument + "'";
+      *error = "more than one script: --compare '" + Printable(options->script) + "' and '" + Printable(argument) + "'";
       return false;
     } else {
-      *error = "more than one script: '" + options->script + "' and '" + argument + "'";
+      *error = "more than one script: '" + Printable(options->script) + "' and '" + Printable(argument) + "'";
       return false;
     }
   }
@@ -159,18 +167,32 @@ bool WriteFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(file.flush());
 }
 
-// --compare: the reports the trace's comments recorded against the replay's.
-int CompareWithTrace(const std::string& path, const SessionRecord& record, SessionOutput* output) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  const std::vector<TracedReport> expected = ReadTraceReports(text.str());
+// What limited a comparison: a trace cut by its size cap, or reports
+// whose byte the trace does not hold.
+std::string CompareNote(const std::string& name, const TraceReading& trace) {
+  std::string note;
+  if (trace.cut) {
+    note = name + " was cut by its size cap: compared up to its last whole step, line " +
+           std::to_string(trace.lastStepLine);
+  }
+  if (trace.unstepped > 0) {
+    note += std::string(note.empty() ? "" : "; ") + std::to_string(trace.unstepped) +
+            " report(s) recorded after its last step, whose byte it does not hold, were left out";
+  }
+  return note;
+}
+
+// --compare: the reports the trace's comments recorded against the
+// replay's, on the trace's clock.
+int CompareWithTrace(const std::string& name, const TraceReading& trace, const ReceiverSchedule& schedule,
+                     const std::vector<int64_t>& shownUs, const SessionRecord& record, SessionOutput* output) {
   std::vector<TracedReport> got;
   got.reserve(record.reports.size());
-  for (const KeyReport& report : record.reports)
-    got.push_back(TracedReport{report.us / 1000, report.name, !report.fresh});
-  const std::string difference = FirstDifference(expected, got);
-  output->Compared(path, expected.size(), difference);
+  for (const KeyReport& report : record.reports) {
+    got.push_back(TracedReport{TraceTimeUs(schedule, shownUs, report.us) / 1000, report.name, !report.fresh});
+  }
+  const std::string difference = FirstDifference(trace.reports, got);
+  output->Compared(name, trace.reports.size(), difference, CompareNote(name, trace));
   return difference.empty() ? kExitOk : kExitMismatch;
 }
 
@@ -191,22 +213,33 @@ int Run(int argc, char** argv) {
   }
 
   // The script is checked whole before anything runs.
+  // The file is read once: a trace's reports come from the same text as its
+  // steps, even when the replay appends to the file or it was standard input.
   const bool interactive = options.script.empty() && StdinIsTerminal();
   Script script;
+  TraceReading trace;
   if (!interactive) {
     std::vector<std::string> errors;
-    if (!LoadScript(options.script.empty() ? "-" : options.script, &script, &errors)) {
+    std::string text, fileName;
+    if (!ReadScriptText(options.script.empty() ? "-" : options.script, &text, &fileName, &error)) {
+      fprintf(stderr, "%s\n", error.c_str());
+      return kExitUsage;
+    }
+    if (!ParseScript(text, fileName, &script, &errors)) {
       for (const std::string& line : errors) fprintf(stderr, "%s\n", line.c_str());
       return kExitUsage;
     }
+    trace = ReadTrace(text);
     if (options.checkOnly) {
       printf("%s: %zu steps, no errors\n", script.fileName.c_str(), script.steps.size());
       return kExitOk;
     }
-  } else if (options.checkOnly) {
-    fprintf(stderr, "kolvane-host: --check needs a script\n");
+  } else if (options.checkOnly || options.fast) {
+    fprintf(stderr, "kolvane-host: %s needs a script\n", options.checkOnly ? "--check" : "--fast");
     return kExitUsage;
   }
+  ReceiverSchedule schedule = BuildReceiverSchedule(script);
+  if (options.fast || options.compare) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, trace));
   if (!options.timeline.empty() && !WriteFile(options.timeline, "")) {
     fprintf(stderr, "kolvane-host: cannot write timeline %s\n", options.timeline.c_str());
     return kExitUsage;
@@ -235,16 +268,17 @@ int Run(int argc, char** argv) {
   const std::unique_ptr<SessionOutput> output = MakeSessionOutput(options.format, stdout, options.verbose);
   output->Begin(Absolute(modulePath), interactive ? "interactive session" : "script " + script.fileName);
   Session session(module.factory(), output.get());
-  if (!session.Start(&error)) {
+  if (!session.Start(&error, schedule.startByte)) {
     output->Problem(error);
     return kExitModuleFault;
   }
   bool completed = true;
+  std::vector<int64_t> shownUs;
   if (interactive) {
     RunInteractive(session, keyboard, interrupted);
     completed = !interrupted.load();
   } else {
-    completed = PlayScript(session, script, interrupted);
+    completed = PlaySchedule(session, script, schedule, interrupted, &shownUs);
   }
   if (!completed) output->Problem("interrupted: the module was stopped");
   const bool stoppedCleanly = session.Stop(&error);
@@ -266,7 +300,7 @@ int Run(int argc, char** argv) {
     return kExitModuleFault;
   }
   if (!completed) return kExitInterrupted;
-  if (options.compare) return CompareWithTrace(options.script, record, output.get());
+  if (options.compare) return CompareWithTrace(script.fileName, trace, schedule, shownUs, record, output.get());
   return kExitOk;
 }
 

@@ -7,9 +7,9 @@ namespace host {
 
 ReceiverSchedule BuildReceiverSchedule(const Script& script) {
   ReceiverSchedule schedule;
-  uint32_t now = 0;
+  uint64_t now = 0;
   auto show = [&](uint8_t byte, uint32_t forMs, int step) {
-    schedule.changes.push_back(ReceiverChange{now, byte, step});
+    schedule.changes.push_back(ReceiverChange{now, byte, step, false});
     now += forMs;
   };
   for (size_t i = 0; i < script.steps.size(); ++i) {
@@ -30,6 +30,9 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
     }
   }
   schedule.lengthMs = now;
+  if (script.fromTrace && !script.steps.empty() && script.steps.front().kind == StepKind::kRaw) {
+    schedule.startByte = script.steps.front().byte;
+  }
   return schedule;
 }
 

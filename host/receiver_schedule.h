@@ -6,24 +6,39 @@
 #ifndef KOLVANE_HOST_RECEIVER_SCHEDULE_H
 #define KOLVANE_HOST_RECEIVER_SCHEDULE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>
 
 #include "host/script.h"
+#include "receiver/device.h"
 
 namespace kolvane {
 namespace host {
 
+// Times are 64-bit: a script may be longer than a 32-bit count of
+// milliseconds (49.7 days), and a trace of a long idle spell is.
 struct ReceiverChange {
-  uint32_t atMs;  // since the script began
+  uint64_t atMs;  // since the script began
   uint8_t byte;   // the receiver byte from then on
   int step;       // index of the step that begins here, or -1
+  // A fast replay shows it only until the module has polled it once (see
+  // fast_replay.h).
+  bool quick = false;
 };
 
 struct ReceiverSchedule {
   std::vector<ReceiverChange> changes;
-  uint32_t lengthMs = 0;  // the end of the last step; the receiver is idle from then on
+  uint64_t lengthMs = 0;  // the end of the last step; the receiver is idle from then on
+  // What the receiver shows before the module's first poll: idle, or a
+  // trace's first byte.
+  uint8_t startByte = kIdleReceiverByte;
+
+  // How long change `i` lasts.
+  uint64_t DurationMs(size_t i) const {
+    return (i + 1 < changes.size() ? changes[i + 1].atMs : lengthMs) - changes[i].atMs;
+  }
 };
 
 ReceiverSchedule BuildReceiverSchedule(const Script& script);

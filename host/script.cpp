@@ -1,19 +1,30 @@
 #include "host/script.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 
-#include <fstream>
-#include <iostream>
+#include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <sstream>
 
 #include "host/key_names.h"
+#include "host/printable.h"
+#include "host/trace_reader.h"
 
 namespace kolvane {
 namespace host {
 namespace {
 
 const char kStepNames[] = "press, hold, wait, raw";
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkLength = sizeof kByteOrderMark - 1;
+// A path is echoed whole unless it is absurd.
+constexpr size_t kMaxPathEchoBytes = 1024;
+constexpr size_t kReadChunk = size_t{64} * 1024;
+
+std::string LineTooLong() { return "line longer than " + std::to_string(kMaxLineBytes) + " bytes"; }
 
 std::vector<std::string> Words(const std::string& line) {
   std::istringstream stream(line.substr(0, line.find('#')));
@@ -55,7 +66,7 @@ class LineParser {
     if (command == "hold") return ParseHold(step);
     if (command == "wait") return ParseWait(step);
     if (command == "raw") return ParseRaw(step);
-    return Fail("unknown step '" + words_[0] + "' (steps are " + kStepNames + ")");
+    return Fail("unknown step '" + Printable(words_[0]) + "' (steps are " + kStepNames + ")");
   }
 
  private:
@@ -73,14 +84,16 @@ class LineParser {
   bool Key(const std::string& text, const RemoteKey** key) {
     *key = FindKeyBySpelling(text);
     if (*key != nullptr) return true;
-    return Fail("unknown key '" + text + "' (did you mean " + NearestKeySpelling(text) + "?)");
+    const std::string nearest = NearestKeySpelling(text);
+    if (nearest.empty()) return Fail("unknown key '" + Printable(text) + "'");
+    return Fail("unknown key '" + Printable(text) + "' (did you mean " + nearest + "?)");
   }
 
   bool Duration(const std::string& text, uint32_t least, const char* why, uint32_t* milliseconds) {
     if (!ParseDuration(text, milliseconds)) {
-      return Fail("bad duration '" + text + "' (a number and a unit, e.g. 300ms or 1.2s, at most 1 hour)");
+      return Fail("bad duration '" + Printable(text) + "' (a number and a unit, e.g. 300ms or 1.2s, at most 1 hour)");
     }
-    if (*milliseconds < least) return Fail("duration '" + text + "' too short: " + why);
+    if (*milliseconds < least) return Fail("duration '" + Printable(text) + "' too short: " + why);
     return true;
   }
 
@@ -123,7 +136,7 @@ class LineParser {
     step->kind = StepKind::kRaw;
     if (!ArgumentCount(2, 2, "raw BYTE DURATION")) return false;
     if (!ParseByte(words_[1], &step->byte)) {
-      return Fail("bad byte '" + words_[1] + "' (0x00 to 0xFF, or 0 to 255)");
+      return Fail("bad byte '" + Printable(words_[1]) + "' (0x00 to 0xFF, or 0 to 255)");
     }
     if (!Duration(words_[2], 1, "", &step->durationMs)) return false;
     char byte[8];
@@ -188,39 +201,90 @@ bool ParseScript(const std::string& text, const std::string& fileName, Script* s
                  std::vector<std::string>* errors) {
   script->fileName = fileName;
   script->steps.clear();
+  script->fromTrace = false;
   errors->clear();
-  std::istringstream lines(text);
-  std::string line;
+  const std::string where = Printable(fileName, kMaxPathEchoBytes) + ":";
+  size_t begin = text.compare(0, kByteOrderMarkLength, kByteOrderMark) == 0 ? kByteOrderMarkLength : 0;
   int number = 0;
-  while (std::getline(lines, line)) {
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
     ++number;
-    const std::vector<std::string> words = Words(line);
-    if (words.empty()) continue;
-    Step step{};
+    if (number == 1) script->fromTrace = IsTraceHeader(text.substr(begin, std::min(end - begin, kMaxLineBytes)));
     std::string error;
-    if (LineParser(words, number).Parse(&step, &error)) {
-      script->steps.push_back(step);
-    } else {
-      errors->push_back(std::string(fileName).append(":").append(std::to_string(number)).append(": ").append(error));
+    if (errors->size() == kMaxReportedErrors) {
+      errors->push_back(
+          std::string(where).append(std::to_string(number)).append(": too many errors, the rest is not checked"));
+      break;
     }
+    if (end - begin > kMaxLineBytes) {
+      error = LineTooLong();
+    } else {
+      const std::vector<std::string> words = Words(text.substr(begin, end - begin));
+      Step step{};
+      if (!words.empty() && LineParser(words, number).Parse(&step, &error)) script->steps.push_back(step);
+    }
+    if (!error.empty()) errors->push_back(std::string(where).append(std::to_string(number)).append(": ").append(error));
+    begin = end + 1;
   }
   if (!errors->empty()) script->steps.clear();
   return errors->empty();
 }
 
-bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors) {
-  std::ostringstream text;
-  if (path == "-") {
-    text << std::cin.rdbuf();
-    return ParseScript(text.str(), "<stdin>", script, errors);
-  }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    errors->assign(1, "cannot read script " + path);
+bool ReadScriptText(const std::string& path, std::string* text, std::string* fileName, std::string* error) {
+  const bool standardInput = path == "-";
+  *fileName = standardInput ? "<stdin>" : path;
+  text->clear();
+  const std::string cannot = "cannot read script " + Printable(*fileName, kMaxPathEchoBytes) + ": ";
+  std::error_code ignored;
+  if (!standardInput && std::filesystem::is_directory(path, ignored)) {
+    *error = cannot + "it is a directory";
     return false;
   }
-  text << file.rdbuf();
-  return ParseScript(text.str(), path, script, errors);
+  FILE* file = standardInput ? stdin : fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *error = cannot + strerror(errno);
+    return false;
+  }
+  // Read in chunks, counting the line under way, so an endless line is
+  // refused after kMaxLineBytes rather than held whole.
+  std::vector<char> chunk(kReadChunk);
+  size_t lineLength = 0;
+  int line = 1;
+  bool ok = true;
+  for (;;) {
+    const size_t count = fread(chunk.data(), 1, chunk.size(), file);
+    for (size_t i = 0; i < count && ok; ++i) {
+      if (chunk[i] == '\n') {
+        ++line;
+        lineLength = 0;
+      } else if (++lineLength > kMaxLineBytes) {
+        *error = Printable(*fileName, kMaxPathEchoBytes) + ":" + std::to_string(line) + ": " + LineTooLong();
+        ok = false;
+      }
+    }
+    if (!ok) break;
+    text->append(chunk.data(), count);
+    if (count < chunk.size()) {
+      if (ferror(file) != 0) {
+        *error = cannot + strerror(errno);
+        ok = false;
+      }
+      break;
+    }
+  }
+  if (!standardInput) fclose(file);
+  if (!ok) text->clear();
+  return ok;
+}
+
+bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors) {
+  std::string text, fileName, error;
+  if (!ReadScriptText(path, &text, &fileName, &error)) {
+    errors->assign(1, error);
+    return false;
+  }
+  return ParseScript(text, fileName, script, errors);
 }
 
 }  // namespace host

@@ -14,6 +14,7 @@
 #ifndef KOLVANE_HOST_SCRIPT_H
 #define KOLVANE_HOST_SCRIPT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -30,6 +31,12 @@ constexpr uint32_t kMinVisibleMs = 60;    // shortest press or held state
 constexpr uint32_t kMinHoldMs = kPressShowMs + kMinVisibleMs;
 constexpr uint32_t kMaxDurationMs = 3600 * 1000;
 
+// A script is read by people and made by the module, whose lines are short:
+// a longer line is refused before the rest is read.
+constexpr size_t kMaxLineBytes = 1024;
+// A file of nothing but bad lines is reported this far, then given up.
+constexpr size_t kMaxReportedErrors = 50;
+
 enum class StepKind { kPress, kHold, kWait, kRaw };
 
 struct Step {
@@ -43,12 +50,24 @@ struct Step {
 struct Script {
   std::string fileName;
   std::vector<Step> steps;
+  // Its first line is a trace's header: the first byte was on the receiver
+  // before the module's first poll, and the replay shows it there too.
+  bool fromTrace = false;
 };
 
 // Parses `text`; `fileName` only names it in errors. True when there is no
-// error; otherwise `errors` holds one "file:line: message" per bad line.
+// error; otherwise `errors` holds one "file:line: message" per bad line (at
+// most kMaxReportedErrors, then one saying it stopped). Words a message
+// echoes are made printable and shortened. A UTF-8 byte-order mark at the
+// start is skipped.
 bool ParseScript(const std::string& text, const std::string& fileName, Script* script,
                  std::vector<std::string>* errors);
+
+// Reads a whole script file ("-" reads standard input) into `text`, and its
+// name for messages into `fileName`. False with `error` (the reason) for a
+// file that cannot be read, a directory, or a line longer than
+// kMaxLineBytes, which stops the reading there.
+bool ReadScriptText(const std::string& path, std::string* text, std::string* fileName, std::string* error);
 
 // Reads and parses the file ("-" reads standard input).
 bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors);

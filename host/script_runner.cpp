@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "host/receiver_schedule.h"
-
 namespace kolvane {
 namespace host {
 namespace {
@@ -25,24 +23,38 @@ bool SleepUntil(Clock::time_point deadline, const std::atomic<bool>& interrupted
 
 }  // namespace
 
-bool PlayScript(Session& session, const Script& script, const std::atomic<bool>& interrupted) {
-  const ReceiverSchedule schedule = BuildReceiverSchedule(script);
-  // Deadlines count from one start, so a late wake-up does not shift the rest.
-  const Clock::time_point start = Clock::now();
+bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule& schedule,
+                  const std::atomic<bool>& interrupted, std::vector<int64_t>* shownUs) {
+  // Deadlines count from one start, so a late wake-up does not shift the
+  // rest; after a quick change they count from the poll that saw it.
+  Clock::time_point start = Clock::now();
+  uint64_t startAtMs = schedule.changes.empty() ? 0 : schedule.changes.front().atMs;
+  const auto at = [&](uint64_t ms) { return start + std::chrono::milliseconds(static_cast<int64_t>(ms - startAtMs)); };
   bool completed = true;
-  for (const ReceiverChange& change : schedule.changes) {
-    if (!SleepUntil(start + std::chrono::milliseconds(change.atMs), interrupted)) {
+  for (size_t i = 0; i < schedule.changes.size() && completed; ++i) {
+    const ReceiverChange& change = schedule.changes[i];
+    if (!SleepUntil(at(change.atMs), interrupted)) {
       completed = false;
       break;
     }
     // Told first, so its line always comes before the key it causes.
     if (change.step >= 0) session.Narrate(script.steps[static_cast<size_t>(change.step)].text);
     session.ShowByte(change.byte);
+    if (shownUs != nullptr) shownUs->push_back(session.NowUs());
+    if (change.quick) {
+      completed = session.WaitUntilPolled(interrupted);
+      start = Clock::now();
+      startAtMs = change.atMs + schedule.DurationMs(i);
+    }
   }
-  if (completed) completed = SleepUntil(start + std::chrono::milliseconds(schedule.lengthMs), interrupted);
+  if (completed) completed = SleepUntil(at(schedule.lengthMs), interrupted);
   session.ShowByte(kIdleReceiverByte);
   if (completed) completed = SleepUntil(Clock::now() + std::chrono::milliseconds(kTailMs), interrupted);
   return completed;
+}
+
+bool PlayScript(Session& session, const Script& script, const std::atomic<bool>& interrupted) {
+  return PlaySchedule(session, script, BuildReceiverSchedule(script), interrupted);
 }
 
 }  // namespace host

@@ -2,8 +2,12 @@
 #ifndef KOLVANE_HOST_SCRIPT_RUNNER_H
 #define KOLVANE_HOST_SCRIPT_RUNNER_H
 
-#include <atomic>
+#include <stdint.h>
 
+#include <atomic>
+#include <vector>
+
+#include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/session.h"
 
@@ -13,9 +17,17 @@ namespace host {
 // Idle time after the last step, so the last polls and reports come in.
 constexpr uint32_t kTailMs = 200;
 
-// Shows the script's receiver bytes at their times, narrating each step as
-// it begins, then leaves the receiver idle for kTailMs. False when
-// `interrupted` was set before the end.
+// Shows the schedule's receiver bytes at their times, narrating each of the
+// script's steps as it begins, then leaves the receiver idle for kTailMs. A
+// quick change stays only until the module has polled it; the changes after
+// it keep their spacing from there. `shownUs`, when given, receives when
+// each change went on the receiver (session time). False when `interrupted`
+// was set before the end. The session must have been started with the
+// schedule's startByte.
+bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule& schedule,
+                  const std::atomic<bool>& interrupted, std::vector<int64_t>* shownUs = nullptr);
+
+// The script's own schedule, played in real time.
 bool PlayScript(Session& session, const Script& script, const std::atomic<bool>& interrupted);
 
 }  // namespace host

@@ -8,6 +8,9 @@ namespace {
 
 // A busy machine or Wine may take a while to start a thread.
 constexpr std::chrono::seconds kFirstPollPatience{10};
+constexpr std::chrono::seconds kPollPatience{10};
+// How often a wait for a poll looks at the interrupt flag.
+constexpr std::chrono::milliseconds kInterruptCheck{10};
 
 }  // namespace
 
@@ -29,7 +32,6 @@ HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* 
 
 Session::Session(GetInterfacePtrFn factory, SessionOutput* output) : factory_(factory), output_(output) {
   device_.SetAccessObserver([this](const testbed::RegisterAccess& access) { OnAccess(access); });
-  record_.receiver.push_back(ByteRecord{0, kIdleReceiverByte});
 }
 
 Session::~Session() {
@@ -41,7 +43,13 @@ int64_t Session::NowUs() const {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count();
 }
 
-bool Session::Start(std::string* error) {
+bool Session::Start(std::string* error, uint8_t startByte) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_.SetReceiverByte(startByte);
+    shownByte_ = startByte;
+    record_.receiver.assign(1, ByteRecord{0, startByte});
+  }
   module_ = factory_();
   if (module_ == nullptr) {
     *error = "the module's factory returned no object";
@@ -69,9 +77,21 @@ void Session::ShowByte(uint8_t byte) {
   device_.SetReceiverByte(byte);
   previousShownSinceUs_ = shownSinceUs_;
   shownByte_ = byte;
+  shownPolled_ = false;
   shownSinceUs_ = now;
   record_.receiver.push_back(ByteRecord{now, byte});
   if ((byte & kHeldBit) == 0) ++record_.buttonsPressed;
+}
+
+bool Session::WaitUntilPolled(const std::atomic<bool>& interrupted) {
+  const auto giveUp = std::chrono::steady_clock::now() + kPollPatience;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!shownPolled_) {
+    if (interrupted.load()) return false;
+    if (std::chrono::steady_clock::now() >= giveUp) return true;
+    polled_.wait_for(lock, kInterruptCheck);
+  }
+  return true;
 }
 
 void Session::Narrate(const std::string& text) {
@@ -124,6 +144,10 @@ void Session::OnAccess(const testbed::RegisterAccess& access) {
   const uint8_t byte = static_cast<uint8_t>(access.value >> kReceiverByteShift);
   record_.polls.push_back(ByteRecord{now, byte});
   lastPolledByte_ = byte;
+  if (byte == shownByte_ && !shownPolled_) {
+    shownPolled_ = true;
+    polled_.notify_all();
+  }
   // The driver may have changed the byte between the read and this call.
   lastPolledSinceUs_ = byte == shownByte_ ? shownSinceUs_ : previousShownSinceUs_;
   if (record_.polls.size() == 1) polled_.notify_all();

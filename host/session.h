@@ -30,12 +30,17 @@ class Session {
   Session& operator=(const Session&) = delete;
   ~Session();
 
-  // Starts the module and waits until it has polled the idle receiver once,
-  // so the first key of the driver counts. False with `error` on failure.
-  bool Start(std::string* error);
+  // Starts the module with `startByte` on the receiver and waits until it
+  // has polled it once. From the idle receiver, the driver's first key
+  // counts. False with `error` on failure.
+  bool Start(std::string* error, uint8_t startByte = kIdleReceiverByte);
   // Puts a byte on the receiver; a change to a byte with bit 0 clear is a
   // button press.
   void ShowByte(uint8_t byte);
+  // Waits until a poll has read the byte shown last. False when
+  // `interrupted` was set first; true also when the module stopped polling
+  // (after kPollPatience), so a stalled module cannot hang the driver.
+  bool WaitUntilPolled(const std::atomic<bool>& interrupted);
   // A line of the story: a step of the script or a keyboard button.
   void Narrate(const std::string& text);
   // Stops and releases the module. False with `error` when the module
@@ -75,6 +80,7 @@ class Session {
   SessionRecord record_;
   bool setupDone_ = false;
   uint8_t shownByte_ = kIdleReceiverByte;
+  bool shownPolled_ = false;  // a poll has read shownByte_ since it was shown
   int64_t shownSinceUs_ = 0;
   int64_t previousShownSinceUs_ = 0;
   uint8_t lastPolledByte_ = kIdleReceiverByte;

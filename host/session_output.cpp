@@ -70,12 +70,14 @@ class TextOutput final : public SessionOutput {
     fflush(stream_);
   }
 
-  void Compared(const std::string& trace, size_t reports, const std::string& difference) override {
+  void Compared(const std::string& trace, size_t reports, const std::string& difference,
+                const std::string& note) override {
     if (difference.empty()) {
       fprintf(stream_, "Compare: the replay made the %zu reports that %s recorded.\n", reports, trace.c_str());
     } else {
       fprintf(stream_, "Compare: the replay differs from %s %s.\n", trace.c_str(), difference.c_str());
     }
+    if (!note.empty()) fprintf(stream_, "Compare: %s.\n", note.c_str());
     fflush(stream_);
   }
 
@@ -129,10 +131,11 @@ class JsonlOutput final : public SessionOutput {
     Line(line + "}");
   }
 
-  void Compared(const std::string& trace, size_t reports, const std::string& difference) override {
+  void Compared(const std::string& trace, size_t reports, const std::string& difference,
+                const std::string& note) override {
     Line("{\"event\":\"compare\",\"trace\":" + JsonString(trace) +
          ",\"match\":" + (difference.empty() ? "true" : "false") + ",\"reports\":" + std::to_string(reports) +
-         ",\"difference\":" + JsonString(difference) + "}");
+         ",\"difference\":" + JsonString(difference) + ",\"note\":" + JsonString(note) + "}");
   }
 
   void Problem(const std::string& message) override {

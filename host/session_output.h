@@ -33,8 +33,10 @@ class SessionOutput {
   // Anything wrong after the start, e.g. references the module kept.
   virtual void Problem(const std::string& message) = 0;
   // --compare: the replay's reports against the trace's; `difference` is
-  // empty when they match.
-  virtual void Compared(const std::string& trace, size_t reports, const std::string& difference) = 0;
+  // empty when they match; `note` is "" or what limited the comparison
+  // (a trace cut by its size cap).
+  virtual void Compared(const std::string& trace, size_t reports, const std::string& difference,
+                        const std::string& note) = 0;
 };
 
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose);

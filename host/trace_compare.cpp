@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <sstream>
-
 #include "receiver/trace_format.h"
 
 namespace kolvane {
@@ -46,38 +44,7 @@ std::string Describe(const Group& group) {
 // just before the repeat delay ran out.
 bool MayBeMissing(const Group& group) { return group.repeat() && group.count == 1; }
 
-// "12.345s", exactly three decimals, as the module writes report times.
-bool ParseSeconds(const std::string& text, int64_t* ms) {
-  const size_t dot = text.find('.');
-  if (dot == std::string::npos || dot == 0 || dot > 9 || text.size() != dot + 5 || text.back() != 's') return false;
-  int64_t value = 0;
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (i == dot) continue;
-    if (text[i] < '0' || text[i] > '9') return false;
-    value = value * 10 + (text[i] - '0');
-  }
-  *ms = value;
-  return true;
-}
-
 }  // namespace
-
-std::vector<TracedReport> ReadTraceReports(const std::string& text) {
-  std::vector<TracedReport> reports;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::istringstream words(line);
-    std::string hash, time, name, kind, extra;
-    if (!(words >> hash >> time >> name >> kind) || (words >> extra) || hash != "#") continue;
-    if (kind != kTraceFresh && kind != kTraceRepeat) continue;
-    int64_t ms = 0;
-    if (!ParseSeconds(time, &ms)) continue;
-    reports.push_back(TracedReport{ms, name, kind == kTraceRepeat});
-  }
-  return reports;
-}
 
 std::string FirstDifference(const std::vector<TracedReport>& expected, const std::vector<TracedReport>& got) {
   const std::vector<Group> want = GroupRepeats(expected);

@@ -5,22 +5,13 @@
 #ifndef KOLVANE_HOST_TRACE_COMPARE_H
 #define KOLVANE_HOST_TRACE_COMPARE_H
 
-#include <stdint.h>
-
 #include <string>
 #include <vector>
 
+#include "host/trace_reader.h"
+
 namespace kolvane {
 namespace host {
-
-struct TracedReport {
-  int64_t ms;  // since the run (or the replay) began
-  std::string name;
-  bool repeat;
-};
-
-// The report comments of a trace, in order; every other line is passed over.
-std::vector<TracedReport> ReadTraceReports(const std::string& text);
 
 // Empty when `got` makes the same reports as `expected`, else the first
 // difference: when, what was expected, what came.

@@ -29,6 +29,13 @@ constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;
 constexpr const char kTraceFresh[] = "fresh";
 constexpr const char kTraceRepeat[] = "repeat";
 
+// How a reader knows the comments that frame a trace: a run's header begins
+// "# kolvane VERSION trace, ", and a trace cut by the size cap ends with a
+// comment that begins kTraceCapNoteStart.
+constexpr const char kTraceHeaderStart[] = "# kolvane ";
+constexpr const char kTraceHeaderKind[] = " trace, ";
+constexpr const char kTraceCapNoteStart[] = "# trace stopped:";
+
 }  // namespace kolvane
 
 #endif  // KOLVANE_RECEIVER_TRACE_FORMAT_H

@@ -18,7 +18,7 @@ endfunction()
 run_host(2 "broken.remote:4: unknown key 'ChanelUp' \\(did you mean ChannelUp\\?\\)\n.*broken.remote:5: expected 'hold KEY DURATION'\n.*broken.remote:6: bad duration '300'.*broken.remote:8: bad byte '0x1FF'.*broken.remote:9: unknown step 'jump'"
          --module no-such-dir/module ${EXAMPLES}/broken.remote)
 run_host(2 "cannot read script no-such.remote" no-such.remote)
-run_host(2 "unknown option '--fast'" --fast ${EXAMPLES}/demo.remote)
+run_host(2 "unknown option '--slow'" --slow ${EXAMPLES}/demo.remote)
 run_host(2 "unknown format 'xml'" --format xml ${EXAMPLES}/demo.remote)
 run_host(2 "--timeline needs a value" ${EXAMPLES}/demo.remote --timeline)
 

@@ -1,8 +1,12 @@
+#include <stdio.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "host/printable.h"
 #include "host/script.h"
 
 namespace kolvane {
@@ -133,6 +137,94 @@ TEST(ScriptParserErrors, EveryBadLineIsReportedAndGoodLinesDoNotRun) {
       "wait 1s\n"
       "wait forever\n");
   EXPECT_THAT(errors, ElementsAre(HasSubstr("bad.remote:2:"), HasSubstr("bad.remote:4:")));
+}
+
+// A script someone sent: what its errors echo must be safe on a terminal,
+// whole, and short.
+TEST(HostileScripts, ControlBytesInAnEchoedWordAreEscaped) {
+  const std::vector<std::string> errors = Errors("press \x1B]0;owned\x07\x1B[2J\n");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].find('\x1B'), std::string::npos) << errors[0];
+  EXPECT_THAT(errors[0], HasSubstr("unknown key '\\x1B]0;owned\\x07\\x1B[2J'"));
+}
+
+TEST(HostileScripts, ANulDoesNotCutTheMessage) {
+  const char kExtraWord[] = "raw 0x1\0 60ms end\n";
+  const std::vector<std::string> errors = Errors(std::string(kExtraWord, sizeof kExtraWord - 1));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_THAT(errors[0], HasSubstr("expected 'raw BYTE DURATION'"));
+  const char kBadByte[] = "raw 0x1\0 60ms\n";
+  const std::vector<std::string> byte = Errors(std::string(kBadByte, sizeof kBadByte - 1));
+  ASSERT_EQ(byte.size(), 1u);
+  EXPECT_EQ(byte[0].find('\0'), std::string::npos);
+  EXPECT_THAT(byte[0], HasSubstr("bad byte '0x1\\x00' (0x00 to 0xFF, or 0 to 255)"));
+}
+
+TEST(HostileScripts, AnOverLongLineIsRefusedWithoutEchoingIt) {
+  const std::vector<std::string> errors = Errors("press 1\npress " + std::string(50000, 'A') + "\npress 2\n");
+  EXPECT_THAT(errors, ElementsAre("bad.remote:2: line longer than 1024 bytes"));
+}
+
+TEST(HostileScripts, AnAbsurdKeyNameIsShortenedAndGetsNoSuggestion) {
+  const std::vector<std::string> errors = Errors("press " + std::string(1000, 'x') + "\n");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], "bad.remote:1: unknown key '" + std::string(kMaxEchoBytes, 'x') + "...'");
+  EXPECT_THAT(Errors("press ChanelUp\n"), ElementsAre(HasSubstr("(did you mean ChannelUp?)")));
+}
+
+TEST(HostileScripts, PrintableKeepsUtf8ButNotItsControls) {
+  EXPECT_EQ(Printable("Канал"), "Канал");
+  EXPECT_EQ(Printable("a\xC2\x9B"
+                      "b"),
+            "a\\xC2\\x9Bb")
+      << "C1 CSI";
+  EXPECT_EQ(Printable("\xFF\x7F"), "\\xFF\\x7F");
+  EXPECT_EQ(Printable("\xE2\x82"), "\\xE2\\x82") << "a sequence cut short";
+}
+
+TEST(HostileScripts, AFileOfBadLinesIsReportedOnlySoFar) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "jump\n";
+  const std::vector<std::string> errors = Errors(text);
+  ASSERT_EQ(errors.size(), kMaxReportedErrors + 1);
+  EXPECT_EQ(errors.back(), "bad.remote:51: too many errors, the rest is not checked");
+}
+
+TEST(HostileScripts, AByteOrderMarkAtTheStartIsSkipped) {
+  const Script script = Parsed("\xEF\xBB\xBFpress ChannelUp\r\nwait 1s\r\n");
+  EXPECT_EQ(script.steps.size(), 2u);
+  EXPECT_FALSE(script.fromTrace);
+  EXPECT_TRUE(Parsed("\xEF\xBB\xBF# kolvane 1.0.0 trace, windows x86, started 2026-12-09 02:36:19\r\n").fromTrace);
+}
+
+// Reading the file: a directory or an endless line is refused with the reason.
+TEST(ReadScriptText, ADirectoryIsRefusedWithTheReason) {
+  std::string text, name, error;
+  EXPECT_FALSE(ReadScriptText(".", &text, &name, &error));
+  EXPECT_EQ(error, "cannot read script .: it is a directory");
+  EXPECT_FALSE(ReadScriptText("no-such.remote", &text, &name, &error));
+  EXPECT_THAT(error, HasSubstr("cannot read script no-such.remote: "));
+}
+
+TEST(ReadScriptText, AnEndlessLineIsRefusedEarly) {
+  if (!std::filesystem::exists("/dev/zero")) GTEST_SKIP() << "no /dev/zero to read an endless line from";
+  std::string text, name, error;
+  EXPECT_FALSE(ReadScriptText("/dev/zero", &text, &name, &error));
+  EXPECT_EQ(error, "/dev/zero:1: line longer than 1024 bytes");
+  EXPECT_TRUE(text.empty());
+}
+
+TEST(ReadScriptText, ReadsAFileWhole) {
+  {
+    FILE* file = fopen("whole.remote", "wb");
+    ASSERT_NE(file, nullptr);
+    fputs("press 1\nwait 1s", file);
+    fclose(file);
+  }
+  std::string text, name, error;
+  ASSERT_TRUE(ReadScriptText("whole.remote", &text, &name, &error)) << error;
+  EXPECT_EQ(text, "press 1\nwait 1s");
+  EXPECT_EQ(name, "whole.remote");
 }
 
 TEST(Durations, ReadSecondsAndMillisecondsAndPrintBack) {

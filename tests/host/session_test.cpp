@@ -7,9 +7,13 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "host/fast_replay.h"
+#include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/script_runner.h"
 #include "host/session.h"
+#include "host/trace_compare.h"
+#include "host/trace_reader.h"
 #include "testbed/module_loader.h"
 
 namespace kolvane {
@@ -32,23 +36,26 @@ class SilentOutput final : public SessionOutput {
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}
   void Problem(const std::string&) override {}
-  void Compared(const std::string&, size_t, const std::string&) override {}
+  void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
 };
 
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(module_.Load(testbed::ModulePathBesideExecutable())) << module_.error(); }
 
-  // Plays `text` and returns what was recorded.
-  SessionRecord Play(const std::string& text) {
+  // Plays `text` as kolvane-host does (`fast`: as --fast and --compare do)
+  // and returns what was recorded.
+  SessionRecord Play(const std::string& text, bool fast = false) {
     Script script;
     std::vector<std::string> errors;
     EXPECT_TRUE(ParseScript(text, "test", &script, &errors)) << ::testing::PrintToString(errors);
+    ReceiverSchedule schedule = BuildReceiverSchedule(script);
+    if (fast) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text)));
     Session session(module_.factory(), &output_);
     std::string error;
-    EXPECT_TRUE(session.Start(&error)) << error;
+    EXPECT_TRUE(session.Start(&error, schedule.startByte)) << error;
     const std::atomic<bool> interrupted{false};
-    EXPECT_TRUE(PlayScript(session, script, interrupted));
+    EXPECT_TRUE(PlaySchedule(session, script, schedule, interrupted));
     EXPECT_TRUE(session.Stop(&error)) << error;
     return session.record();
   }
@@ -127,6 +134,51 @@ TEST_F(SessionTest, RecordsTheSetUpApartFromThePolls) {
   EXPECT_GE(record.polls.size(), 5u);
   for (size_t i = 1; i < record.polls.size(); ++i) EXPECT_LE(record.polls[i - 1].us, record.polls[i].us);
   EXPECT_EQ(record.polls.front().byte, 0xFF) << "the script waits for the module to see the idle receiver";
+}
+
+// A trace begins at the module's first poll, with whatever the receiver
+// showed then; its replay must begin there too.
+const char kTraceHeader[] = "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\n";
+
+TEST_F(SessionTest, AKeyAlreadyDownWhenATracedRunBeganIsNotReportedByItsReplay) {
+  const SessionRecord record = Play(std::string(kTraceHeader) +
+                                    "raw 0xD8 300ms\n"  // down at Start: the module has seen no byte with bit 0 set
+                                    "raw 0xFF 200ms\n"
+                                    "# 0.520s Kolvane_ChannelUp fresh\n"
+                                    "raw 0xD8 100ms\n"
+                                    "raw 0xFF 100ms\n");
+  EXPECT_THAT(Fresh(record), ElementsAre("Kolvane_ChannelUp"));
+  EXPECT_EQ(record.polls.front().byte, 0xD8) << "the first poll sees the trace's first byte";
+}
+
+TEST_F(SessionTest, ARegisterReadingZeroWhenATracedRunBeganIsNotReportedByItsReplay) {
+  const SessionRecord record = Play(std::string(kTraceHeader) + "raw 0x00 300ms\nraw 0xFF 200ms\n");
+  EXPECT_THAT(record.reports, SizeIs(0)) << "0x00 is Left's code, but the run it came from reported nothing";
+}
+
+TEST_F(SessionTest, AFastReplayCutsIdleSpellsShortAndMakesTheTracesReports) {
+  // Three idle spells of 4 s; a press, a hold with its repeats, and a held
+  // byte straight after idle, whose first repeat counts from the idle
+  // spell's last silent repeat.
+  const std::string trace = std::string(kTraceHeader) +
+                            "raw 0xFF 4000ms\n"
+                            "# 4.020s Kolvane_ChannelUp fresh\n"
+                            "raw 0xD8 100ms\n"
+                            "raw 0xFF 4000ms\n"
+                            "# 8.120s Kolvane_VolumeUp fresh\n"
+                            "raw 0x58 100ms\n"
+                            "# 8.420s Kolvane_VolumeUp repeat\n"
+                            "# 8.621s Kolvane_VolumeUp repeat\n"
+                            "raw 0x59 500ms\n"
+                            "raw 0xFF 4000ms\n"
+                            "raw 0x01 100ms\n"
+                            "raw 0xFF 100ms\n";
+  const SessionRecord record = Play(trace, true);
+  std::vector<TracedReport> got;
+  for (const KeyReport& report : record.reports)
+    got.push_back(TracedReport{report.us / 1000, report.name, !report.fresh});
+  EXPECT_EQ(FirstDifference(ReadTrace(trace).reports, got), "");
+  EXPECT_LT(record.endUs, 9000000) << "12.9 s of trace; the first two idle spells are cut short, the third not";
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ void Hold(std::vector<TracedReport>* reports, int64_t ms, const char* name, int 
   for (int i = 1; i <= repeats; ++i) reports->push_back(Repeat(ms + 80 + int64_t{200} * i, name));
 }
 
-TEST(ReadTraceReports, TakesTheReportCommentsAndPassesOverEverythingElse) {
+TEST(ReadTrace, TakesTheReportCommentsAndPassesOverEverythingElse) {
   const std::string trace =
       "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:13:27\n"
       "# a kolvane-host script: replay it with 'kolvane-host FILE'\n"
@@ -36,8 +36,9 @@ TEST(ReadTraceReports, TakesTheReportCommentsAndPassesOverEverythingElse) {
       "# 1.5s Kolvane_TV fresh\n"          // not three decimals: passed over
       "# 2.000s Kolvane_TV fresh extra\n"  // more words: passed over
       "# 3.000s Kolvane_TV held\n"         // not a kind of report
+      "raw 0x59 300ms\n"
       "# end of run, 12.360s after it began\n";
-  const std::vector<TracedReport> reports = ReadTraceReports(trace);
+  const std::vector<TracedReport> reports = ReadTrace(trace).reports;
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].ms, 521);
   EXPECT_EQ(reports[0].name, "Kolvane_ChannelUp");

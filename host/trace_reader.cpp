@@ -1,0 +1,88 @@
+#include "host/trace_reader.h"
+
+#include <sstream>
+
+#include "receiver/trace_format.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr char kStepWord[] = "raw";
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// "12.345s", exactly three decimals, as the module writes report times.
+bool ParseSeconds(const std::string& text, int64_t* ms) {
+  const size_t dot = text.find('.');
+  if (dot == std::string::npos || dot == 0 || dot > 9 || text.size() != dot + 5 || text.back() != 's') return false;
+  int64_t value = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (i == dot) continue;
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  *ms = value;
+  return true;
+}
+
+// "# 12.345s Kolvane_ChannelUp fresh" (or "repeat").
+bool ParseReport(const std::string& line, TracedReport* report) {
+  std::istringstream words(line);
+  std::string hash, time, name, kind, extra;
+  if (!(words >> hash >> time >> name >> kind) || (words >> extra) || hash != "#") return false;
+  if (kind != kTraceFresh && kind != kTraceRepeat) return false;
+  if (!ParseSeconds(time, &report->ms)) return false;
+  report->name = name;
+  report->repeat = kind == kTraceRepeat;
+  return true;
+}
+
+bool IsStep(const std::string& line) {
+  std::istringstream words(line);
+  std::string first;
+  return (words >> first) && first == kStepWord;
+}
+
+}  // namespace
+
+bool IsTraceHeader(const std::string& line) {
+  if (!StartsWith(line, kTraceHeaderStart)) return false;
+  const size_t version = sizeof kTraceHeaderStart - 1;
+  const size_t kind = line.find(kTraceHeaderKind, version);
+  return kind != std::string::npos && kind > version && line.find(' ', version) == kind;
+}
+
+TraceReading ReadTrace(const std::string& text) {
+  TraceReading reading;
+  std::vector<TracedReport> pending;  // made during the step not yet written
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  bool last = false;  // the line just read was the cap's note
+  while (std::getline(lines, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (number == 1) {
+      if (StartsWith(line, kByteOrderMark)) line.erase(0, sizeof kByteOrderMark - 1);
+      reading.isTrace = IsTraceHeader(line);
+    }
+    if (!line.empty()) last = StartsWith(line, kTraceCapNoteStart);
+    TracedReport report;
+    if (IsStep(line)) {
+      if (!pending.empty()) reading.stepLinesWithReports.insert(number);
+      reading.reports.insert(reading.reports.end(), pending.begin(), pending.end());
+      pending.clear();
+      reading.lastStepLine = number;
+    } else if (ParseReport(line, &report)) {
+      pending.push_back(report);
+    }
+  }
+  reading.cut = last;
+  reading.unstepped = pending.size();
+  return reading;
+}
+
+}  // namespace host
+}  // namespace kolvane

@@ -1,0 +1,102 @@
+// What --compare takes from a trace besides its steps: which reports it can
+// check, whether the size cap cut it, and whether it is a trace at all. A
+// trace cut at any point compares with what its own steps make.
+#include "host/trace_reader.h"
+
+#include <string>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+#include "host/receiver_schedule.h"
+#include "host/script.h"
+#include "host/trace_compare.h"
+#include "receiver/trace_format.h"
+#include "tests/host/model_replay.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(ReadTrace, ReportsWhoseByteTheTraceDoesNotHoldAreLeftOut) {
+  const TraceReading reading = ReadTrace(
+      "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\n"
+      "raw 0xFF 500ms\n"
+      "# 0.520s Kolvane_ChannelUp fresh\n"
+      "raw 0xD8 100ms\n"
+      "# 0.620s Kolvane_Mute fresh\n"
+      "# trace stopped: the file reached its size cap of 8 MiB\n");
+  EXPECT_TRUE(reading.isTrace);
+  EXPECT_TRUE(reading.cut);
+  ASSERT_EQ(reading.reports.size(), 1u);
+  EXPECT_EQ(reading.reports[0].name, "Kolvane_ChannelUp");
+  EXPECT_EQ(reading.unstepped, 1u);
+  EXPECT_EQ(reading.lastStepLine, 4);
+  EXPECT_THAT(reading.stepLinesWithReports, ElementsAre(4));
+}
+
+TEST(ReadTrace, AScriptIsNoTraceAndATraceThatEndsIsNotCut) {
+  const TraceReading script = ReadTrace("# kolvane demo, trace of nothing\nraw 0xD8 100ms\n");
+  EXPECT_FALSE(script.isTrace);
+  const TraceReading whole = ReadTrace(
+      "\xEF\xBB\xBF# kolvane 1.0.0 trace, windows x86, started 2026-12-09 02:36:19\r\n"
+      "raw 0xFF 20ms\r\n"
+      "# end of run, 0.040s after it began\r\n");
+  EXPECT_TRUE(whole.isTrace) << "a byte-order mark and CRLF line ends as an editor leaves them";
+  EXPECT_FALSE(whole.cut);
+  EXPECT_EQ(whole.unstepped, 0u);
+}
+
+TEST(ReadTrace, KnowsTheRecordersHeaderAndCapNote) {
+  // A run longer than the room: the recorder's own lines, not copies.
+  const std::vector<uint8_t> bytes{0xFF, 0xD8, 0xFF};
+  const std::vector<int> polls{5, 5, 5};
+  const std::string whole = test::RecordRun(bytes, polls, kTraceSizeCap);
+  const std::string cut = test::RecordRun(bytes, polls, whole.size() - 1);
+  EXPECT_TRUE(ReadTrace(whole).isTrace);
+  EXPECT_FALSE(ReadTrace(whole).cut);
+  EXPECT_TRUE(ReadTrace(cut).isTrace);
+  EXPECT_TRUE(ReadTrace(cut).cut) << cut;
+}
+
+// Presses, holds and idle spells the way a module's run records them.
+void BusyRun(std::vector<uint8_t>* bytes, std::vector<int>* polls) {
+  const struct {
+    uint8_t byte;
+    int polls;
+  } run[] = {{0xFF, 10}, {0xD8, 5},  {0xFF, 5}, {0x58, 5}, {0x59, 40}, {0xFF, 5},  {0x08, 5}, {0xFF, 5},
+             {0x00, 3},  {0x01, 30}, {0xFF, 5}, {0xD8, 5}, {0xD9, 25}, {0xFF, 30}, {0x48, 5}, {0xFF, 5}};
+  for (const auto& step : run) {
+    bytes->push_back(step.byte);
+    polls->push_back(step.polls);
+  }
+}
+
+TEST(ReadTrace, ATraceCutAnywhereComparesWithWhatItsOwnStepsMake) {
+  std::vector<uint8_t> bytes;
+  std::vector<int> polls;
+  BusyRun(&bytes, &polls);
+  const std::string whole = test::RecordRun(bytes, polls, kTraceSizeCap);
+  int cutBeforeAStep = 0;
+  for (uint64_t capacity = 200; capacity < whole.size(); ++capacity) {
+    const std::string trace = test::RecordRun(bytes, polls, capacity);
+    const TraceReading reading = ReadTrace(trace);
+    ASSERT_TRUE(reading.cut) << trace;
+    Script script;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(ParseScript(trace, "cut.trace", &script, &errors)) << ::testing::PrintToString(errors);
+    const std::vector<test::ModelReport> replayed = test::ModelReplay(BuildReceiverSchedule(script));
+    EXPECT_THAT(FirstDifference(reading.reports, test::AsTraced(replayed)), IsEmpty())
+        << "cut at " << capacity << " bytes:\n"
+        << trace;
+    if (reading.unstepped > 0) ++cutBeforeAStep;
+  }
+  EXPECT_GT(cutBeforeAStep, 10) << "no cut fell between a report and its byte";
+}
+
+}  // namespace
+}  // namespace host
+}  // namespace kolvane
