@@ -1,4 +1,4 @@
-#!/bin/bash
+#!/usr/bin/env bash
 # make lint: the layering (tools/layers.txt: no include reaches outside its
 # layer), the house format (.clang-format) on every C and C++ file, and
 # clang-tidy (.clang-tidy) on every project source the Linux build compiles
@@ -20,7 +20,7 @@ echo "lint: clang-format"
 git ls-files -z '*.h' '*.c' '*.cpp' | xargs -0 clang-format --dry-run -Werror
 
 sources() { # compile commands, folders: the project sources compiled there
-  sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$1/compile_commands.json" | sort -u | grep -E "^$PWD/($2)/" || true
+  cmake -DCOMMANDS="$1/compile_commands.json" -P cmake/compiled_sources.cmake | sort -u | grep -E "^$PWD/($2)/" || true
 }
 tidy() { # build folder, extra checks, files (one a line), extra clang-tidy arguments...
   local build=$1 checks=$2 files=$3

@@ -1,0 +1,14 @@
+# Prints the source files of a compile_commands.json, one a line:
+#   cmake -DCOMMANDS=build/linux/compile_commands.json -P cmake/compiled_sources.cmake
+cmake_minimum_required(VERSION 3.25)
+file(READ "${COMMANDS}" commands)
+string(JSON count LENGTH "${commands}")
+set(files "")
+if(count GREATER 0)
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
+    string(JSON file GET "${commands}" ${index} file)
+    string(APPEND files "${file}\n")
+  endforeach()
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E echo_append "${files}")
