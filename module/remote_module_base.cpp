@@ -35,8 +35,9 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::QueryInterface(REFIID iid, void** ob
   return E_NOINTERFACE;
 }
 
-// A plain counter: the host calls from one thread at a time, and the poll
-// thread never touches it.
+// A plain counter: the host calls the object from one thread at a time.
+// That may be the poll thread itself (an AddRef or the last Release from
+// inside OnKey), but never at once with another of the host's threads.
 ULONG STDMETHODCALLTYPE RemoteModuleBase::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 ULONG STDMETHODCALLTYPE RemoteModuleBase::Release() {
