@@ -37,6 +37,9 @@ class SessionOutput {
   virtual void Compared(const std::string& trace, size_t reports, const std::string& difference) = 0;
 };
 
+// `text` as a JSON string, quotes included; control characters escaped.
+std::string JsonString(const std::string& text);
+
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose);
 
 }  // namespace host

@@ -15,7 +15,7 @@ if(STEP STREQUAL "play")
   run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${root} OUTPUT played
       COMMAND ${EMULATOR} bin/kolvane-host.exe share/kolvane/examples/demo.remote)
   foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
-                 "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
+                 "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +repeat" "Kolvane_Exit +Power +fresh"
                  "Summary: 11 buttons pressed")
     expect_match("the demo's output" "${wanted}" "${played}")
   endforeach()
