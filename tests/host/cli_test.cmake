@@ -4,7 +4,7 @@
 # (--version, --option=value, messages that name the program and the OS's
 # reason, JSON for everything with --format jsonl). Run by CTest with -DHOST,
 # -DEMULATOR (may be empty), -DEXAMPLES, -DFOREIGN_LIBRARY (a library without
-# the export) and -DVERSION (the project's).
+# the export), -DVERSION (the project's) and -DBENCH (kolvane-bench, or empty).
 set(failures 0)
 
 function(run_host expected_code pattern)
@@ -92,3 +92,17 @@ endforeach()
 # counted apart from the buttons.
 run_host(0 "Kolvane_TV +- +fresh.*Kolvane_ChannelUp +ChannelUp +fresh.*Kolvane_ChannelUp +ChannelUp +repeat .*Summary: 2 buttons pressed, 2 unknown codes, [0-9]+ keys reported \\(2 fresh, [0-9]+ repeats?\\)"
          ${EXAMPLES}/raw-bytes.remote)
+
+# kolvane-bench: the same conventions, checked without measuring anything.
+if(BENCH)
+  foreach(case "0;^kolvane-bench ${VERSION}\n$;--version" "0;\n  -h, --help ;--help"
+               "2;^kolvane-bench: unknown option '--fast' \\(see kolvane-bench --help\\)\n$;--fast"
+               "2;^kolvane-bench: bad seed 'x';--seed=x" "2;^kolvane-bench: --json takes no value;--json=1")
+    list(POP_FRONT case expected_code pattern)
+    execute_process(COMMAND ${EMULATOR} ${BENCH} ${case} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    string(REPLACE "\r" "" text "${out}${err}")
+    if(NOT code EQUAL expected_code OR NOT text MATCHES "${pattern}")
+      message(SEND_ERROR "kolvane-bench ${case}: exit code ${code} (expected ${expected_code}), output:\n${text}")
+    endif()
+  endforeach()
+endif()
