@@ -38,7 +38,7 @@ if(NOT top STREQUAL NAME)
 endif()
 shipped_examples(examples)
 set(expected
-    LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll host/README.md include/kolvane/com.h
+    LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll bench/README.md host/README.md include/kolvane/com.h
     include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
     lib/cmake/kolvane/kolvaneTargets.cmake ${examples})
 expect_exact_files("${NAME}.${FORMAT}" ${root} ${expected})
