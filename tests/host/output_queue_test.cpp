@@ -79,6 +79,7 @@ TEST(OutputQueue, LinesFromSeveralThreadsAllArriveEachThreadsInItsOrder) {
   constexpr int kThreads = 3;
   constexpr int kLines = 2000;  // more than the ring: the writer drains while they put
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&queue, t] {
       for (int i = 0; i < kLines; ++i) {

@@ -88,7 +88,7 @@ TEST(Timeline, AShortSessionKeepsTwentyMsPollsTenPixelsApart) {
 }
 
 TEST(Timeline, ALongSessionIsScaledToFitASaneWidth) {
-  for (const int64_t seconds : {20, 600, 3 * 3600}) {
+  for (const int64_t seconds : {int64_t{20}, int64_t{600}, int64_t{3} * 3600}) {
     std::string svg;
     const double width = TimelineWidth(seconds, &svg);
     EXPECT_LE(width, 4000) << seconds << " s";
@@ -102,7 +102,7 @@ TEST(Timeline, ALongSessionIsScaledToFitASaneWidth) {
 
 TEST(Timeline, TimeLabelsOfLongSessionsReadAsMinutesAndHours) {
   std::string svg;
-  TimelineWidth(3 * 3600, &svg);
+  TimelineWidth(int64_t{3} * 3600, &svg);
   EXPECT_NE(svg.find(">1:00:00</text>"), std::string::npos);
   TimelineWidth(600, &svg);
   EXPECT_NE(svg.find(">5:00</text>"), std::string::npos);
