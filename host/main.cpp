@@ -3,7 +3,7 @@
 // on the device's receiver; prints every key the module reports.
 //
 // Exit codes: 0 done, 1 the module misbehaved (or --compare found another
-// report), 2 bad command line or script,
+// report), 2 bad command line or script, or a file that cannot be used,
 // 3 module not loadable, 130 interrupted.
 #include <stdio.h>
 #include <string.h>
@@ -47,8 +47,8 @@ const char kUsage[] =
     "keyboard when standard input is a terminal, else a script from it.\n"
     "\n"
     "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE
-    " beside kolvane-host\n"
-    "                       or where it is installed)\n"
+    "\n"
+    "                       beside kolvane-host or where it is installed)\n"
     "  --format text|jsonl  output for people (default) or one JSON object a line,\n"
     "                       problems that end the run included\n"
     "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
@@ -62,13 +62,13 @@ const char kUsage[] =
     "                       with the first difference\n"
     "  --keys               list the remote's keys\n"
     "  -h, --help           this text\n"
-    "  --version            kolvane-host's version, the module's it is built with\n"
+    "  --version            the version, the same as the module's and its traces'\n"
     "\n"
     "An option's value may also follow an equals sign: --format=jsonl.\n"
     "A DURATION in a script is a number and a unit: ms, s, min or h (300ms, 1.2s).\n"
     "\n"
     "Exit codes: 0 done, 1 the module misbehaved or --compare found a difference,\n"
-    "2 bad command line or script, "
+    "2 bad command line or script, or a file that cannot be read or written,\n"
     "3 module not loadable, 130 interrupted.\n";
 
 struct Options {
