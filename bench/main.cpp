@@ -1,8 +1,9 @@
 // kolvane-bench: loads the module the way a host does and measures it on a
 // simulated device. Prints a table (or --json) with PASS/MISS per goal; the
 // exit status is 0 whatever the figures, since a noisy machine is no failure.
+#include <stdint.h>
 #include <stdio.h>
-#include <string.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <memory>
@@ -54,28 +55,72 @@ void Usage(FILE* out) {
           "  --json         print a JSON document instead of the table\n"
           "  --seed N       seed of the random press and stop phases (default 1)\n"
           "  --module PATH  module to load (default: the one beside this program)\n"
-          "  --dll PATH     kolvane.dll whose size is checked\n");
+          "  --dll PATH     kolvane.dll whose size is checked\n"
+          "  -h, --help     this text\n"
+          "  --version      kolvane-bench's version\n"
+          "An option's value may also follow an equals sign: --seed=2.\n");
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
+enum class Parsed { kRun, kHelp, kVersion, kBad };
+
+// `--name value` or `--name=value`.
+Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (strcmp(arg, "--quick") == 0) {
+    std::string name = argv[i];
+    std::string value;
+    bool hasValue = false;
+    const size_t equals = name.find('=');
+    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+      hasValue = true;
+    }
+    auto take = [&](std::string* target) {
+      if (!hasValue && i + 1 < argc) {
+        value = argv[++i];
+        hasValue = true;
+      }
+      if (!hasValue || value.empty()) {
+        *error = name + " needs a value";
+        return false;
+      }
+      *target = value;
+      return true;
+    };
+    const bool isFlag =
+        name == "--quick" || name == "--json" || name == "-h" || name == "--help" || name == "--version";
+    if (isFlag && hasValue) {
+      *error = name + " takes no value";
+      return Parsed::kBad;
+    }
+    std::string seed;
+    if (name == "--quick") {
       options->quick = true;
-    } else if (strcmp(arg, "--json") == 0) {
+    } else if (name == "--json") {
       options->json = true;
-    } else if (strcmp(arg, "--seed") == 0 && hasValue) {
-      options->seed = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
-    } else if (strcmp(arg, "--module") == 0 && hasValue) {
-      options->modulePath = argv[++i];
-    } else if (strcmp(arg, "--dll") == 0 && hasValue) {
-      options->dllPath = argv[++i];
+    } else if (name == "-h" || name == "--help") {
+      return Parsed::kHelp;
+    } else if (name == "--version") {
+      return Parsed::kVersion;
+    } else if (name == "--seed") {
+      if (!take(&seed)) return Parsed::kBad;
+      char* end = nullptr;
+      const unsigned long number = strtoul(seed.c_str(), &end, 10);
+      if (*end != '\0' || seed[0] == '-' || number > UINT32_MAX) {
+        *error = "bad seed '" + seed + "' (0 to 4294967295)";
+        return Parsed::kBad;
+      }
+      options->seed = static_cast<uint32_t>(number);
+    } else if (name == "--module") {
+      if (!take(&options->modulePath)) return Parsed::kBad;
+    } else if (name == "--dll") {
+      if (!take(&options->dllPath)) return Parsed::kBad;
     } else {
-      return false;
+      *error = "unknown option '" + name + "'";
+      return Parsed::kBad;
     }
   }
-  return true;
+  return Parsed::kRun;
 }
 
 long long FileSize(const std::string& path) {
@@ -185,9 +230,12 @@ bool MeasureTraced(Harness& harness, const Settings& settings, std::mt19937& ran
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    Usage(stderr);
-    return 2;
+  std::string optionError;
+  switch (ParseOptions(argc, argv, &options, &optionError)) {
+    case Parsed::kRun: break;
+    case Parsed::kHelp: Usage(stdout); return 0;
+    case Parsed::kVersion: printf("kolvane-bench %s\n", KOLVANE_VERSION); return 0;
+    case Parsed::kBad: fprintf(stderr, "kolvane-bench: %s (see kolvane-bench --help)\n", optionError.c_str()); return 2;
   }
   const Settings& settings = options.quick ? kQuick : kFull;
   std::mt19937 random(options.seed);

@@ -39,8 +39,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kolvane DESTINATION ${CMAKE_INST
 file(GLOB KOLVANE_EXAMPLE_SCRIPTS ${PROJECT_SOURCE_DIR}/host/examples/*.remote)
 install(FILES ${KOLVANE_EXAMPLE_SCRIPTS} DESTINATION ${KOLVANE_INSTALL_EXAMPLESDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${KOLVANE_INSTALL_DOCDIR})
-# Where README.md's link to it points.
+# Where README.md's links to them point.
 install(FILES ${PROJECT_SOURCE_DIR}/host/README.md DESTINATION ${KOLVANE_INSTALL_DOCDIR}/host)
+install(FILES ${PROJECT_SOURCE_DIR}/bench/README.md DESTINATION ${KOLVANE_INSTALL_DOCDIR}/bench)
 
 # The installed module's path, relative to the prefix, for the package files.
 if(WIN32)

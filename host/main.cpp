@@ -3,14 +3,13 @@
 // on the device's receiver; prints every key the module reports.
 //
 // Exit codes: 0 done, 1 the module misbehaved (or --compare found another
-// report), 2 bad command line or script,
+// report), 2 bad command line or script, or a file that cannot be used,
 // 3 module not loadable, 130 interrupted.
 #include <stdio.h>
 #include <string.h>
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "host/script_runner.h"
 #include "host/session.h"
 #include "host/terminal.h"
+#include "host/text_file.h"
 #include "host/timeline.h"
 #include "host/trace_compare.h"
 #include "host/trace_reader.h"
@@ -49,9 +49,10 @@ const char kUsage[] =
     "keyboard when standard input is a terminal, else a script from it.\n"
     "\n"
     "  --module PATH        the module to load (default: " KOLVANE_MODULE_FILE
-    " beside kolvane-host\n"
-    "                       or where it is installed)\n"
-    "  --format text|jsonl  output for people (default) or one JSON object a line\n"
+    "\n"
+    "                       beside kolvane-host or where it is installed)\n"
+    "  --format text|jsonl  output for people (default) or one JSON object a line,\n"
+    "                       problems that end the run included\n"
     "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
     "  --verbose            show the module's register set-up\n"
     "  --check              only check the script\n"
@@ -65,9 +66,13 @@ const char kUsage[] =
     "                       (an idle receiver, a code of no key)\n"
     "  --keys               list the remote's keys\n"
     "  -h, --help           this text\n"
+    "  --version            the version, the same as the module's and its traces'\n"
+    "\n"
+    "An option's value may also follow an equals sign: --format=jsonl.\n"
+    "A DURATION in a script is a number and a unit: ms, s, min or h (300ms, 1.2s).\n"
     "\n"
     "Exit codes: 0 done, 1 the module misbehaved or --compare found a difference,\n"
-    "2 bad command line or script, "
+    "2 bad command line or script, or a file that cannot be read or written,\n"
     "3 module not loadable, 130 interrupted.\n";
 
 struct Options {
@@ -82,26 +87,87 @@ struct Options {
   bool checkOnly = false;
   bool listKeys = false;
   bool help = false;
+  bool version = false;
 };
+
+const char kProgram[] = "kolvane-host";
+
+// "--name=value" as "--name" and "value"; anything else as it is.
+struct Argument {
+  std::string name;
+  std::string value;
+  bool hasValue = false;
+};
+
+Argument SplitArgument(const std::string& text) {
+  Argument argument{text, "", false};
+  const size_t equals = text.find('=');
+  if (text.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+    argument.name = text.substr(0, equals);
+    argument.value = text.substr(equals + 1);
+    argument.hasValue = true;
+  }
+  return argument;
+}
+
+// The format asked for, read ahead so that a problem with any other option
+// is reported in it too.
+OutputFormat RequestedFormat(int argc, char** argv) {
+  OutputFormat format = OutputFormat::kText;
+  for (int i = 1; i < argc; ++i) {
+    const Argument argument = SplitArgument(argv[i]);
+    if (argument.name != "--format") continue;
+    const std::string value = argument.hasValue ? argument.value : (i + 1 < argc ? argv[i + 1] : "");
+    format = value == "jsonl" ? OutputFormat::kJsonl : OutputFormat::kText;
+  }
+  return format;
+}
+
+// A problem that ends the run: a `problem` event with --format jsonl, else a
+// line on standard error.
+void ReportProblem(OutputFormat format, const std::string& message) {
+  if (format == OutputFormat::kJsonl) {
+    MakeSessionOutput(format, stdout, false)->Problem(message);
+  } else {
+    fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    fflush(stderr);
+  }
+}
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
+    Argument argument = SplitArgument(argv[i]);
+    const std::string& name = argument.name;
     auto value = [&](std::string* target) {
-      if (i + 1 >= argc) {
-        *error = argument + " needs a value";
+      if (!argument.hasValue) {
+        if (i + 1 >= argc) {
+          *error = name + " needs a value";
+          return false;
+        }
+        argument.value = argv[++i];
+      }
+      if (argument.value.empty()) {
+        *error = name + " needs a value";
         return false;
       }
-      *target = argv[++i];
+      *target = argument.value;
       return true;
     };
-    if (argument == "--module") {
+    auto flag = [&](bool* target) {
+      if (argument.hasValue) {
+        *error = name + " takes no value";
+        return false;
+      }
+      *target = true;
+      return true;
+    };
+    if (name == "--module") {
       if (!value(&options->module)) return false;
-    } else if (argument == "--timeline") {
+    } else if (name == "--timeline") {
       if (!value(&options->timeline)) return false;
-    } else if (argument == "--trace") {
+    } else if (name == "--trace") {
       if (!value(&options->trace)) return false;
-    } else if (argument == "--compare") {
+    } else if (name == "--compare") {
       std::string trace;
       if (!value(&trace)) return false;
       if (!options->script.empty()) {
@@ -110,7 +176,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       }
       options->script = trace;
       options->compare = true;
-    } else if (argument == "--format") {
+    } else if (name == "--format") {
       std::string format;
       if (!value(&format)) return false;
       if (format == "text") {
@@ -121,33 +187,43 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         *error = "unknown format '" + Printable(format) + "' (text or jsonl)";
         return false;
       }
-    } else if (argument == "--fast") {
-      options->fast = true;
-    } else if (argument == "--verbose" || argument == "-v") {
-      options->verbose = true;
-    } else if (argument == "--check") {
-      options->checkOnly = true;
-    } else if (argument == "--keys") {
-      options->listKeys = true;
-    } else if (argument == "-h" || argument == "--help") {
-      options->help = true;
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      *error = "unknown option '" + Printable(argument) + "'";
+    } else if (name == "--fast") {
+      if (!flag(&options->fast)) return false;
+    } else if (name == "--verbose" || name == "-v") {
+      if (!flag(&options->verbose)) return false;
+    } else if (name == "--check") {
+      if (!flag(&options->checkOnly)) return false;
+    } else if (name == "--keys") {
+      if (!flag(&options->listKeys)) return false;
+    } else if (name == "-h" || name == "--help") {
+      if (!flag(&options->help)) return false;
+    } else if (name == "--version") {
+      if (!flag(&options->version)) return false;
+    } else if (name.size() > 1 && name[0] == '-') {
+      *error = "unknown option '" + Printable(name) + "'";
       return false;
     } else if (options->script.empty()) {
-      options->script = argument;
+      options->script = name;
     } else if (options->compare) {
-      *error = "more than one script: --compare '" + Printable(options->script) + "' and '" + Printable(argument) + "'";
+      *error = "more than one script: --compare '" + Printable(options->script) + "' and '" + Printable(name) + "'";
       return false;
     } else {
-      *error = "more than one script: '" + Printable(options->script) + "' and '" + Printable(argument) + "'";
+      *error = "more than one script: '" + Printable(options->script) + "' and '" + Printable(name) + "'";
       return false;
     }
   }
   return true;
 }
 
-void ListKeys() {
+void ListKeys(OutputFormat format) {
+  if (format == OutputFormat::kJsonl) {
+    for (const RemoteKey& key : RemoteKeyTable) {
+      printf("{\"event\":\"remote_key\",\"code\":%u,\"name\":%s,\"label\":%s,\"spelling\":%s}\n",
+             static_cast<unsigned>(key.code), JsonString(key.name).c_str(), JsonString(key.label).c_str(),
+             JsonString(KeyDisplayName(key)).c_str());
+    }
+    return;
+  }
   printf("%-6s%-22s%-13s%s\n", "code", "name", "label", "script spelling");
   for (const RemoteKey& key : RemoteKeyTable) {
     printf("0x%02X  %-22s%-13s%s\n", static_cast<unsigned>(key.code), key.name, key.label[0] ? key.label : "-",
@@ -155,16 +231,20 @@ void ListKeys() {
   }
 }
 
+// --check: the script is good.
+void ReportChecked(OutputFormat format, const Script& script) {
+  const size_t steps = script.steps.size();
+  if (format == OutputFormat::kJsonl) {
+    printf("{\"event\":\"check\",\"script\":%s,\"steps\":%zu}\n", JsonString(script.fileName).c_str(), steps);
+  } else {
+    printf("%s: %zu step%s, no errors\n", script.fileName.c_str(), steps, steps == 1 ? "" : "s");
+  }
+}
+
 std::string Absolute(const std::string& path) {
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
   return absolute.empty() ? path : absolute.lexically_normal().string();
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  return static_cast<bool>(file.flush());
 }
 
 // What limited a comparison: a trace cut by its size cap, or reports
@@ -199,16 +279,22 @@ int CompareWithTrace(const std::string& name, const TraceReading& trace, const R
 int Run(int argc, char** argv) {
   Options options;
   std::string error;
+  const OutputFormat requested = RequestedFormat(argc, argv);
   if (!ParseOptions(argc, argv, &options, &error)) {
-    fprintf(stderr, "kolvane-host: %s (see kolvane-host --help)\n", error.c_str());
+    ReportProblem(requested, error + " (see kolvane-host --help)");
     return kExitUsage;
   }
+  const OutputFormat format = options.format;
   if (options.help) {
     fputs(kUsage, stdout);
     return kExitOk;
   }
+  if (options.version) {
+    printf("%s %s\n", kProgram, KOLVANE_VERSION);
+    return kExitOk;
+  }
   if (options.listKeys) {
-    ListKeys();
+    ListKeys(format);
     return kExitOk;
   }
 
@@ -222,38 +308,43 @@ int Run(int argc, char** argv) {
     std::vector<std::string> errors;
     std::string text, fileName;
     if (!ReadScriptText(options.script.empty() ? "-" : options.script, &text, &fileName, &error)) {
-      fprintf(stderr, "%s\n", error.c_str());
+      ReportProblem(format, error);
       return kExitUsage;
     }
     if (!ParseScript(text, fileName, &script, &errors)) {
-      for (const std::string& line : errors) fprintf(stderr, "%s\n", line.c_str());
+      for (const std::string& line : errors) ReportProblem(format, line);
       return kExitUsage;
     }
     trace = ReadTrace(text);
     if (options.checkOnly) {
-      printf("%s: %zu steps, no errors\n", script.fileName.c_str(), script.steps.size());
+      ReportChecked(format, script);
       return kExitOk;
     }
   } else if (options.checkOnly || options.fast) {
-    fprintf(stderr, "kolvane-host: %s needs a script\n", options.checkOnly ? "--check" : "--fast");
+    ReportProblem(format, std::string(options.checkOnly ? "--check" : "--fast") + " needs a script");
     return kExitUsage;
   }
   ReceiverSchedule schedule = BuildReceiverSchedule(script);
   if (options.fast || options.compare) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, trace));
-  if (!options.timeline.empty() && !WriteFile(options.timeline, "")) {
-    fprintf(stderr, "kolvane-host: cannot write timeline %s\n", options.timeline.c_str());
+  std::string reason;
+  if (!options.timeline.empty() && !WriteTextFile(options.timeline, "", &reason)) {
+    ReportProblem(format, "cannot write timeline " + options.timeline + ": " + reason);
     return kExitUsage;
   }
-
+  // The module only says so in its log; the user who asked hears it here.
+  if (!options.trace.empty() && !CanAppendTo(options.trace, &reason)) {
+    ReportProblem(format, "cannot write trace " + options.trace + ": " + reason);
+    return kExitUsage;
+  }
   if (!options.trace.empty() && !testbed::SetModuleEnvironment(kTraceVariable, options.trace.c_str())) {
-    fprintf(stderr, "kolvane-host: cannot set %s for --trace\n", kTraceVariable);
+    ReportProblem(format, std::string("cannot set ") + kTraceVariable + " for --trace");
     return kExitUsage;
   }
 
   const std::string modulePath = options.module.empty() ? testbed::DefaultModulePath() : options.module;
   testbed::LoadedModule module;
   if (!module.Load(modulePath)) {
-    fprintf(stderr, "kolvane-host: %s\n", module.error().c_str());
+    ReportProblem(format, module.error());
     return kExitNoModule;
   }
 
@@ -261,14 +352,16 @@ int Run(int argc, char** argv) {
   CatchInterrupts(&interrupted);
   RawKeyboard keyboard;
   if (interactive && !keyboard.Open(&error)) {
-    fprintf(stderr, "kolvane-host: %s\n", error.c_str());
+    ReportProblem(format, error);
     return kExitUsage;
   }
 
-  const std::unique_ptr<SessionOutput> output = MakeSessionOutput(options.format, stdout, options.verbose);
+  const std::unique_ptr<SessionOutput> output = MakeSessionOutput(format, stdout, options.verbose);
   output->Begin(Absolute(modulePath), interactive ? "interactive session" : "script " + script.fileName);
   Session session(module.factory(), output.get());
   if (!session.Start(&error, schedule.startByte)) {
+    std::string ignored;
+    session.Stop(&ignored);  // the session's lines first
     output->Problem(error);
     return kExitModuleFault;
   }
@@ -280,18 +373,19 @@ int Run(int argc, char** argv) {
   } else {
     completed = PlaySchedule(session, script, schedule, interrupted, &shownUs);
   }
-  if (!completed) output->Problem("interrupted: the module was stopped");
+  // From here the session has written all its lines; the output is ours.
   const bool stoppedCleanly = session.Stop(&error);
+  if (!completed) output->Problem("interrupted: the module was stopped");
   const SessionRecord record = session.record();
 
   SessionFiles files;
   files.log = Absolute(kLogFileName);
   if (!options.timeline.empty()) {
     const std::string title = "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
-    if (WriteFile(options.timeline, RenderTimeline(record, title))) {
+    if (WriteTextFile(options.timeline, RenderTimeline(record, title), &reason)) {
       files.timeline = Absolute(options.timeline);
     } else {
-      output->Problem("cannot write timeline " + options.timeline);
+      output->Problem("cannot write timeline " + options.timeline + ": " + reason);
     }
   }
   output->End(Summarize(record), files);

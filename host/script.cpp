@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <sstream>
+#include <string>
 
 #include "host/key_names.h"
 #include "host/printable.h"
@@ -90,8 +91,15 @@ class LineParser {
   }
 
   bool Duration(const std::string& text, uint32_t least, const char* why, uint32_t* milliseconds) {
-    if (!ParseDuration(text, milliseconds)) {
-      return Fail("bad duration '" + Printable(text) + "' (a number and a unit, e.g. 300ms or 1.2s, at most 1 hour)");
+    switch (ReadDuration(text, milliseconds)) {
+      case DurationRead::kOk: break;
+      case DurationRead::kMalformed:
+        return Fail("bad duration '" + Printable(text) +
+                    "' (a number and a unit: ms, s, min or h, e.g. 300ms or 1.2s)");
+      case DurationRead::kZero: return Fail("duration '" + Printable(text) + "' is zero: a step lasts at least 1ms");
+      case DurationRead::kUnderOneMs:
+        return Fail("duration '" + Printable(text) + "' is under 1ms: a step lasts at least 1ms");
+      case DurationRead::kTooLong: return Fail("duration '" + Printable(text) + "' too long: a step lasts at most 1h");
     }
     if (*milliseconds < least) return Fail("duration '" + Printable(text) + "' too short: " + why);
     return true;
@@ -152,14 +160,14 @@ class LineParser {
 
 }  // namespace
 
-bool ParseDuration(const std::string& text, uint32_t* milliseconds) {
+DurationRead ReadDuration(const std::string& text, uint32_t* milliseconds) {
   size_t i = 0;
   uint64_t whole = 0;
   uint64_t fraction = 0;
   uint64_t fractionScale = 1;
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
-    if (whole > kMaxDurationMs) return false;
+    if (whole <= kMaxDurationMs) whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
+    ++i;
   }
   const size_t wholeDigits = i;
   size_t fractionDigits = 0;
@@ -174,23 +182,34 @@ bool ParseDuration(const std::string& text, uint32_t* milliseconds) {
       ++fractionDigits;
     }
   }
-  if (wholeDigits + fractionDigits == 0) return false;
+  if (wholeDigits + fractionDigits == 0) return DurationRead::kMalformed;
   const std::string unit = Lower(text.substr(i));
-  uint64_t scale;
-  if (unit == "ms") {
-    scale = 1;
-  } else if (unit == "s") {
-    scale = 1000;
-  } else {
-    return false;
+  uint64_t scale = 0;
+  for (const DurationUnit& known : kDurationUnits) {
+    if (unit == known.name) scale = known.milliseconds;
   }
+  if (scale == 0) return DurationRead::kMalformed;
+  if (whole > kMaxDurationMs) return DurationRead::kTooLong;
   const uint64_t value = whole * scale + (fraction * scale + fractionScale / 2) / fractionScale;
-  if (value == 0 || value > kMaxDurationMs) return false;
+  if (whole == 0 && fraction == 0) return DurationRead::kZero;
+  if (value == 0) return DurationRead::kUnderOneMs;
+  if (value > kMaxDurationMs) return DurationRead::kTooLong;
   *milliseconds = static_cast<uint32_t>(value);
-  return true;
+  return DurationRead::kOk;
+}
+
+bool ParseDuration(const std::string& text, uint32_t* milliseconds) {
+  return ReadDuration(text, milliseconds) == DurationRead::kOk;
 }
 
 std::string FormatDuration(uint32_t milliseconds) {
+  // Whole hours and minutes in those units, the largest first.
+  for (size_t i = std::size(kDurationUnits); i-- > 0;) {
+    const DurationUnit& unit = kDurationUnits[i];
+    if (unit.milliseconds > 1000 && milliseconds % unit.milliseconds == 0) {
+      return std::to_string(milliseconds / unit.milliseconds) + unit.name;
+    }
+  }
   if (milliseconds < 1000 || milliseconds % 100 != 0) return std::to_string(milliseconds) + "ms";
   std::string text = std::to_string(milliseconds / 1000);
   if (milliseconds % 1000 != 0) text += "." + std::to_string(milliseconds % 1000 / 100);

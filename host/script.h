@@ -9,7 +9,7 @@
 //   raw BYTE DURATION      any receiver byte (0x00-0xFF or decimal) as is
 //
 // KEY is a key's name, its name without "Kolvane_" or its label, in any case.
-// DURATION is a number with a unit: 300ms, 1.2s. A script with any error is
+// DURATION is a number with a unit: 300ms, 1.2s, 2min, 1h. A script with any error is
 // rejected whole, every error reported as "file:line: message".
 #ifndef KOLVANE_HOST_SCRIPT_H
 #define KOLVANE_HOST_SCRIPT_H
@@ -72,8 +72,18 @@ bool ReadScriptText(const std::string& path, std::string* text, std::string* fil
 // Reads and parses the file ("-" reads standard input).
 bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors);
 
-// "300ms", "1.2s" -> milliseconds. False on anything else, on zero and on
-// more than an hour.
+struct DurationUnit {
+  const char* name;
+  uint32_t milliseconds;
+};
+// The units a duration may have, in any case.
+constexpr DurationUnit kDurationUnits[] = {{"ms", 1}, {"s", 1000}, {"min", 60 * 1000}, {"h", 3600 * 1000}};
+
+enum class DurationRead { kOk, kMalformed, kZero, kUnderOneMs, kTooLong };
+// "300ms", "1.2s", "2min", "1h" -> milliseconds, rounded; kOk only for
+// 1ms to an hour.
+DurationRead ReadDuration(const std::string& text, uint32_t* milliseconds);
+// The same, true for kOk.
 bool ParseDuration(const std::string& text, uint32_t* milliseconds);
 std::string FormatDuration(uint32_t milliseconds);
 

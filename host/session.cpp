@@ -1,6 +1,10 @@
 #include "host/session.h"
 
+#include <inttypes.h>
 #include <stdio.h>
+
+#include "receiver/key_decoder.h"
+#include "receiver/remote_keys.h"
 
 namespace kolvane {
 namespace host {
@@ -30,7 +34,8 @@ HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* 
   return S_OK;
 }
 
-Session::Session(GetInterfacePtrFn factory, SessionOutput* output) : factory_(factory), output_(output) {
+Session::Session(GetInterfacePtrFn factory, SessionOutput* output, size_t outputCapacity)
+    : factory_(factory), output_(output, outputCapacity) {
   device_.SetAccessObserver([this](const testbed::RegisterAccess& access) { OnAccess(access); });
 }
 
@@ -44,6 +49,7 @@ int64_t Session::NowUs() const {
 }
 
 bool Session::Start(std::string* error, uint8_t startByte) {
+  output_.Start();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     device_.SetReceiverByte(startByte);
@@ -58,7 +64,7 @@ bool Session::Start(std::string* error, uint8_t startByte) {
   const HRESULT result = module_->Start(&sink_, device_.host());
   if (result < 0) {
     char text[64];
-    snprintf(text, sizeof text, "the module refused to start (0x%08lX)", static_cast<unsigned long>(result));
+    snprintf(text, sizeof text, "the module refused to start (0x%08" PRIX32 ")", static_cast<uint32_t>(result));
     *error = text;
     return false;
   }
@@ -80,7 +86,14 @@ void Session::ShowByte(uint8_t byte) {
   shownPolled_ = false;
   shownSinceUs_ = now;
   record_.receiver.push_back(ByteRecord{now, byte});
-  if ((byte & kHeldBit) == 0) ++record_.buttonsPressed;
+  // A change to a byte with bit 0 clear is a press: of a button when the
+  // decoder finds a key for it, else of a code no key has.
+  if ((byte & kHeldBit) != 0) return;
+  if (FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, byte & kPressCodeMask) != nullptr) {
+    ++record_.buttonsPressed;
+  } else {
+    ++record_.unknownCodes;
+  }
 }
 
 bool Session::WaitUntilPolled(const std::atomic<bool>& interrupted) {
@@ -94,13 +107,15 @@ bool Session::WaitUntilPolled(const std::atomic<bool>& interrupted) {
   return true;
 }
 
-void Session::Narrate(const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  output_->Step(NowUs(), text);
-}
+// Queued before the driver shows the step's byte, so its line always comes
+// before the keys it causes.
+void Session::Narrate(const std::string& text) { output_.Step(NowUs(), text); }
 
 bool Session::Stop(std::string* error) {
-  if (module_ == nullptr) return true;
+  if (module_ == nullptr) {
+    output_.Close();
+    return true;
+  }
   bool ok = true;
   const HRESULT stopped = module_->Stop();
   const ULONG left = module_->Release();
@@ -108,6 +123,11 @@ bool Session::Stop(std::string* error) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     record_.endUs = NowUs();
+  }
+  output_.Close();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_.outputDropped = output_.dropped();
   }
   if (stopped < 0) {
     *error = "Stop failed";
@@ -136,7 +156,7 @@ void Session::OnAccess(const testbed::RegisterAccess& access) {
   if (!setupDone_) {
     const RegisterRecord record{now, access};
     record_.setup.push_back(record);
-    output_->Register(record);
+    output_.Register(record);
     setupDone_ = access.write && access.offset == kRegisterReceiver;
     return;
   }
@@ -153,7 +173,8 @@ void Session::OnAccess(const testbed::RegisterAccess& access) {
   if (record_.polls.size() == 1) polled_.notify_all();
 }
 
-// On the poll thread, right after the poll that led to the report.
+// On the poll thread, right after the poll that led to the report: records
+// it and queues its line, nothing more.
 void Session::OnKey(const char* name, const char* label) {
   std::lock_guard<std::mutex> lock(mutex_);
   KeyReport report;
@@ -164,7 +185,7 @@ void Session::OnKey(const char* name, const char* label) {
   report.sincePress = report.fresh || record_.reports.empty();
   report.delayUs = report.us - (report.sincePress ? lastPolledSinceUs_ : record_.reports.back().us);
   record_.reports.push_back(report);
-  output_->Key(report);
+  output_.Key(report);
 }
 
 }  // namespace host

@@ -1,8 +1,10 @@
 // One run of the module against the simulated device: creates the module
 // object through its factory, starts it with a key sink and the device,
 // records every change of the receiver byte, every poll and every OnKey, and
-// writes each report as it comes. The driver (a script or the keyboard)
-// changes the receiver byte from its own thread.
+// hands each report to the output's own thread as it comes. OnKey only
+// records and returns, as every host should: the poll thread never waits
+// for the output. The driver (a script or the keyboard) changes the
+// receiver byte from its own thread.
 #ifndef KOLVANE_HOST_SESSION_H
 #define KOLVANE_HOST_SESSION_H
 
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "host/output_queue.h"
 #include "host/session_output.h"
 #include "host/session_record.h"
 #include "kolvane/kolvane.h"
@@ -24,8 +27,9 @@ namespace host {
 
 class Session {
  public:
-  // `output` must outlive the session.
-  Session(GetInterfacePtrFn factory, SessionOutput* output);
+  // `output` must outlive the session; it is written from the session's
+  // writer thread between Start and Stop, and not at all after Stop.
+  Session(GetInterfacePtrFn factory, SessionOutput* output, size_t outputCapacity = kOutputQueueCapacity);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   ~Session();
@@ -43,8 +47,9 @@ class Session {
   bool WaitUntilPolled(const std::atomic<bool>& interrupted);
   // A line of the story: a step of the script or a keyboard button.
   void Narrate(const std::string& text);
-  // Stops and releases the module. False with `error` when the module
-  // misbehaved on the way out (a failed Stop, references kept).
+  // Stops and releases the module, then writes what the output has still
+  // queued. False with `error` when the module misbehaved on the way out (a
+  // failed Stop, references kept).
   bool Stop(std::string* error);
 
   int64_t NowUs() const;
@@ -69,7 +74,7 @@ class Session {
   void OnKey(const char* name, const char* label);
 
   GetInterfacePtrFn const factory_;
-  SessionOutput* const output_;
+  OutputQueue output_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   testbed::SimulatedDevice device_;
   KeySink sink_{this};

@@ -9,21 +9,12 @@ namespace {
 double Milliseconds(int64_t us) { return static_cast<double>(us) / 1000.0; }
 double Seconds(int64_t us) { return static_cast<double>(us) / 1000000.0; }
 
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
+// The pair of words the trace and --compare use too.
+const char* StateWord(const KeyReport& report) { return report.fresh ? "fresh" : "repeat"; }
+
+// "1 step", "2 steps".
+std::string Count(uint64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 class TextOutput final : public SessionOutput {
@@ -44,8 +35,8 @@ class TextOutput final : public SessionOutput {
 
   void Key(const KeyReport& report) override {
     fprintf(stream_, "%7.3fs  %-22s%-13s%-7s%4.0f ms after %s\n", Seconds(report.us), report.name.c_str(),
-            report.label.empty() ? "-" : report.label.c_str(), report.fresh ? "fresh" : "held",
-            Milliseconds(report.delayUs), report.sincePress ? "press" : "previous");
+            report.label.empty() ? "-" : report.label.c_str(), StateWord(report), Milliseconds(report.delayUs),
+            report.sincePress ? "press" : "previous");
     fflush(stream_);
   }
 
@@ -58,12 +49,18 @@ class TextOutput final : public SessionOutput {
   }
 
   void End(const Summary& summary, const SessionFiles& files) override {
-    fprintf(stream_, "Summary: %d button%s pressed, %d key%s reported (%d fresh, %d held)", summary.buttonsPressed,
-            summary.buttonsPressed == 1 ? "" : "s", summary.keysReported, summary.keysReported == 1 ? "" : "s",
-            summary.fresh, summary.held);
+    std::string line = "Summary: " + Count(static_cast<uint64_t>(summary.buttonsPressed), "button") + " pressed, ";
+    if (summary.unknownCodes > 0) line += Count(static_cast<uint64_t>(summary.unknownCodes), "unknown code") + ", ";
+    line += Count(static_cast<uint64_t>(summary.keysReported), "key") + " reported (" + std::to_string(summary.fresh) +
+            " fresh, " + Count(static_cast<uint64_t>(summary.repeats), "repeat") + ")";
+    fputs(line.c_str(), stream_);
     if (summary.delays > 0) {
       fprintf(stream_, "; press-to-report delay median %.0f ms, max %.0f ms", summary.medianDelayMs,
               summary.maxDelayMs);
+    }
+    if (summary.outputDropped > 0) {
+      fprintf(stream_, "; %s of output dropped: the output could not keep up",
+              Count(summary.outputDropped, "line").c_str());
     }
     fprintf(stream_, ".\nLog file: %s\n", files.log.c_str());
     if (!files.timeline.empty()) fprintf(stream_, "Timeline: %s\n", files.timeline.c_str());
@@ -73,7 +70,8 @@ class TextOutput final : public SessionOutput {
   void Compared(const std::string& trace, size_t reports, const std::string& difference,
                 const std::string& note) override {
     if (difference.empty()) {
-      fprintf(stream_, "Compare: the replay made the %zu reports that %s recorded.\n", reports, trace.c_str());
+      fprintf(stream_, "Compare: the replay made the %s that %s recorded.\n", Count(reports, "report").c_str(),
+              trace.c_str());
     } else {
       fprintf(stream_, "Compare: the replay differs from %s %s.\n", trace.c_str(), difference.c_str());
     }
@@ -105,7 +103,7 @@ class JsonlOutput final : public SessionOutput {
 
   void Key(const KeyReport& report) override {
     Line("{\"event\":\"key\",\"time_ms\":" + Number(Milliseconds(report.us)) + ",\"name\":" + JsonString(report.name) +
-         ",\"label\":" + JsonString(report.label) + ",\"state\":\"" + (report.fresh ? "fresh" : "held") +
+         ",\"label\":" + JsonString(report.label) + ",\"state\":\"" + StateWord(report) +
          "\",\"delay_ms\":" + Number(Milliseconds(report.delayUs)) + ",\"delay_from\":\"" +
          (report.sincePress ? "press" : "previous") + "\"}");
   }
@@ -120,12 +118,14 @@ class JsonlOutput final : public SessionOutput {
 
   void End(const Summary& summary, const SessionFiles& files) override {
     std::string line = "{\"event\":\"summary\",\"buttons_pressed\":" + std::to_string(summary.buttonsPressed) +
+                       ",\"unknown_codes\":" + std::to_string(summary.unknownCodes) +
                        ",\"keys_reported\":" + std::to_string(summary.keysReported) +
-                       ",\"fresh\":" + std::to_string(summary.fresh) + ",\"held\":" + std::to_string(summary.held);
+                       ",\"fresh\":" + std::to_string(summary.fresh) + ",\"repeat\":" + std::to_string(summary.repeats);
     if (summary.delays > 0) {
       line +=
           ",\"delay_median_ms\":" + Number(summary.medianDelayMs) + ",\"delay_max_ms\":" + Number(summary.maxDelayMs);
     }
+    line += ",\"output_dropped\":" + std::to_string(summary.outputDropped);
     line += ",\"log_file\":" + JsonString(files.log);
     if (!files.timeline.empty()) line += ",\"timeline\":" + JsonString(files.timeline);
     Line(line + "}");
@@ -158,6 +158,23 @@ class JsonlOutput final : public SessionOutput {
 };
 
 }  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
 
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose) {
   if (format == OutputFormat::kJsonl) return std::make_unique<JsonlOutput>(stream, verbose);

@@ -39,6 +39,9 @@ class SessionOutput {
                         const std::string& note) = 0;
 };
 
+// `text` as a JSON string, quotes included; control characters escaped.
+std::string JsonString(const std::string& text);
+
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose);
 
 }  // namespace host

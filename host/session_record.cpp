@@ -8,11 +8,13 @@ namespace host {
 Summary Summarize(const SessionRecord& record) {
   Summary summary;
   summary.buttonsPressed = record.buttonsPressed;
+  summary.unknownCodes = record.unknownCodes;
+  summary.outputDropped = record.outputDropped;
   std::vector<int64_t> delays;
   for (const KeyReport& report : record.reports) {
     ++summary.keysReported;
     if (!report.fresh) {
-      ++summary.held;
+      ++summary.repeats;
       continue;
     }
     ++summary.fresh;

@@ -22,8 +22,8 @@ struct KeyReport {
   int64_t us;
   std::string name;
   std::string label;  // "" when the key has none
-  bool fresh;         // the poll saw bit 0 clear: a press, not a repeat
-  int64_t delayUs;    // since the press (fresh) or the previous report (held)
+  bool fresh;         // the poll saw bit 0 clear: a press, else a repeat
+  int64_t delayUs;    // since the press (fresh) or the previous report (repeat)
   bool sincePress;    // which of the two delayUs counts from
 };
 
@@ -37,15 +37,19 @@ struct SessionRecord {
   std::vector<ByteRecord> polls;      // every poll of 0x200 and the byte it read
   std::vector<KeyReport> reports;     // every OnKey
   std::vector<RegisterRecord> setup;  // the set-up reads and writes
-  int buttonsPressed = 0;             // changes to a byte with bit 0 clear
+  int buttonsPressed = 0;             // changes to a key's code (bit 0 clear)
+  int unknownCodes = 0;               // changes to a byte with bit 0 clear that no key has
+  uint64_t outputDropped = 0;         // lines the output could not take in time
   int64_t endUs = 0;
 };
 
 struct Summary {
   int buttonsPressed = 0;
+  int unknownCodes = 0;
   int keysReported = 0;
   int fresh = 0;
-  int held = 0;
+  int repeats = 0;
+  uint64_t outputDropped = 0;
   int delays = 0;  // fresh reports with a press-to-report delay
   double medianDelayMs = 0;
   double maxDelayMs = 0;

@@ -21,15 +21,23 @@ constexpr double kKeyY = kPollTop + kPollHeight + 24;
 constexpr double kAxisY = kKeyY + 110;
 constexpr double kHeight = kAxisY + 40;
 constexpr double kMinWidth = 1000;
-// 0.5 px per ms puts 20 ms polls 10 px apart; long sessions are squeezed.
+// 0.5 px per ms puts 20 ms polls 10 px apart. A longer session is scaled to
+// fit kMaxWidth, so a trace of hours is as wide as one of seconds.
 constexpr double kPixelsPerMs = 0.5;
-constexpr double kMaxPlotWidth = 16000;
+constexpr double kMaxWidth = 4000;
+constexpr double kMaxPlotWidth = kMaxWidth - kLeft - kRight;
+// Time axis: ticks at least this far apart, at the first of the steps below
+// that keeps them so.
+constexpr double kMinorTickSpacing = 10;
+constexpr double kLabelSpacing = 60;
+constexpr int kTickStepsMs[] = {100,   200,   500,    1000,   2000,   5000,    10000,   20000,
+                                30000, 60000, 120000, 300000, 600000, 1200000, 1800000, 3600000};
 
 constexpr char kByteColour[] = "#1f4e99";
 constexpr char kPollColour[] = "#666";
 constexpr char kIdleColour[] = "#999";
 constexpr char kFreshColour[] = "#c0392b";
-constexpr char kHeldColour[] = "#e08e0b";
+constexpr char kHeldColour[] = "#e08e0b";  // the held state and the repeats it makes
 
 std::string Xml(const std::string& text) {
   std::string xml;
@@ -146,12 +154,25 @@ void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& r
   }
 }
 
+// Polls closer than a pixel to the last one drawn share its tick.
 void Polls(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
   svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">polls</text>\n", kPollTop + 12);
+  double drawn = -1;
   for (const ByteRecord& poll : record.polls) {
-    svg += Format("<line class=\"poll\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\"/>\n",
-                  canvas.X(poll.us), kPollTop, canvas.X(poll.us), kPollTop + kPollHeight, kPollColour);
+    const double x = canvas.X(poll.us);
+    if (drawn >= 0 && x - drawn < 1) continue;
+    drawn = x;
+    svg += Format("<line class=\"poll\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\"/>\n", x, kPollTop,
+                  x, kPollTop + kPollHeight, kPollColour);
   }
+}
+
+// The first tick step that puts ticks at least `spacing` pixels apart.
+int64_t TickStepMs(double scale, double spacing) {
+  for (const int step : kTickStepsMs) {
+    if (step * scale >= spacing) return step;
+  }
+  return kTickStepsMs[sizeof kTickStepsMs / sizeof kTickStepsMs[0] - 1];
 }
 
 void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
@@ -168,7 +189,7 @@ void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
       svg += Format("<circle class=\"key fresh\" cx=\"%.1f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x, kKeyY, colour);
     } else {
       svg += Format(
-          "<path class=\"key held\" d=\"M%.1f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" "
+          "<path class=\"key repeat\" d=\"M%.1f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" "
           "stroke-width=\"2\"/>",
           x, kKeyY - 6, colour);
     }
@@ -177,21 +198,32 @@ void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
   }
 }
 
+// "2.5s" below a minute, "1:05:00" or "12:30" above.
+std::string TimeLabel(int64_t ms) {
+  constexpr int64_t kMinuteMs = 60000;
+  constexpr int64_t kHourMs = 60 * kMinuteMs;
+  if (ms < kMinuteMs) return Format("%.1fs", static_cast<double>(ms) / 1000.0);
+  const auto seconds = static_cast<int>(ms / 1000 % 60);
+  const auto minutes = static_cast<int>(ms / kMinuteMs % 60);
+  if (ms < kHourMs) return Format("%d:%02d", minutes, seconds);
+  return Format("%d:%02d:%02d", static_cast<int>(ms / kHourMs), minutes, seconds);
+}
+
 void TimeAxis(std::string& svg, const Canvas& canvas) {
   svg += Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>\n", kLeft, kAxisY,
                 canvas.X(static_cast<int64_t>(canvas.endMs() * 1000)), kAxisY);
-  // A minor tick every 100 ms (when 100 ms is at least 10 px), a label every
-  // second or every 500 ms.
-  const int minorMs = canvas.scale() * 100 >= 10 ? 100 : 1000;
-  const int labelMs = canvas.scale() * 500 >= 60 ? 500 : (canvas.scale() * 1000 >= 60 ? 1000 : 10000);
-  for (int ms = 0; ms <= static_cast<int>(canvas.endMs()); ms += minorMs) {
-    const double x = canvas.X(static_cast<int64_t>(ms) * 1000);
+  const int64_t minorMs = TickStepMs(canvas.scale(), kMinorTickSpacing);
+  int64_t labelMs = TickStepMs(canvas.scale(), kLabelSpacing);
+  while (labelMs % minorMs != 0) labelMs += TickStepMs(canvas.scale(), kLabelSpacing);
+  const auto endMs = static_cast<int64_t>(canvas.endMs());
+  for (int64_t ms = 0; ms <= endMs; ms += minorMs) {
+    const double x = canvas.X(ms * 1000);
     const bool labelled = ms % labelMs == 0;
     svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>", x, kAxisY, x,
                   kAxisY + (labelled ? 8 : 4));
     if (labelled) {
-      svg += Format("<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\" fill=\"#333\">%.1fs</text>", x, kAxisY + 22,
-                    ms / 1000.0);
+      svg += Format("<text class=\"time\" x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\" fill=\"#333\">%s</text>", x,
+                    kAxisY + 22, TimeLabel(ms).c_str());
     }
     svg += "\n";
   }

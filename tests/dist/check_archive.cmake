@@ -15,7 +15,7 @@ if(STEP STREQUAL "play")
   run("kolvane-host.exe share/kolvane/examples/demo.remote" WORKING_DIRECTORY ${root} OUTPUT played
       COMMAND ${EMULATOR} bin/kolvane-host.exe share/kolvane/examples/demo.remote)
   foreach(wanted "module [^\n]*unpacked[\\/]${NAME}[\\/]bin[\\/]kolvane.dll\n" "Kolvane_TV +- +fresh"
-                 "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +held" "Kolvane_Exit +Power +fresh"
+                 "Kolvane_ChannelUp +ChannelUp +fresh" "Kolvane_VolumeUp +VolumeUp +repeat" "Kolvane_Exit +Power +fresh"
                  "Summary: 11 buttons pressed")
     expect_match("the demo's output" "${wanted}" "${played}")
   endforeach()
@@ -38,7 +38,7 @@ if(NOT top STREQUAL NAME)
 endif()
 shipped_examples(examples)
 set(expected
-    LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll host/README.md include/kolvane/com.h
+    LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll bench/README.md host/README.md include/kolvane/com.h
     include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
     lib/cmake/kolvane/kolvaneTargets.cmake ${examples})
 expect_exact_files("${NAME}.${FORMAT}" ${root} ${expected})

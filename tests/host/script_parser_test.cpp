@@ -102,9 +102,28 @@ TEST(ScriptParserErrors, UnknownKeySuggestsTheNearestName) {
 }
 
 TEST(ScriptParserErrors, BadDurationsAreRejected) {
-  for (const char* duration : {"300", "1.2", "ms", "0ms", "0.0001s", "-5ms", "2h", "1,5s", "3601s", "1e3ms"}) {
+  for (const char* duration : {"300", "1.2", "ms", "-5ms", "1,5s", "1e3ms", "2m", "1hour"}) {
     EXPECT_THAT(Errors(std::string("wait ") + duration + "\n"),
-                ElementsAre(HasSubstr(std::string("bad.remote:1: bad duration '") + duration + "'")))
+                ElementsAre(std::string("bad.remote:1: bad duration '") + duration +
+                            "' (a number and a unit: ms, s, min or h, e.g. 300ms or 1.2s)"))
+        << duration;
+  }
+}
+
+TEST(ScriptParserErrors, AZeroDurationIsCalledZero) {
+  for (const char* duration : {"0ms", "0s", "0.0h"}) {
+    EXPECT_THAT(
+        Errors(std::string("wait ") + duration + "\n"),
+        ElementsAre(std::string("bad.remote:1: duration '") + duration + "' is zero: a step lasts at least 1ms"))
+        << duration;
+  }
+  EXPECT_THAT(Errors("wait 0.0001s\n"), ElementsAre(HasSubstr("'0.0001s' is under 1ms")));
+}
+
+TEST(ScriptParserErrors, DurationsOverAnHourAreTooLong) {
+  for (const char* duration : {"2h", "61min", "3601s", "3600001ms", "99999999999999999999s"}) {
+    EXPECT_THAT(Errors(std::string("wait ") + duration + "\n"),
+                ElementsAre(std::string("bad.remote:1: duration '") + duration + "' too long: a step lasts at most 1h"))
         << duration;
   }
 }
@@ -237,6 +256,17 @@ TEST(Durations, ReadSecondsAndMillisecondsAndPrintBack) {
   EXPECT_EQ(ms, 500u);
   ASSERT_TRUE(ParseDuration("3600s", &ms));
   EXPECT_EQ(ms, 3600000u);
+  ASSERT_TRUE(ParseDuration("1h", &ms));
+  EXPECT_EQ(ms, 3600000u);
+  ASSERT_TRUE(ParseDuration("2min", &ms));
+  EXPECT_EQ(ms, 120000u);
+  ASSERT_TRUE(ParseDuration("1.5MIN", &ms));
+  EXPECT_EQ(ms, 90000u);
+  ASSERT_TRUE(ParseDuration("0.25h", &ms));
+  EXPECT_EQ(ms, 900000u);
+  EXPECT_EQ(FormatDuration(3600000), "1h");
+  EXPECT_EQ(FormatDuration(120000), "2min");
+  EXPECT_EQ(FormatDuration(90000), "90s");
   EXPECT_EQ(FormatDuration(1200), "1.2s");
   EXPECT_EQ(FormatDuration(2000), "2s");
   EXPECT_EQ(FormatDuration(1250), "1250ms");

@@ -40,7 +40,7 @@ TEST(TextOutput, OneLinePerKeyWithDashForNoLabel) {
   });
   EXPECT_EQ(text,
             "  1.250s  Kolvane_TV            -            fresh    12 ms after press\n"
-            "  2.815s  Kolvane_VolumeUp      VolumeUp     held    281 ms after previous\n");
+            "  2.815s  Kolvane_VolumeUp      VolumeUp     repeat  281 ms after previous\n");
 }
 
 TEST(TextOutput, SetUpOnlyWhenVerbose) {
@@ -55,7 +55,7 @@ TEST(TextOutput, SummaryGivesCountsDelaysAndTheLogFile) {
   summary.buttonsPressed = 1;
   summary.keysReported = 3;
   summary.fresh = 1;
-  summary.held = 2;
+  summary.repeats = 2;
   summary.delays = 1;
   summary.medianDelayMs = 12.4;
   summary.maxDelayMs = 12.4;
@@ -63,8 +63,30 @@ TEST(TextOutput, SummaryGivesCountsDelaysAndTheLogFile) {
     out.End(summary, SessionFiles{"/x/Quillfern.log", ""});
   });
   EXPECT_EQ(text,
-            "Summary: 1 button pressed, 3 keys reported (1 fresh, 2 held); press-to-report delay median 12 ms, "
+            "Summary: 1 button pressed, 3 keys reported (1 fresh, 2 repeats); press-to-report delay median 12 ms, "
             "max 12 ms.\nLog file: /x/Quillfern.log\n");
+}
+
+TEST(TextOutput, SummaryCountsUnknownCodesApartAndSaysHowManyLinesWereDropped) {
+  Summary summary;
+  summary.buttonsPressed = 2;
+  summary.unknownCodes = 1;
+  summary.keysReported = 1;
+  summary.fresh = 1;
+  summary.repeats = 0;
+  summary.outputDropped = 1;
+  const std::string text = Written(OutputFormat::kText, false, [&](SessionOutput& out) {
+    out.End(summary, SessionFiles{"/x/Quillfern.log", ""});
+  });
+  EXPECT_EQ(text,
+            "Summary: 2 buttons pressed, 1 unknown code, 1 key reported (1 fresh, 0 repeats); 1 line of output "
+            "dropped: the output could not keep up.\nLog file: /x/Quillfern.log\n");
+}
+
+TEST(TextOutput, OneReportIsSingular) {
+  const std::string text =
+      Written(OutputFormat::kText, false, [](SessionOutput& out) { out.Compared("one.trace", 1, "", ""); });
+  EXPECT_EQ(text, "Compare: the replay made the 1 report that one.trace recorded.\n");
 }
 
 TEST(JsonlOutput, OneObjectPerLineWithEscapedText) {
@@ -78,13 +100,18 @@ TEST(JsonlOutput, OneObjectPerLineWithEscapedText) {
             "{\"event\":\"step\",\"time_ms\":20.0,\"step\":\"press \\\"odd\\\\key\\\"\"}\n");
 }
 
+TEST(JsonlOutput, ARepeatIsCalledRepeatAsInTheTrace) {
+  const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) { out.Key(kRepeat); });
+  EXPECT_THAT(text, HasSubstr("\"state\":\"repeat\""));
+}
+
 TEST(JsonlOutput, SummaryWithoutPressesHasNoDelays) {
   const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) {
     out.End(Summary{}, SessionFiles{"C:\\run\\Quillfern.log", "t.svg"});
   });
   EXPECT_EQ(text,
-            "{\"event\":\"summary\",\"buttons_pressed\":0,\"keys_reported\":0,\"fresh\":0,\"held\":0,"
-            "\"log_file\":\"C:\\\\run\\\\Quillfern.log\",\"timeline\":\"t.svg\"}\n");
+            "{\"event\":\"summary\",\"buttons_pressed\":0,\"unknown_codes\":0,\"keys_reported\":0,\"fresh\":0,"
+            "\"repeat\":0,\"output_dropped\":0,\"log_file\":\"C:\\\\run\\\\Quillfern.log\",\"timeline\":\"t.svg\"}\n");
 }
 
 }  // namespace

@@ -28,9 +28,20 @@ TEST(Summary, DelayStatisticsCountFreshPressesOnly) {
   EXPECT_EQ(summary.buttonsPressed, 4);
   EXPECT_EQ(summary.keysReported, 5);
   EXPECT_EQ(summary.fresh, 4);
-  EXPECT_EQ(summary.held, 1);
+  EXPECT_EQ(summary.repeats, 1);
   EXPECT_DOUBLE_EQ(summary.medianDelayMs, 6.5);  // even count: the mean of 4 and 9
   EXPECT_DOUBLE_EQ(summary.maxDelayMs, 20.0);
+}
+
+TEST(Summary, CountsCodesOfNoKeyApartFromButtonsAndTellsOfDroppedLines) {
+  SessionRecord record;
+  record.buttonsPressed = 2;
+  record.unknownCodes = 1;
+  record.outputDropped = 3;
+  const Summary summary = Summarize(record);
+  EXPECT_EQ(summary.buttonsPressed, 2);
+  EXPECT_EQ(summary.unknownCodes, 1);
+  EXPECT_EQ(summary.outputDropped, 3u);
 }
 
 TEST(Summary, NoReportsNoDelays) {
@@ -49,13 +60,52 @@ TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
   const std::string svg = RenderTimeline(record, "test <session>");
   EXPECT_EQ(Count(svg, "class=\"poll\""), record.polls.size());
   EXPECT_EQ(Count(svg, "class=\"key fresh\""), 1u);
-  EXPECT_EQ(Count(svg, "class=\"key held\""), 2u);
+  EXPECT_EQ(Count(svg, "class=\"key repeat\""), 2u);
   EXPECT_EQ(Count(svg, "class=\"receiver"), record.receiver.size()) << "one segment per byte shown";
   EXPECT_EQ(Count(svg, "class=\"receiver held\""), 1u) << "the held state 0x59 stands out";
   EXPECT_NE(svg.find("A&amp;B"), std::string::npos);
   EXPECT_NE(svg.find("test &lt;session&gt;"), std::string::npos);
   EXPECT_EQ(svg.find("A&B"), std::string::npos);
   EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
+}
+
+// The width of the picture for a session of `seconds`, polled every 20 ms.
+double TimelineWidth(int64_t seconds, std::string* svg) {
+  SessionRecord record;
+  record.receiver = {{0, 0xFF}, {1000000, 0x58}, {1100000, 0xFF}};
+  for (int64_t us = 20000; us < seconds * 1000000; us += 20000) record.polls.push_back({us, 0xFF});
+  record.reports = {Report(1010000, true, 10000)};
+  record.endUs = seconds * 1000000;
+  *svg = RenderTimeline(record, "long");
+  const size_t at = svg->find("width=\"");
+  return at == std::string::npos ? 0 : std::stod(svg->substr(at + 7));
+}
+
+TEST(Timeline, AShortSessionKeepsTwentyMsPollsTenPixelsApart) {
+  std::string svg;
+  EXPECT_EQ(TimelineWidth(5, &svg), 90 + 5000 * 0.5 + 40);
+  EXPECT_EQ(Count(svg, "class=\"poll\""), 249u);
+}
+
+TEST(Timeline, ALongSessionIsScaledToFitASaneWidth) {
+  for (const int64_t seconds : {int64_t{20}, int64_t{600}, int64_t{3} * 3600}) {
+    std::string svg;
+    const double width = TimelineWidth(seconds, &svg);
+    EXPECT_LE(width, 4000) << seconds << " s";
+    // At most one poll tick a pixel, and time labels that do not overlap.
+    EXPECT_LE(static_cast<double>(Count(svg, "class=\"poll\"")), width) << seconds << " s";
+    const size_t labels = Count(svg, "class=\"time\"");
+    EXPECT_GE(labels, 4u) << seconds << " s";
+    EXPECT_LE(static_cast<double>(labels), width / 60) << seconds << " s";
+  }
+}
+
+TEST(Timeline, TimeLabelsOfLongSessionsReadAsMinutesAndHours) {
+  std::string svg;
+  TimelineWidth(int64_t{3} * 3600, &svg);
+  EXPECT_NE(svg.find(">1:00:00</text>"), std::string::npos);
+  TimelineWidth(600, &svg);
+  EXPECT_NE(svg.find(">5:00</text>"), std::string::npos);
 }
 
 }  // namespace

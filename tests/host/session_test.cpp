@@ -2,7 +2,9 @@
 // real module loaded from beside the test binary. Only what a 20 ms poll
 // cannot miss is asserted exactly; repeat counts get a generous range.
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -39,19 +41,32 @@ class SilentOutput final : public SessionOutput {
   void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
 };
 
+// A terminal that takes a while for every key line (a console under Wine
+// took tens of milliseconds).
+class SlowOutput final : public SessionOutput {
+ public:
+  void Begin(const std::string&, const std::string&) override {}
+  void Step(int64_t, const std::string&) override {}
+  void Key(const KeyReport&) override { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
+  void Register(const RegisterRecord&) override {}
+  void End(const Summary&, const SessionFiles&) override {}
+  void Problem(const std::string&) override {}
+  void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
+};
+
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(module_.Load(testbed::ModulePathBesideExecutable())) << module_.error(); }
 
   // Plays `text` as kolvane-host does (`fast`: as --fast and --compare do)
   // and returns what was recorded.
-  SessionRecord Play(const std::string& text, bool fast = false) {
+  SessionRecord Play(const std::string& text, bool fast = false, SessionOutput* output = nullptr) {
     Script script;
     std::vector<std::string> errors;
     EXPECT_TRUE(ParseScript(text, "test", &script, &errors)) << ::testing::PrintToString(errors);
     ReceiverSchedule schedule = BuildReceiverSchedule(script);
     if (fast) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text)));
-    Session session(module_.factory(), &output_);
+    Session session(module_.factory(), output != nullptr ? output : &output_);
     std::string error;
     EXPECT_TRUE(session.Start(&error, schedule.startByte)) << error;
     const std::atomic<bool> interrupted{false};
@@ -111,6 +126,49 @@ TEST_F(SessionTest, AHoldIsOnePressThenRepeatsOfTheSameKey) {
   }
 }
 
+TEST_F(SessionTest, ASlowOutputDelaysNeitherThePollsNorTheRepeats) {
+  SlowOutput slow;
+  const SessionRecord record = Play("hold VolumeUp 1.2s\n", false, &slow);
+  // Generous bounds on a busy machine; a host that wrote from OnKey would
+  // hold the poll thread 250 ms at every report.
+  for (size_t i = 1; i < record.polls.size(); ++i) {
+    EXPECT_LT(record.polls[i].us - record.polls[i - 1].us, 150000) << "poll " << i;
+  }
+  // The first repeat counts from the press's report; the later ones come
+  // about 201 ms apart.
+  const std::vector<KeyReport> repeats = Held(record);
+  ASSERT_THAT(repeats, SizeIs(Ge(3u)));
+  for (size_t i = 1; i < repeats.size(); ++i) EXPECT_LT(repeats[i].delayUs, 250000) << "at " << repeats[i].us;
+  EXPECT_EQ(record.outputDropped, 0u) << "slow, but the queue keeps up with a remote";
+}
+
+// A module whose Start fails with E_UNEXPECTED.
+class RefusingModule final : public IRemoteModule {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 0; }
+  HRESULT STDMETHODCALLTYPE Start(IRemoteKeySink*, IUnknown*) override { return E_UNEXPECTED; }
+  HRESULT STDMETHODCALLTYPE Stop() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Reserved() override { return S_OK; }
+};
+
+IRemoteModule* STDMETHODCALLTYPE RefusingFactory() {
+  static RefusingModule module;
+  return &module;
+}
+
+TEST(SessionStart, ARefusalShowsTheResultAsThirtyTwoBits) {
+  SilentOutput output;
+  Session session(&RefusingFactory, &output);
+  std::string error;
+  EXPECT_FALSE(session.Start(&error));
+  EXPECT_EQ(error, "the module refused to start (0x8000FFFF)");
+}
+
 TEST_F(SessionTest, RawBytesGoToTheDecoderAsTheyAre) {
   const SessionRecord record = Play(
       "raw 0x6C 80ms\n"  // bit 2 ignored: TV
@@ -120,7 +178,8 @@ TEST_F(SessionTest, RawBytesGoToTheDecoderAsTheyAre) {
       "raw 0x5A 80ms\n"  // bit 1 set: no key
       "raw 0xFF 80ms\n");
   EXPECT_THAT(Fresh(record), ElementsAre("Kolvane_TV"));
-  EXPECT_EQ(record.buttonsPressed, 3);
+  EXPECT_EQ(record.buttonsPressed, 1) << "a code no key has is no button";
+  EXPECT_EQ(record.unknownCodes, 2);
 }
 
 TEST_F(SessionTest, RecordsTheSetUpApartFromThePolls) {

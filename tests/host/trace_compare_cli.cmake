@@ -76,7 +76,7 @@ expect("a trace cut by its cap"
 # A directory is no script, whatever is asked of it.
 foreach(ask "--check" "--compare" "")
   host("a directory with '${ask}'" 2 refused ${ask} ${WORK_DIR})
-  expect("a directory with '${ask}'" "^cannot read script [^\n]*: it is a directory\n$" "${refused}")
+  expect("a directory with '${ask}'" "^kolvane-host: cannot read script [^\n]*: it is a directory\n$" "${refused}")
 endforeach()
 
 # Hostile files: a terminal escape in a key name, a 52 MB line.
@@ -92,7 +92,7 @@ file(WRITE ${WORK_DIR}/long.remote "press ${long}\n")
 set(long)
 host("a 52 MB line" 2 refused --check long.remote)
 string(LENGTH "${refused}" length)
-if(NOT refused MATCHES "^long.remote:1: line longer than 1024 bytes\n$")
+if(NOT refused MATCHES "^kolvane-host: long.remote:1: line longer than 1024 bytes\n$")
   message(FATAL_ERROR "a 52 MB line: ${length} bytes of output: ${refused}")
 endif()
 file(REMOVE ${WORK_DIR}/long.remote)

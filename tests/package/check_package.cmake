@@ -20,7 +20,8 @@ expect_exact_files(
   "the installed prefix" ${prefix}
   bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
   lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
-  lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/host/README.md
+  lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/bench/README.md
+  share/doc/kolvane/host/README.md
   ${examples})
 
 # A CMake host: find_package(kolvane <version> EXACT CONFIG).
@@ -31,6 +32,19 @@ expect_match("kolvane_MODULE_PATH" "kolvane module: ${prefix}/lib/libkolvane.so\
 run("building the CMake host" COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-host)
 run("the CMake host" OUTPUT ran COMMAND ${WORK_DIR}/cmake-host/package_host)
 expect_match("the CMake host" "module ${prefix}/lib/libkolvane.so: IRemoteModule 0x00000000" "${ran}")
+
+# A host for another system is refused with the reason, as one of the other
+# pointer size is.
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/foreign -B ${WORK_DIR}/foreign-host
+                        -G ${GENERATOR} -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_PREFIX_PATH=${prefix}
+                RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT failed)
+  message(FATAL_ERROR "a Windows host found the Linux kolvane:\n${out}")
+endif()
+string(REGEX REPLACE "[ \n]+" " " out "${out}")
+expect_match("the refusal of a Windows host"
+             "this kolvane is built for Linux \\(its module is lib/libkolvane.so\\), and this project builds for Windows"
+             "${out}")
 
 # A pkg-config host: Cflags for the headers, the variable module to load.
 set(pc_env PKG_CONFIG_PATH=${prefix}/lib/pkgconfig)
