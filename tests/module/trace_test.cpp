@@ -1,21 +1,13 @@
 // The trace through the loaded module: what KOLVANE_TRACE turns on, what a
 // run writes, and what happens when the file cannot be used. The exact
 // format and timing are proven on a virtual clock in the unit tests.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "receiver/trace_format.h"
-#include "testbed/simulated_device.h"
-#include "tests/module/module_fixture.h"
-#include "tests/support/host_doubles.h"
-#include "tests/support/wait.h"
+#include "tests/module/trace_fixture.h"
 
 namespace kolvane {
 namespace test {
@@ -23,81 +15,15 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-constexpr uint8_t kChannelUp = 0xD8;
-
-class KeyNames : public CountedObject<IRemoteKeySink> {
- public:
-  KeyNames() : CountedObject(nullptr) {}
-  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char*) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_.push_back(name);
-    return S_OK;
-  }
-  std::vector<std::string> names() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return names_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> names_;
-};
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) lines.push_back(line);
-  return lines;
-}
 
 std::vector<std::string> FilesHere() {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename().string());
   return names;
 }
-
-// Each test sets KOLVANE_TRACE as it needs; the value the run had comes back.
-class Trace : public ModuleTest {
- protected:
-  void SetUp() override {
-    const char* value = getenv(kTraceVariable);
-    hadValue_ = value != nullptr;
-    if (hadValue_) previous_ = value;
-    RemoveLog();
-    ModuleTest::SetUp();
-  }
-  void TearDown() override {
-    ModuleTest::TearDown();
-    testbed::SetModuleEnvironment(kTraceVariable, hadValue_ ? previous_.c_str() : nullptr);
-    std::error_code ignored;
-    std::filesystem::remove("run.trace", ignored);
-  }
-  // One fresh press of ChannelUp with the variable as it stands.
-  void PressChannelUp() {
-    testbed::SimulatedDevice device;
-    KeyNames sink;
-    ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
-    ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
-    device.Press(kChannelUp);
-    ASSERT_TRUE(WaitUntil([&] { return !sink.names().empty(); }));
-    device.ReleaseKey();
-    const uint64_t polls = device.receiverPolls();
-    ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
-    EXPECT_EQ(module_->Stop(), S_OK);
-    EXPECT_THAT(sink.names(), ElementsAre("Kolvane_ChannelUp"));
-    EXPECT_RELEASED(sink, device);
-  }
-
- private:
-  bool hadValue_ = false;
-  std::string previous_;
-};
 
 TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
@@ -130,6 +56,10 @@ class StoppingSink : public KeyNames {
   IRemoteModule* const module_;
 };
 
+bool EndsTheRun(const std::vector<std::string>& lines) {
+  return !lines.empty() && lines.back().rfind("# end of run", 0) == 0;
+}
+
 TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
   testbed::SimulatedDevice device;
@@ -137,10 +67,7 @@ TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   device.Press(kChannelUp);
-  ASSERT_TRUE(WaitUntil([&] {
-    const std::vector<std::string> lines = Lines("run.trace");
-    return !lines.empty() && lines.back().rfind("# end of run", 0) == 0;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return EndsTheRun(Lines("run.trace")); }));
   const std::vector<std::string> lines = Lines("run.trace");
   EXPECT_THAT(lines.back(), EndsWith(", given up by Stop"));
   EXPECT_THAT(lines, Contains(AllOf(StartsWith("# "), EndsWith("s Kolvane_ChannelUp fresh"))));
