@@ -2,9 +2,11 @@
 // run writes, and what happens when the file cannot be used. The exact
 // format and timing are proven on a virtual clock in the unit tests.
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/module/trace_fixture.h"
@@ -41,19 +43,23 @@ TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
   EXPECT_THAT(ReadLogLines(), ::testing::Each(::testing::Not(HasSubstr("trace"))));
 }
 
-// A sink that stops the module from inside OnKey: Stop gives up the poll
-// thread, which still owns the trace and closes it when the call returns.
+// A sink that stops the module from inside OnKey, then keeps the call for
+// `hold`: Stop gives up the poll thread, which still owns the trace and
+// closes it when the call returns.
 class StoppingSink : public KeyNames {
  public:
-  explicit StoppingSink(IRemoteModule* module) : module_(module) {}
+  explicit StoppingSink(IRemoteModule* module, std::chrono::milliseconds hold = std::chrono::milliseconds(0))
+      : module_(module), hold_(hold) {}
   HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
     KeyNames::OnKey(name, label);
     module_->Stop();
+    std::this_thread::sleep_for(hold_);
     return S_OK;
   }
 
  private:
   IRemoteModule* const module_;
+  const std::chrono::milliseconds hold_;
 };
 
 bool EndsTheRun(const std::vector<std::string>& lines) {
@@ -73,6 +79,54 @@ TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   EXPECT_THAT(lines, Contains(AllOf(StartsWith("# "), EndsWith("s Kolvane_ChannelUp fresh"))));
   EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }));
   EXPECT_RELEASED(sink);
+}
+
+// The byte the key came from was seen by one poll; the thread then waited
+// in OnKey for a second and a half. The step ends at that poll.
+TEST_F(Trace, AGivenUpRunTimesItsLastByteByThePollsThatSawItNotByTheWaitForTheThread) {
+  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  testbed::SimulatedDevice device;
+  StoppingSink sink(module_, std::chrono::milliseconds(1500));
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] { return EndsTheRun(Lines("run.trace")); }));
+  const std::vector<std::string> lines = Lines("run.trace");
+  EXPECT_THAT(lines.back(), EndsWith(", given up by Stop"));
+  const auto step =
+      std::find_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("raw 0xD8 ", 0) == 0; });
+  ASSERT_NE(step, lines.end());
+  EXPECT_LT(std::stoi(step->substr(9)), 500) << *step;
+  EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }));
+  EXPECT_RELEASED(sink);
+}
+
+// Looks at the trace file when the first key arrives.
+class TraceWatchingSink : public KeyNames {
+ public:
+  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
+    if (names().empty()) seen_ = Lines("run.trace");
+    return KeyNames::OnKey(name, label);
+  }
+  const std::vector<std::string>& seen() const { return seen_; }
+
+ private:
+  std::vector<std::string> seen_;
+};
+
+TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
+  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  testbed::SimulatedDevice device;
+  TraceWatchingSink sink;
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] { return !sink.names().empty(); }));
+  EXPECT_EQ(module_->Stop(), S_OK);
+  // The idle byte's step ends at the poll that read the key: not written yet.
+  EXPECT_THAT(sink.seen(), ::testing::Each(StartsWith("# "))) << "at the key, the file held only its header";
+  EXPECT_THAT(Lines("run.trace"), Contains(StartsWith("raw 0xFF ")));
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_F(Trace, EveryStartAppendsItsOwnRun) {
