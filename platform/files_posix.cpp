@@ -3,6 +3,7 @@
 // and S_ISREG), written with write(2) and no stdio buffer in between.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -20,8 +21,11 @@ namespace {
 constexpr mode_t kPrivateMode = S_IRUSR | S_IWUSR;
 constexpr int kOpenFlags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-// A descriptor carried in the handle itself, so opening allocates nothing.
-File* AsFile(int fd) { return reinterpret_cast<File*>(static_cast<intptr_t>(fd) + 1); }
+// A descriptor carried in the handle itself, so opening allocates nothing
+// (the poll thread opens the log).
+File* AsFile(int fd) {
+  return reinterpret_cast<File*>(static_cast<intptr_t>(fd) + 1);  // NOLINT(performance-no-int-to-ptr)
+}
 int AsDescriptor(File* file) { return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1); }
 
 // Opens without waiting for a FIFO's peer; keeps the descriptor only for a
@@ -122,6 +126,10 @@ void CloseFile(File* file) {
 }
 
 const char* TextLineEnd() { return "\n"; }
+
+void FormatText(char* buffer, size_t size, const char* format, va_list args) {
+  if (vsnprintf(buffer, size, format, args) < 0) buffer[0] = '\0';
+}
 
 size_t ReadEnvironment(const char* name, char* buffer, size_t size) {
   if (size > 0) buffer[0] = '\0';

@@ -1,6 +1,7 @@
 // Win32 back end of the files the module writes (platform.h): kernel handles
 // from CreateFileW, so a name is UTF-16 on the system's side and UTF-8 on the
 // module's, written with WriteFile and no C runtime in between.
+#include <stdio.h>
 #include <windows.h>
 
 #include "fault_injection.h"
@@ -128,6 +129,14 @@ void CloseFile(File* file) {
 }
 
 const char* TextLineEnd() { return "\r\n"; }
+
+// _vsnprintf leaves a text that fills the buffer unterminated, and one it
+// could not format as it was.
+void FormatText(char* buffer, size_t size, const char* format, va_list args) {
+  buffer[0] = '\0';
+  _vsnprintf(buffer, size - 1, format, args);
+  buffer[size - 1] = '\0';
+}
 
 // Read as UTF-16, whatever the process's code page, and handed on in UTF-8.
 size_t ReadEnvironment(const char* name, char* buffer, size_t size) {

@@ -2,7 +2,6 @@
 #include "platform/log.h"
 
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "platform/platform.h"
@@ -14,22 +13,17 @@ void LogMessage(const char* format, ...) {
   const char* const lineEnd = platform::TextLineEnd();
   const size_t endLength = strlen(lineEnd);
   const size_t room = sizeof line - endLength;  // the message's, its terminator included
-  line[0] = '\0';
   va_list args;
   va_start(args, format);
   // va_start is just above; clang 14's analyzer loses it in this build's flags.
-  const int formatted = vsnprintf(line, room, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
+  platform::FormatText(line, room, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized)
   va_end(args);
-  // A runtime whose vsnprintf gives -1 for a message cut short may leave it
-  // unterminated.
-  line[room - 1] = '\0';
-  size_t length =
-      formatted >= 0 && static_cast<size_t>(formatted) < room ? static_cast<size_t>(formatted) : strlen(line);
+  size_t length = strlen(line);
   if (length > 0 && line[length - 1] == '\n') --length;
   for (size_t i = 0; i < length; ++i) {
     if (static_cast<unsigned char>(line[i]) < ' ') line[i] = '?';
   }
-  memcpy(line + length, lineEnd, endLength);
+  memcpy(line + length, lineEnd, endLength + 1);  // within `line`: length < room
   platform::File* file = platform::OpenLogFile(kLogFileName);
   platform::AppendToFile(file, line, length + endLength);
   platform::CloseFile(file);

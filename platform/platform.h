@@ -5,6 +5,7 @@
 #ifndef KOLVANE_PLATFORM_PLATFORM_H
 #define KOLVANE_PLATFORM_PLATFORM_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -81,6 +82,10 @@ bool CutFile(File* file, uint64_t size);
 void CloseFile(File* file);
 // The line end of a text file here: "\r\n" on Windows, "\n" elsewhere.
 const char* TextLineEnd();
+// printf-style formatting into `buffer` (size > 0), cut short where it does
+// not fit and always terminated. Windows: msvcrt's own _vsnprintf, so no
+// emulation of the C runtime's is linked into the DLL.
+void FormatText(char* buffer, size_t size, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
 
 // The trace of a run (see receiver/trace_format.h).
 // Copies the environment variable's value, in UTF-8 (Windows: read as

@@ -62,6 +62,7 @@ TEST_F(LogFile, AFifoByTheLogsNameHoldsUpNeitherTheFactoryNorStartNorStop) {
 }
 
 TEST_F(LogFile, TwoThreadsCreatingObjectsAtOnceLoseNoLine) {
+  if (AppendsRaceHere()) GTEST_SKIP() << "Wine appends by fstat and pwrite, which two writers at once race";
   constexpr int kObjectsEach = 200;
   const auto create = [] {
     for (int i = 0; i < kObjectsEach; ++i) {

@@ -20,6 +20,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
+constexpr size_t kPage = 4096;
 constexpr char kCapComment[] = "# trace stopped: the file reached its size cap of 8 MiB";
 
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
@@ -45,10 +46,10 @@ TEST_F(TraceFiles, AFullDiskStopsTheTraceWithOneLogLineAndTheNextRunStartsOnALin
 #ifdef __linux__
   // Three pages: two for a filler, one for the trace, which has 250 bytes
   // left when the run begins: its header fits, its presses do not.
-  SmallTmpfs disk("disk", 3 * 4096);
+  SmallTmpfs disk("disk", 3 * kPage);
   if (!disk.reason().empty()) GTEST_SKIP() << disk.reason();
-  WriteFile("disk/filler", std::string(2 * 4096, 'x'));
-  WriteFile("disk/run.trace", std::string(4096 - 251, '#') + "\n");
+  WriteFile("disk/filler", std::string(2 * kPage, 'x'));
+  WriteFile("disk/run.trace", std::string(kPage - 251, '#') + "\n");
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "disk/run.trace"));
 
   testbed::SimulatedDevice device;

@@ -1,7 +1,7 @@
 // File-system situations the module's files must survive, made for real on
 // Linux: a small tmpfs that fills up, a FIFO, the process's umask, and what
-// /proc says of an open descriptor. Elsewhere each says it is not available,
-// and the test skips with that reason.
+// /proc says of an open descriptor; and whether this system appends whole.
+// Where a situation cannot be made, the test skips with the reason.
 #ifndef KOLVANE_TESTS_SUPPORT_SPECIAL_FILES_H
 #define KOLVANE_TESTS_SUPPORT_SPECIAL_FILES_H
 
@@ -12,6 +12,9 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #ifdef __linux__
 #include <errno.h>
 #include <fcntl.h>
@@ -119,6 +122,19 @@ inline long OpenFlagsOf(const std::filesystem::path& path) {
 }
 
 #endif  // __linux__
+
+#ifdef _WIN32
+// Wine appends for a FILE_APPEND_DATA handle by asking the file's size and
+// writing there (fstat, then pwrite), so two writers at once can overwrite
+// each other's lines; Windows appends each write whole. Known by the export
+// only Wine's ntdll has.
+inline bool AppendsRaceHere() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#else
+inline bool AppendsRaceHere() { return false; }
+#endif
 
 }  // namespace test
 }  // namespace kolvane
