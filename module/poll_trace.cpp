@@ -1,63 +1,121 @@
 #include "module/poll_trace.h"
 
 #include "platform/log.h"
-#include "platform/platform.h"
 #include "receiver/trace_format.h"
 
 namespace kolvane {
 namespace {
 
-// Room for any path the host's system takes.
-constexpr size_t kMaxTracePath = 4096;
 constexpr size_t kTimeTextSize = 32;
+constexpr size_t kCapCommentLength = sizeof kTraceCapComment - 1;
+
+// Why the file could not be opened, as the log says it.
+void LogOpenFailure(platform::FileOpen result, const char* path) {
+  switch (result) {
+    case platform::FileOpen::kNotRegularFile:
+      LogMessage("kolvane: The trace file %s is not a regular file; no trace is written.\n", path);
+      return;
+    case platform::FileOpen::kInUse:
+      LogMessage("kolvane: The trace file %s is in use by another writer; no trace is written.\n", path);
+      return;
+    case platform::FileOpen::kCannotOpen:
+    case platform::FileOpen::kOpened: break;
+  }
+  LogMessage("kolvane: Cannot open the trace file %s; no trace is written.\n", path);
+}
+
+// The file's last bytes tell whether it is capped, which ends its runs for
+// good, and whether it ends mid-line, which the run's first line end closes.
+bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
+  uint64_t size = 0;
+  char tail[kCapCommentLength];
+  size_t tailLength = 0;
+  bool readable = platform::FileSize(file, &size);
+  if (readable) {
+    tailLength = size < sizeof tail ? static_cast<size_t>(size) : sizeof tail;
+    readable = platform::ReadFileAt(file, size - tailLength, tail, tailLength) == tailLength;
+  }
+  if (!readable) {
+    LogOpenFailure(platform::FileOpen::kCannotOpen, trace->path);
+    return false;
+  }
+  if (size >= kTraceSizeCap || TraceRecorder::EndsCapped(tail, tailLength)) {
+    LogMessage("kolvane: The trace file %s has reached its size cap of 8 MiB; no trace is written.\n", trace->path);
+    return false;
+  }
+  trace->endsMidLine = tailLength > 0 && tail[tailLength - 1] != '\n';
+  return true;
+}
 
 }  // namespace
 
-PollTraceFile OpenPollTrace() {
-  char path[kMaxTracePath];
-  if (!platform::ReadEnvironment(kTraceVariable, path, sizeof path)) return PollTraceFile{nullptr, 0};
-  FILE* file = platform::OpenTrace(path);
+void OpenPollTrace(PollTraceFile* trace) {
+  trace->file = nullptr;
+  trace->endsMidLine = false;
+  const size_t length = platform::ReadEnvironment(kTraceVariable, trace->path, sizeof trace->path);
+  if (length == 0) return;
+  if (length >= sizeof trace->path) {
+    LogMessage("kolvane: The trace file name in " KOLVANE_TRACE_VARIABLE
+               " is too long to open; no trace is written.\n");
+    return;
+  }
+  platform::FileOpen result = platform::FileOpen::kCannotOpen;
+  platform::File* file = platform::OpenTraceFile(trace->path, &result);
   if (file == nullptr) {
-    LogMessage("kolvane: Cannot open the trace file %s; no trace is written.\n", path);
-    return PollTraceFile{nullptr, 0};
+    LogOpenFailure(result, trace->path);
+    return;
   }
-  // Appending: the cap counts what earlier runs left in the file.
-  const long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1L;
-  if (size < 0 || static_cast<uint64_t>(size) >= kTraceSizeCap) {
-    fclose(file);
-    LogMessage("kolvane: The trace file %s has reached its size cap of 8 MiB; no trace is written.\n", path);
-    return PollTraceFile{nullptr, 0};
+  if (TakesThisRun(file, trace)) {
+    trace->file = file;
+  } else {
+    platform::CloseFile(file);
   }
-  return PollTraceFile{file, kTraceSizeCap - static_cast<uint64_t>(size)};
 }
 
 void ClosePollTrace(PollTraceFile* trace) {
-  if (trace->file != nullptr) fclose(trace->file);
+  platform::CloseFile(trace->file);
   trace->file = nullptr;
 }
 
-PollTrace::PollTrace(PollTraceFile trace, uint32_t now) : file_(trace.file), recorder_(&Write, this, trace.capacity) {
+PollTrace::PollTrace(const PollTraceFile& trace, uint32_t now)
+    : file_(trace.file), path_(trace.path), recorder_(this, kTraceSizeCap) {
   if (file_ == nullptr) return;
   char startedAt[kTimeTextSize];
   platform::FormatLocalTime(startedAt, sizeof startedAt);
-  recorder_.Begin(now, startedAt, KOLVANE_VERSION, platform::PlatformName());
+  recorder_.Begin(now, startedAt, KOLVANE_VERSION, platform::PlatformName(), trace.endsMidLine);
 }
 
-PollTrace::~PollTrace() {
-  if (file_ != nullptr) fclose(file_);
-}
+PollTrace::~PollTrace() { platform::CloseFile(file_); }
 
 void PollTrace::End(uint32_t now, bool givenUp) {
   if (file_ == nullptr) return;
   recorder_.End(now, givenUp);
-  fclose(file_);
+  platform::CloseFile(file_);
   file_ = nullptr;
 }
 
-void PollTrace::Write(void* context, const char* text, size_t length) {
-  FILE* file = static_cast<PollTrace*>(context)->file_;
-  fwrite(text, 1, length, file);
-  fflush(file);  // a crash or a given-up thread still leaves every line
+// A size that cannot be told is a failed write too: the cap cannot be kept.
+bool PollTrace::Size(uint64_t* size) {
+  if (!platform::FileSize(file_, size)) {
+    LogWriteFailure();
+    return false;
+  }
+  sizeBefore_ = *size;
+  return true;
+}
+
+// A failed append may leave part of its line (a disk that filled up midway):
+// the file is cut back to the whole lines it had, so it stays a script.
+bool PollTrace::Append(const char* text, size_t length) {
+  if (platform::AppendToFile(file_, text, length)) return true;
+  platform::CutFile(file_, sizeBefore_);
+  LogWriteFailure();
+  return false;
+}
+
+void PollTrace::LogWriteFailure() const {
+  LogMessage("kolvane: Cannot write the trace file %s (is the disk full?); the trace of this run stops there.\n",
+             path_);
 }
 
 }  // namespace kolvane

@@ -4,30 +4,38 @@
 #ifndef KOLVANE_MODULE_POLL_TRACE_H
 #define KOLVANE_MODULE_POLL_TRACE_H
 
+#include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
+#include "platform/platform.h"
 #include "receiver/trace_recorder.h"
 
 namespace kolvane {
 
+// Room for any path the host's system takes, in UTF-8.
+constexpr size_t kMaxTracePath = 4096;
+
 struct PollTraceFile {
-  FILE* file;         // null: no trace
-  uint64_t capacity;  // bytes it may still take before the size cap
+  platform::File* file;      // null: no trace
+  bool endsMidLine;          // the file's last byte is not a line end
+  char path[kMaxTracePath];  // for the log
 };
 
-// Start, host thread: reads KOLVANE_TRACE and opens the file it names. A
-// file that cannot be opened, or is already at the size cap, means no trace
-// and one line in the log saying so.
-PollTraceFile OpenPollTrace();
+// Start, host thread: reads KOLVANE_TRACE and opens the file it names, locked
+// against other writers. A name too long, a file that cannot be opened, is
+// not a regular file, is in use or has reached the size cap means no trace
+// and one line in the log saying which.
+void OpenPollTrace(PollTraceFile* trace);
 // Closes a file the poll thread never got (its creation failed).
 void ClosePollTrace(PollTraceFile* trace);
 
-// Poll thread: owns the file from the start of the run; lines are flushed
-// as they are written, and nothing here allocates.
-class PollTrace {
+// Poll thread: owns the file from the start of the run. Every line is one
+// write, checked; the first that fails ends the trace with one line in the
+// log. Nothing here allocates.
+class PollTrace final : private TraceOutput {
  public:
-  PollTrace(PollTraceFile trace, uint32_t now);
+  // `trace` stays where it is for the whole run; the file becomes this one's.
+  PollTrace(const PollTraceFile& trace, uint32_t now);
   PollTrace(const PollTrace&) = delete;
   PollTrace& operator=(const PollTrace&) = delete;
   ~PollTrace();
@@ -42,9 +50,13 @@ class PollTrace {
   void End(uint32_t now, bool givenUp);
 
  private:
-  static void Write(void* context, const char* text, size_t length);
+  bool Size(uint64_t* size) override;
+  bool Append(const char* text, size_t length) override;
+  void LogWriteFailure() const;
 
-  FILE* file_;
+  platform::File* file_;
+  const char* const path_;
+  uint64_t sizeBefore_ = 0;  // as Size last found it, before the append it checks for
   TraceRecorder recorder_;
 };
 

@@ -80,11 +80,10 @@ HRESULT PolledRemoteModule::Run() {
     const uint32_t byte = ReadReceiverByte(registers);
     const uint32_t now = platform::TickCount();
     const KeyDecoder::Step step = decoder.OnPoll(byte, now);
+    // The key first: a slow disk under the trace never delays it.
+    const RemoteKey* key = step.report ? DispatchKey(step.code) : nullptr;
     trace.OnPoll(byte, now);
-    if (step.report) {
-      const RemoteKey* key = DispatchKey(step.code);
-      if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
-    }
+    if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
     if (step.remark) decoder.Remark(platform::TickCount());
   }
 

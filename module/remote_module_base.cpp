@@ -66,7 +66,7 @@ HRESULT STDMETHODCALLTYPE RemoteModuleBase::Start(IRemoteKeySink* newSink, IUnkn
   // The host may unload the module while the thread still runs its code.
   binding_.image = platform::HoldModuleImage();
   if (binding_.image == nullptr) return E_UNEXPECTED;
-  binding_.trace = OpenPollTrace();
+  OpenPollTrace(&binding_.trace);
   pollThreadId_.store(0, std::memory_order_relaxed);
   gate_.Arm();
   threadHandle_ = platform::StartThread(&PollThreadProc, this, kPollStackSize);

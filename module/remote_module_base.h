@@ -52,7 +52,7 @@ class RemoteModuleBase : public IRemoteModule {
     platform::Event* stopEvent;
     IUnknown* host;
     IRemoteKeySink* sink;
-    PollTraceFile trace{nullptr, 0};  // the thread's own: it writes and closes it
+    PollTraceFile trace{nullptr, false, {}};  // the thread's own: it writes and closes it
     // The thread's reference on the module's own code, given back as its
     // last act; read at its start, since the object may be gone by its end.
     platform::ModuleImage* image = nullptr;

@@ -7,7 +7,7 @@ namespace kolvane {
 namespace platform {
 namespace {
 
-std::atomic<int> pending[4];
+std::atomic<int> pending[kFaultCount];
 
 std::atomic<int>& PendingFor(Fault fault) { return pending[static_cast<int>(fault)]; }
 

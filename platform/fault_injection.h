@@ -1,6 +1,6 @@
 // Fault injection for tests: a test build (KOLVANE_FAULT_INJECTION) can make
-// the next event creation, thread creation, object allocation or reference
-// on the module's own image fail. In the shipped module ShouldFail is a
+// the next event creation, thread creation, object allocation, reference
+// on the module's own image or append to a file fail. In the shipped module ShouldFail is a
 // constant false and compiles away.
 #ifndef KOLVANE_PLATFORM_FAULT_INJECTION_H
 #define KOLVANE_PLATFORM_FAULT_INJECTION_H
@@ -8,7 +8,8 @@
 namespace kolvane {
 namespace platform {
 
-enum class Fault { kEventCreation, kThreadCreation, kAllocation, kImageReference };
+enum class Fault { kEventCreation, kThreadCreation, kAllocation, kImageReference, kFileAppend };
+constexpr int kFaultCount = 5;
 
 #ifdef KOLVANE_FAULT_INJECTION
 // Makes the next `count` attempts of `fault` fail.

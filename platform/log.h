@@ -4,13 +4,23 @@
 #ifndef KOLVANE_PLATFORM_LOG_H
 #define KOLVANE_PLATFORM_LOG_H
 
+#include <stddef.h>
+
 namespace kolvane {
 
 // Relative, so the log lies in the process's current directory.
 constexpr const char kLogFileName[] = "Quillfern.log";
 
-// Appends one printf-style message. A log that cannot be opened costs only
-// the message; write and close failures are not examined.
+// The longest message, its line end included; a longer one is cut short and
+// still ends its line.
+constexpr size_t kMaxLogLine = 4608;
+
+// Appends one printf-style message as a single write, with the system's
+// text line end ("\r\n" on Windows); control characters in it (a newline in
+// a file's name) become '?', so a message stays one line. The log is opened
+// like every file the module writes (see platform.h): without blocking, as
+// a regular file only. A log that cannot be opened or written costs only the
+// message.
 void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kolvane

@@ -5,9 +5,9 @@
 #ifndef KOLVANE_PLATFORM_PLATFORM_H
 #define KOLVANE_PLATFORM_PLATFORM_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <stdio.h>
 
 #if defined(_WIN32) && defined(__i386__)
 #define KOLVANE_THREAD_CALL __attribute__((stdcall))
@@ -44,17 +44,55 @@ void SleepMs(uint32_t milliseconds);
 // Milliseconds since an arbitrary start, wrapping modulo 2^32.
 uint32_t TickCount();
 
-// Opens the shared log for appending text; null on failure.
-FILE* OpenLog(const char* path);
-void CloseLog(FILE* file);
+// Files the module writes: the shared log and the trace. Either is opened
+// without blocking (a FIFO or a device never waits for a peer) and used only
+// when it is a regular file; a new one is private to its owner (POSIX: mode
+// 0600; Windows: the default DACL of a new file), and no child process
+// inherits it (O_CLOEXEC; a handle that is not inheritable). Every write
+// appends at the file's end, whatever other writers have added. A null
+// file fails every call.
+struct File;
+
+enum class FileOpen {
+  kOpened,
+  kCannotOpen,      // no such folder, no permission, a name the system refuses
+  kNotRegularFile,  // a FIFO, a device, a directory
+  kInUse,           // the trace only: another writer holds its lock
+};
+
+// The shared log, opened for appending only (Windows: FILE_APPEND_DATA, so
+// two processes never write over each other's lines); null on failure. The
+// name is short (the log's own).
+File* OpenLogFile(const char* path);
+// A trace file (path in UTF-8), opened for reading and appending, with an
+// advisory lock that keeps every other writer out until it is closed
+// (flock; LockFileEx on a byte far past any data, so readers still read).
+// Null with the reason on failure.
+File* OpenTraceFile(const char* path, FileOpen* result);
+// The file's size now, from the file system; false on failure.
+bool FileSize(File* file, uint64_t* size);
+// Reads up to `size` bytes at `offset`; the count read, 0 on failure.
+size_t ReadFileAt(File* file, uint64_t offset, char* buffer, size_t size);
+// Appends all of `text`; false when it was not all written (a full disk).
+bool AppendToFile(File* file, const char* text, size_t length);
+// Cuts the file back to `size`, to drop part of a line a failed append left.
+// POSIX only; Windows writes all or nothing on a full disk, and an
+// append-only handle cannot cut. False when nothing was cut.
+bool CutFile(File* file, uint64_t size);
+void CloseFile(File* file);
+// The line end of a text file here: "\r\n" on Windows, "\n" elsewhere.
+const char* TextLineEnd();
+// printf-style formatting into `buffer` (size > 0), cut short where it does
+// not fit and always terminated. Windows: msvcrt's own _vsnprintf, so no
+// emulation of the C runtime's is linked into the DLL.
+void FormatText(char* buffer, size_t size, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
 
 // The trace of a run (see receiver/trace_format.h).
-// Copies the environment variable's value into `buffer`; false when it is
-// unset, empty or does not fit, with `buffer` then holding "".
-bool ReadEnvironment(const char* name, char* buffer, size_t size);
-// Opens a file for appending bytes as they are, no line ends translated;
-// null on failure.
-FILE* OpenTrace(const char* path);
+// Copies the environment variable's value, in UTF-8 (Windows: read as
+// UTF-16), into `buffer`. Returns its length in bytes, 0 when it is unset or
+// empty; a length of `size` or more means it does not fit, and `buffer`
+// then holds "".
+size_t ReadEnvironment(const char* name, char* buffer, size_t size);
 // The local date and time, "YYYY-MM-DD HH:MM:SS".
 void FormatLocalTime(char* buffer, size_t size);
 // The system and processor the module was built for, "linux x86_64".

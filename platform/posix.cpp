@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
-#include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
 #include <new>
@@ -152,23 +150,6 @@ uint32_t TickCount() {
       static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec / kNanosPerMilli);
   return static_cast<uint32_t>(millis);
 }
-
-FILE* OpenLog(const char* path) { return fopen(path, "a"); }
-
-void CloseLog(FILE* file) { fclose(file); }
-
-bool ReadEnvironment(const char* name, char* buffer, size_t size) {
-  if (size == 0) return false;
-  buffer[0] = '\0';
-  const char* value = getenv(name);
-  if (value == nullptr || value[0] == '\0') return false;
-  const size_t length = strlen(value);
-  if (length >= size) return false;
-  memcpy(buffer, value, length + 1);
-  return true;
-}
-
-FILE* OpenTrace(const char* path) { return fopen(path, "ab"); }
 
 void FormatLocalTime(char* buffer, size_t size) {
   const time_t now = time(nullptr);

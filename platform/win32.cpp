@@ -55,25 +55,6 @@ void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
 uint32_t TickCount() { return GetTickCount(); }
 
-FILE* OpenLog(const char* path) { return fopen(path, "a+t"); }
-
-void CloseLog(FILE* file) { fclose(file); }
-
-bool ReadEnvironment(const char* name, char* buffer, size_t size) {
-  if (size == 0) return false;
-  buffer[0] = '\0';
-  // The process's environment block, as "set NAME=value" before the
-  // application started leaves it, whichever C runtime the host uses.
-  const DWORD length = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
-  if (length == 0 || length >= size) {
-    buffer[0] = '\0';
-    return false;
-  }
-  return true;
-}
-
-FILE* OpenTrace(const char* path) { return fopen(path, "ab"); }
-
 // The kernel's clock, written digit by digit: the C runtime's time and
 // printf functions would pull more of mingw's code into the DLL.
 void FormatLocalTime(char* buffer, size_t size) {

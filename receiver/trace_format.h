@@ -19,8 +19,10 @@ namespace kolvane {
 #define KOLVANE_TRACE_VARIABLE "KOLVANE_TRACE"
 constexpr const char kTraceVariable[] = KOLVANE_TRACE_VARIABLE;
 
-// A trace file stops growing at this size, with a last comment saying so.
+// A trace file stops growing at this size, with a last comment saying so;
+// a file that ends in that comment takes no more runs.
 constexpr uint64_t kTraceSizeCap = uint64_t{8} * 1024 * 1024;
+constexpr const char kTraceCapComment[] = "# trace stopped: the file reached its size cap of 8 MiB\n";
 
 // A script step lasts at most this long; a longer byte takes several steps.
 constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;

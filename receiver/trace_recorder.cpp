@@ -1,5 +1,7 @@
 #include "receiver/trace_recorder.h"
 
+#include <string.h>
+
 #include "receiver/trace_format.h"
 
 namespace kolvane {
@@ -7,8 +9,7 @@ namespace {
 
 constexpr uint32_t kMillisPerSecond = 1000;
 // Written instead of the line that would not fit; room for it is kept.
-constexpr const char kCapNote[] = "# trace stopped: the file reached its size cap of 8 MiB\n";
-constexpr size_t kCapNoteLength = sizeof(kCapNote) - 1;
+constexpr size_t kCapCommentLength = sizeof(kTraceCapComment) - 1;
 
 }  // namespace
 
@@ -55,21 +56,32 @@ class TraceRecorder::Line {
   size_t length_ = 0;
 };
 
-TraceRecorder::TraceRecorder(Writer writer, void* context, uint64_t capacity)
-    : writer_(writer), context_(context), capacity_(capacity) {}
+TraceRecorder::TraceRecorder(TraceOutput* output, uint64_t cap) : output_(output), cap_(cap) {}
 
-void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* version, const char* platform) {
+void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* version, const char* platform,
+                          bool endLineFirst) {
   startTick_ = now;
+  if (endLineFirst) Put("\n", 1);
   Emit(Line().Text("# kolvane ").Text(version).Text(" trace, ").Text(platform).Text(", started ").Text(startedAt));
   Emit(Line().Text(
       "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with 'kolvane-host --compare FILE'"));
 }
 
+// A step ends at the first poll of the next byte; a byte held past the
+// longest step is written as each such step is complete, leaving the rest
+// (at least one poll's worth) under way.
 void TraceRecorder::OnPoll(uint32_t byte, uint32_t now) {
-  if (static_cast<int32_t>(byte) == byte_) return;
-  FlushByte(now, 0);
-  byte_ = static_cast<int32_t>(byte);
-  since_ = now;
+  if (static_cast<int32_t>(byte) != byte_) {
+    FlushByte(now, 0);
+    byte_ = static_cast<int32_t>(byte);
+    since_ = now;
+  } else {
+    while (now - since_ > kScriptMaxDurationMs) {
+      WriteStep(kScriptMaxDurationMs);
+      since_ += kScriptMaxDurationMs;
+    }
+  }
+  lastPoll_ = now;
 }
 
 void TraceRecorder::OnReport(const char* name, bool repeat, uint32_t now) {
@@ -84,7 +96,7 @@ void TraceRecorder::OnReport(const char* name, bool repeat, uint32_t now) {
 
 void TraceRecorder::End(uint32_t now, bool givenUp) {
   // A step lasts at least 1 ms in a script, even one seen only by the last poll.
-  FlushByte(now, 1);
+  FlushByte(lastPoll_, 1);
   byte_ = kNoByte;
   Emit(Line()
            .Text("# end of run, ")
@@ -93,32 +105,47 @@ void TraceRecorder::End(uint32_t now, bool givenUp) {
            .Text(givenUp ? ", given up by Stop" : ""));
 }
 
-// The step of the byte under way, ended at `now`; a step longer than a
+bool TraceRecorder::EndsCapped(const char* tail, size_t length) {
+  return length >= kCapCommentLength &&
+         memcmp(tail + length - kCapCommentLength, kTraceCapComment, kCapCommentLength) == 0;
+}
+
+void TraceRecorder::WriteStep(uint32_t duration) {
+  Emit(Line().Text("raw ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(duration).Text("ms"));
+}
+
+// The step of the byte under way, ended at `end`; a step longer than a
 // script allows is written as several. Differences of ticks are unsigned,
 // so a run across the counter's wrap keeps its durations.
-void TraceRecorder::FlushByte(uint32_t now, uint32_t least) {
+void TraceRecorder::FlushByte(uint32_t end, uint32_t least) {
   if (byte_ == kNoByte) return;
-  uint32_t left = now - since_;
+  uint32_t left = end - since_;
   if (left < least) left = least;
   while (left > 0) {
     const uint32_t step = left < kScriptMaxDurationMs ? left : kScriptMaxDurationMs;
-    Emit(Line().Text("raw ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(step).Text("ms"));
+    WriteStep(step);
     left -= step;
   }
 }
 
-void TraceRecorder::Emit(Line& line) {
-  if (full_) return;
-  const char* text = line.text();
-  size_t length = line.length();
-  if (written_ + length + kCapNoteLength > capacity_) {
-    full_ = true;
-    if (written_ + kCapNoteLength > capacity_) return;
-    text = kCapNote;
-    length = kCapNoteLength;
+void TraceRecorder::Emit(Line& line) { Put(line.text(), line.length()); }
+
+// Checked against the file's real size at every line, so what other writers
+// add counts too; the first failure ends the trace.
+void TraceRecorder::Put(const char* text, size_t length) {
+  if (state_ != State::kWriting) return;
+  uint64_t size = 0;
+  if (!output_->Size(&size)) {
+    state_ = State::kFailed;
+    return;
   }
-  writer_(context_, text, length);
-  written_ += length;
+  if (size > cap_ || cap_ - size < length + kCapCommentLength) {
+    state_ = State::kFull;
+    if (size > cap_ || cap_ - size < kCapCommentLength) return;
+    text = kTraceCapComment;
+    length = kCapCommentLength;
+  }
+  if (!output_->Append(text, length)) state_ = State::kFailed;
 }
 
 }  // namespace kolvane

@@ -1,6 +1,6 @@
 // Writes the trace of one run of the poll loop (see trace_format.h): the
 // receiver byte of every poll, merged while it stays the same, and every key
-// reported. Pure formatting on a caller-supplied clock and writer, so it is
+// reported. Pure formatting on a caller-supplied clock and output, so it is
 // tested on a virtual clock; it never allocates, and formats its lines
 // itself (no printf, whose Windows runtime support would grow the DLL).
 #ifndef KOLVANE_RECEIVER_TRACE_RECORDER_H
@@ -11,47 +11,69 @@
 
 namespace kolvane {
 
+// Where the lines go: the trace file, or a test's double.
+class TraceOutput {
+ public:
+  // The file's size now, as the file system tells it (other writers may
+  // have added to it); false when it cannot be told.
+  virtual bool Size(uint64_t* size) = 0;
+  // Appends the whole line; false when it was not all written.
+  virtual bool Append(const char* text, size_t length) = 0;
+
+ protected:
+  ~TraceOutput() = default;
+};
+
 class TraceRecorder {
  public:
-  // Receives whole lines, "\n" included.
-  using Writer = void (*)(void* context, const char* text, size_t length);
-
-  // `capacity` is how many bytes it may write in all; the last line it
-  // writes when that runs out says so.
-  TraceRecorder(Writer writer, void* context, uint64_t capacity);
+  // The file may grow to `cap` bytes; the last line written before that is
+  // the cap comment.
+  TraceRecorder(TraceOutput* output, uint64_t cap);
   TraceRecorder(const TraceRecorder&) = delete;
   TraceRecorder& operator=(const TraceRecorder&) = delete;
 
-  // The header comment; `now` is when the run began, the zero of report times.
-  void Begin(uint32_t now, const char* startedAt, const char* version, const char* platform);
-  // One poll read `byte` at `now`.
+  // The header comment; `now` is when the run began, the zero of report
+  // times. `endLineFirst`: the file ends in part of a line (a crash, a full
+  // disk), which a line end closes first, so the run starts on its own line.
+  void Begin(uint32_t now, const char* startedAt, const char* version, const char* platform, bool endLineFirst);
+  // One poll read `byte` at `now`. A byte that stays longer than a script
+  // step may last is written a step at a time, so a long idle spell is in
+  // the file even if the run never ends cleanly.
   void OnPoll(uint32_t byte, uint32_t now);
   // A key was reported at `now`.
   void OnReport(const char* name, bool repeat, uint32_t now);
-  // The run ended at `now`: the last byte's step and a closing comment.
+  // The run ended at `now`: the last byte's step, ended at the last poll
+  // that saw it (not at `now`, which may be long after, when a host call
+  // held the thread), and a closing comment.
   void End(uint32_t now, bool givenUp);
 
-  bool full() const { return full_; }
-  uint64_t written() const { return written_; }
+  // Writing stops for good at the cap, or at the first failed write.
+  bool full() const { return state_ == State::kFull; }
+  bool failed() const { return state_ == State::kFailed; }
+
+  // Whether a file whose last bytes are `tail` ends in the cap comment.
+  static bool EndsCapped(const char* tail, size_t length);
 
   // The longest line it writes, "\n" included.
   static constexpr size_t kMaxLine = 192;
 
  private:
+  enum class State { kWriting, kFull, kFailed };
   class Line;  // one line, built in place
   void Emit(Line& line);
-  void FlushByte(uint32_t now, uint32_t least);
+  void Put(const char* text, size_t length);
+  void WriteStep(uint32_t duration);
+  void FlushByte(uint32_t end, uint32_t least);
 
   static constexpr int32_t kNoByte = -1;
 
-  Writer writer_;
-  void* context_;
-  uint64_t capacity_;
-  uint64_t written_ = 0;
-  bool full_ = false;
+  TraceOutput* output_;
+  uint64_t cap_;
+  State state_ = State::kWriting;
   uint32_t startTick_ = 0;
   int32_t byte_ = kNoByte;  // the byte of the step under way
-  uint32_t since_ = 0;      // the first poll that saw it
+  uint32_t since_ = 0;      // where its step began: its first poll, or the end of its last full step
+  uint32_t lastPoll_ = 0;   // the last poll that saw it
 };
 
 }  // namespace kolvane

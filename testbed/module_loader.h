@@ -38,6 +38,9 @@ class LoadedModule {
 // reads it (KOLVANE_TRACE), or removes it when `value` is null; false on
 // failure.
 bool SetModuleEnvironment(const char* name, const char* value);
+// The same with `value` in UTF-8, whatever the system's code page (Windows:
+// set as UTF-16).
+bool SetModuleEnvironmentUtf8(const char* name, const char* value);
 
 // Whether the module file at `path` is mapped in this process, by anyone,
 // without loading it.

@@ -37,6 +37,8 @@ bool SetModuleEnvironment(const char* name, const char* value) {
   return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
+bool SetModuleEnvironmentUtf8(const char* name, const char* value) { return SetModuleEnvironment(name, value); }
+
 bool IsModuleLoaded(const std::string& path) {
   void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (library == nullptr) return false;

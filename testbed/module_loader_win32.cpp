@@ -49,6 +49,17 @@ bool LoadedModule::Load(const std::string& path) {
 // The process's environment block, which the module reads.
 bool SetModuleEnvironment(const char* name, const char* value) { return SetEnvironmentVariableA(name, value) != 0; }
 
+bool SetModuleEnvironmentUtf8(const char* name, const char* value) {
+  const auto wide = [](const char* text) {
+    std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0)), L'\0');
+    if (!out.empty()) MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], static_cast<int>(out.size()));
+    return out;
+  };
+  const std::wstring wideName = wide(name);
+  if (value == nullptr) return SetEnvironmentVariableW(wideName.c_str(), nullptr) != 0;
+  return SetEnvironmentVariableW(wideName.c_str(), wide(value).c_str()) != 0;
+}
+
 // GetModuleHandleA takes no reference.
 bool IsModuleLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 

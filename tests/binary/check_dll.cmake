@@ -9,16 +9,19 @@ if(failed)
 endif()
 
 # The module's own kernel calls: events, the poll thread, the tick count,
-# DllMain's, the reference on its own image that a poll thread holds, and
-# the trace's environment variable and local time.
+# DllMain's, the reference on its own image that a poll thread holds, the
+# trace's environment variable (UTF-16) and local time, and the files it
+# writes (the log and the trace: opened, typed, sized, read, locked, written).
 set(module_calls
-    CloseHandle CreateEventA CreateThread DisableThreadLibraryCalls FreeLibrary FreeLibraryAndExitThread
-    GetCurrentThreadId GetEnvironmentVariableA GetLocalTime GetModuleHandleExW GetTickCount SetEvent Sleep
-    WaitForSingleObject)
-# The mingw-w64 runtime's start-up and thread-local storage code; on x86 also
-# its look-up of libgcc's frame registration (with FreeLibrary, above).
+    CloseHandle CreateEventA CreateFileW CreateThread DisableThreadLibraryCalls FreeLibrary FreeLibraryAndExitThread
+    GetCurrentThreadId GetEnvironmentVariableW GetFileSizeEx GetFileType GetLastError GetLocalTime GetModuleHandleExW
+    GetTickCount LockFileEx MultiByteToWideChar ReadFile SetEvent Sleep UnlockFileEx WaitForSingleObject
+    WideCharToMultiByte WriteFile)
+# The mingw-w64 runtime's start-up and thread-local storage code (with
+# GetLastError, above); on x86 also its look-up of libgcc's frame
+# registration (with FreeLibrary, above).
 set(runtime_calls
-    DeleteCriticalSection EnterCriticalSection GetLastError InitializeCriticalSection LeaveCriticalSection
+    DeleteCriticalSection EnterCriticalSection InitializeCriticalSection LeaveCriticalSection
     TlsGetValue VirtualProtect VirtualQuery)
 if(dump MATCHES "file format pei-i386")
   list(APPEND runtime_calls GetModuleHandleA GetProcAddress LoadLibraryA)

@@ -57,18 +57,32 @@ std::vector<TracedReport> AsTraced(const std::vector<ModelReport>& reports) {
 
 namespace {
 
-void Append(void* context, const char* text, size_t length) {
-  static_cast<std::string*>(context)->append(text, length);
-}
+// The trace's lines into a string, as a file that grows.
+class StringOutput final : public TraceOutput {
+ public:
+  explicit StringOutput(std::string* text) : text_(text) {}
+  bool Size(uint64_t* size) override {
+    *size = text_->size();
+    return true;
+  }
+  bool Append(const char* text, size_t length) override {
+    text_->append(text, length);
+    return true;
+  }
+
+ private:
+  std::string* text_;
+};
 
 }  // namespace
 
 std::string RecordRun(const std::vector<uint8_t>& bytes, const std::vector<int>& polls, uint64_t capacity) {
   std::string text;
-  TraceRecorder recorder(&Append, &text, capacity);
+  StringOutput output(&text);
+  TraceRecorder recorder(&output, capacity);
   uint32_t now = 1000;
   KeyDecoder decoder(now);
-  recorder.Begin(now, "2026-12-09 02:36:19", "1.0.0", "linux x86_64");
+  recorder.Begin(now, "2026-12-09 02:36:19", "1.0.0", "linux x86_64", false);
   for (size_t i = 0; i < bytes.size(); ++i) {
     for (int k = 0; k < polls[i]; ++k) {
       now += kPollPeriodMs;

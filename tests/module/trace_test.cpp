@@ -1,21 +1,15 @@
 // The trace through the loaded module: what KOLVANE_TRACE turns on, what a
 // run writes, and what happens when the file cannot be used. The exact
 // format and timing are proven on a virtual clock in the unit tests.
-#include <stdlib.h>
-
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "receiver/trace_format.h"
-#include "testbed/simulated_device.h"
-#include "tests/module/module_fixture.h"
-#include "tests/support/host_doubles.h"
-#include "tests/support/wait.h"
+#include "tests/module/trace_fixture.h"
 
 namespace kolvane {
 namespace test {
@@ -23,81 +17,15 @@ namespace {
 
 using ::testing::AllOf;
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-constexpr uint8_t kChannelUp = 0xD8;
-
-class KeyNames : public CountedObject<IRemoteKeySink> {
- public:
-  KeyNames() : CountedObject(nullptr) {}
-  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char*) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    names_.push_back(name);
-    return S_OK;
-  }
-  std::vector<std::string> names() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return names_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> names_;
-};
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path, std::ios::binary);
-  std::string line;
-  while (std::getline(file, line)) lines.push_back(line);
-  return lines;
-}
 
 std::vector<std::string> FilesHere() {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename().string());
   return names;
 }
-
-// Each test sets KOLVANE_TRACE as it needs; the value the run had comes back.
-class Trace : public ModuleTest {
- protected:
-  void SetUp() override {
-    const char* value = getenv(kTraceVariable);
-    hadValue_ = value != nullptr;
-    if (hadValue_) previous_ = value;
-    RemoveLog();
-    ModuleTest::SetUp();
-  }
-  void TearDown() override {
-    ModuleTest::TearDown();
-    testbed::SetModuleEnvironment(kTraceVariable, hadValue_ ? previous_.c_str() : nullptr);
-    std::error_code ignored;
-    std::filesystem::remove("run.trace", ignored);
-  }
-  // One fresh press of ChannelUp with the variable as it stands.
-  void PressChannelUp() {
-    testbed::SimulatedDevice device;
-    KeyNames sink;
-    ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
-    ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
-    device.Press(kChannelUp);
-    ASSERT_TRUE(WaitUntil([&] { return !sink.names().empty(); }));
-    device.ReleaseKey();
-    const uint64_t polls = device.receiverPolls();
-    ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
-    EXPECT_EQ(module_->Stop(), S_OK);
-    EXPECT_THAT(sink.names(), ElementsAre("Kolvane_ChannelUp"));
-    EXPECT_RELEASED(sink, device);
-  }
-
- private:
-  bool hadValue_ = false;
-  std::string previous_;
-};
 
 TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
@@ -115,20 +43,28 @@ TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
   EXPECT_THAT(ReadLogLines(), ::testing::Each(::testing::Not(HasSubstr("trace"))));
 }
 
-// A sink that stops the module from inside OnKey: Stop gives up the poll
-// thread, which still owns the trace and closes it when the call returns.
+// A sink that stops the module from inside OnKey, then keeps the call for
+// `hold`: Stop gives up the poll thread, which still owns the trace and
+// closes it when the call returns.
 class StoppingSink : public KeyNames {
  public:
-  explicit StoppingSink(IRemoteModule* module) : module_(module) {}
+  explicit StoppingSink(IRemoteModule* module, std::chrono::milliseconds hold = std::chrono::milliseconds(0))
+      : module_(module), hold_(hold) {}
   HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
     KeyNames::OnKey(name, label);
     module_->Stop();
+    std::this_thread::sleep_for(hold_);
     return S_OK;
   }
 
  private:
   IRemoteModule* const module_;
+  const std::chrono::milliseconds hold_;
 };
+
+bool EndsTheRun(const std::vector<std::string>& lines) {
+  return !lines.empty() && lines.back().rfind("# end of run", 0) == 0;
+}
 
 TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
@@ -137,15 +73,60 @@ TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   device.Press(kChannelUp);
-  ASSERT_TRUE(WaitUntil([&] {
-    const std::vector<std::string> lines = Lines("run.trace");
-    return !lines.empty() && lines.back().rfind("# end of run", 0) == 0;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return EndsTheRun(Lines("run.trace")); }));
   const std::vector<std::string> lines = Lines("run.trace");
   EXPECT_THAT(lines.back(), EndsWith(", given up by Stop"));
   EXPECT_THAT(lines, Contains(AllOf(StartsWith("# "), EndsWith("s Kolvane_ChannelUp fresh"))));
   EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }));
   EXPECT_RELEASED(sink);
+}
+
+// The byte the key came from was seen by one poll; the thread then waited
+// in OnKey for a second and a half. The step ends at that poll.
+TEST_F(Trace, AGivenUpRunTimesItsLastByteByThePollsThatSawItNotByTheWaitForTheThread) {
+  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  testbed::SimulatedDevice device;
+  StoppingSink sink(module_, std::chrono::milliseconds(1500));
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] { return EndsTheRun(Lines("run.trace")); }));
+  const std::vector<std::string> lines = Lines("run.trace");
+  EXPECT_THAT(lines.back(), EndsWith(", given up by Stop"));
+  const auto step =
+      std::find_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("raw 0xD8 ", 0) == 0; });
+  ASSERT_NE(step, lines.end());
+  EXPECT_LT(std::stoi(step->substr(9)), 500) << *step;
+  EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }));
+  EXPECT_RELEASED(sink);
+}
+
+// Looks at the trace file when the first key arrives.
+class TraceWatchingSink : public KeyNames {
+ public:
+  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
+    if (names().empty()) seen_ = Lines("run.trace");
+    return KeyNames::OnKey(name, label);
+  }
+  const std::vector<std::string>& seen() const { return seen_; }
+
+ private:
+  std::vector<std::string> seen_;
+};
+
+TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
+  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  testbed::SimulatedDevice device;
+  TraceWatchingSink sink;
+  ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
+  device.Press(kChannelUp);
+  ASSERT_TRUE(WaitUntil([&] { return !sink.names().empty(); }));
+  EXPECT_EQ(module_->Stop(), S_OK);
+  // The idle byte's step ends at the poll that read the key: not written yet.
+  EXPECT_THAT(sink.seen(), ::testing::Each(StartsWith("# "))) << "at the key, the file held only its header";
+  EXPECT_THAT(Lines("run.trace"), Contains(StartsWith("raw 0xFF ")));
+  EXPECT_RELEASED(sink, device);
 }
 
 TEST_F(Trace, EveryStartAppendsItsOwnRun) {

@@ -55,7 +55,8 @@ const char* FaultName(const ::testing::TestParamInfo<Fault>& param) {
     case Fault::kEventCreation: return "EventCreation";
     case Fault::kThreadCreation: return "ThreadCreation";
     case Fault::kImageReference: return "ImageReference";
-    case Fault::kAllocation: break;
+    case Fault::kAllocation:
+    case Fault::kFileAppend: break;
   }
   return "Allocation";
 }
