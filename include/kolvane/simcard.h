@@ -41,7 +41,8 @@
  * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (press byte |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
  * KOLVANE_MIN_SHOW_MS, so that at least two polls 20 ms apart see it; then
- * idle for KOLVANE_RELEASE_IDLE_MS. A hold past 200 ms therefore repeats. */
+ * idle for KOLVANE_RELEASE_IDLE_MS. The module repeats a key whose held
+ * byte stays more than 200 ms, so a hold of 350 ms or more repeats. */
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
