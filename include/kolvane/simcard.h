@@ -64,7 +64,7 @@ IDeviceRegisters* kolvane_simcard_registers(KolvaneSimCard* card);
 
 /* Sets the receiver byte (bits 16-23 of 0x200) the module reads next;
  * KOLVANE_RECEIVER_IDLE (0xFF) is no key. Only the low 8 bits count. */
-void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned byte);
+void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte);
 
 /* Presses a key, named by its name ("Kolvane_ChannelUp"), its name without
  * the prefix ("ChannelUp") or its label ("Power"), in any case, and holds it
@@ -211,8 +211,8 @@ static int kolvane_simcard_index_(uint32_t offset) {
 static uint32_t kolvane_simcard_value_(const KolvaneSimCard* card, int index) {
   uint32_t value = (uint32_t)(unsigned long)KOLVANE_SIMCARD_LOAD_(&card->registers[index]);
   if (index == kolvane_simcard_index_(KOLVANE_REGISTER_RECEIVER)) {
-    const uint32_t byte = (uint32_t)(unsigned long)KOLVANE_SIMCARD_LOAD_(&card->receiver);
-    value = (value & ~(uint32_t)KOLVANE_SIMCARD_RECEIVER_BITS_) | (byte << KOLVANE_RECEIVER_BYTE_SHIFT);
+    const uint32_t shown = (uint32_t)(unsigned long)KOLVANE_SIMCARD_LOAD_(&card->receiver);
+    value = (value & ~(uint32_t)KOLVANE_SIMCARD_RECEIVER_BITS_) | (shown << KOLVANE_RECEIVER_BYTE_SHIFT);
   }
   return value;
 }
@@ -349,8 +349,8 @@ KolvaneSimCard* kolvane_simcard_new(void) {
 
 IDeviceRegisters* kolvane_simcard_registers(KolvaneSimCard* card) { return card == NULL ? NULL : &card->face; }
 
-void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned byte) {
-  if (card != NULL) KOLVANE_SIMCARD_STORE_(&card->receiver, byte & KOLVANE_RECEIVER_BYTE_MASK);
+void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte) {
+  if (card != NULL) KOLVANE_SIMCARD_STORE_(&card->receiver, receiver_byte & KOLVANE_RECEIVER_BYTE_MASK);
 }
 
 int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms) {

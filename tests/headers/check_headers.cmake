@@ -1,6 +1,8 @@
 # Compiles every header of include/kolvane alone, and simcard.h's
 # implementation with the IIDs defined, as C89, C99 and C11 with CC and as
-# C++98, C++11 and C++17 with CXX, with -pedantic -Wall -Wextra -Werror.
+# C++98, C++11 and C++17 with CXX, with -pedantic -Wall -Wextra -Werror, and
+# -Wshadow, which finds names a host's own headers already use (the Windows
+# SDK's type byte).
 # Fails naming every compile that failed. A compiler that is not installed
 # (…-NOTFOUND) is named and skipped.
 #   -DINCLUDE_DIR -DWORK_DIR -DCC -DCXX
@@ -46,7 +48,7 @@ foreach(side IN ITEMS c cpp)
   get_filename_component(name ${compiler} NAME)
   foreach(standard IN LISTS standards)
     foreach(case IN LISTS cases)
-      execute_process(COMMAND ${compiler} -std=${standard} -pedantic -Wall -Wextra -Werror -I${INCLUDE_DIR}
+      execute_process(COMMAND ${compiler} -std=${standard} -pedantic -Wall -Wextra -Wshadow -Werror -I${INCLUDE_DIR}
                               -fsyntax-only ${WORK_DIR}/${case}.${side}
                       WORKING_DIRECTORY ${WORK_DIR} OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE failed)
       math(EXPR compiled "${compiled} + 1")

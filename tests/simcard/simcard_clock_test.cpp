@@ -78,11 +78,11 @@ std::ostream& operator<<(std::ostream& out, const VirtualClock::Shown& shown) {
 unsigned ReceiverByte(const KolvaneSimCard* card) { return (kolvane_simcard_register(card, 0x200) >> 16) & 0xFF; }
 
 void VirtualClock::Sleep(unsigned ms) {
-  const unsigned byte = ReceiverByte(card);
-  if (!shown.empty() && shown.back().byte == byte) {
+  const unsigned now = ReceiverByte(card);
+  if (!shown.empty() && shown.back().byte == now) {
     shown.back().ms += ms;
   } else {
-    shown.push_back(Shown{byte, ms});
+    shown.push_back(Shown{now, ms});
   }
   const uint32_t end = nowMs + ms;
   while (polling && nextPollMs < end) {
@@ -166,13 +166,13 @@ TEST_F(SimCardClockTest, EveryByteOfAPressOrHoldIsSeenByAtLeastTwoPollsAtAnyPhas
       clock_.shown.clear();
       StartPolling(phase);
       ASSERT_EQ(kolvane_simcard_press(card_, "Enter", holdMs), 0);
-      for (unsigned byte : {0x98u, 0x99u, 0xFFu}) {
+      for (unsigned expected : {0x98u, 0x99u, 0xFFu}) {
         int seen = 0;
-        for (const VirtualClock::Poll& poll : clock_.polls) seen += poll.byte == byte ? 1 : 0;
-        if (byte == 0x99 && holdMs <= 100) {
+        for (const VirtualClock::Poll& poll : clock_.polls) seen += poll.byte == expected ? 1 : 0;
+        if (expected == 0x99 && holdMs <= 100) {
           EXPECT_EQ(seen, 0) << "a press shows no held byte";
         } else {
-          EXPECT_GE(seen, 2) << "byte 0x" << std::hex << byte;
+          EXPECT_GE(seen, 2) << "byte 0x" << std::hex << expected;
         }
       }
     }

@@ -135,8 +135,8 @@ TEST_F(SimCardModuleTest, ReadsOnOtherThreadsWhileAKeyIsPressedSeeOnlyItsBytes) 
       while (pressing.load()) {
         uint32_t value = 0;
         kolvane_simcard_registers(card_)->ReadRegister(0x10C, &value);
-        const uint32_t byte = (kolvane_simcard_register(card_, 0x200) >> 16) & 0xFF;
-        if (byte != 0xFF && byte != 0xD8 && byte != 0xD9) ++strangeBytes;
+        const uint32_t shown = (kolvane_simcard_register(card_, 0x200) >> 16) & 0xFF;
+        if (shown != 0xFF && shown != 0xD8 && shown != 0xD9) ++strangeBytes;
         const unsigned long reads = kolvane_simcard_reads(card_);
         if (reads < lastReads) ++readsGoingBack;
         lastReads = reads;
