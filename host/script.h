@@ -20,14 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "kolvane/simcard.h"
+
 namespace kolvane {
 namespace host {
 
-// Timing of the simulated remote, in milliseconds. A 20 ms poll needs a byte
-// to stay for a few periods to be sure to see it.
-constexpr uint32_t kPressShowMs = 100;    // the code of a press before release (or the held state)
-constexpr uint32_t kReleaseIdleMs = 100;  // idle after every press and hold
-constexpr uint32_t kMinVisibleMs = 60;    // shortest press or held state
+// Timing of the simulated remote, in milliseconds, the same as the public
+// simulated card's (kolvane/simcard.h). A 20 ms poll needs a byte to stay
+// for a few periods to be sure to see it.
+constexpr uint32_t kPressShowMs = KOLVANE_PRESS_SHOW_MS;      // the code of a press before release (or the held state)
+constexpr uint32_t kReleaseIdleMs = KOLVANE_RELEASE_IDLE_MS;  // idle after every press and hold
+constexpr uint32_t kMinVisibleMs = KOLVANE_MIN_SHOW_MS;       // shortest press or held state
 constexpr uint32_t kMinHoldMs = kPressShowMs + kMinVisibleMs;
 constexpr uint32_t kMaxDurationMs = 3600 * 1000;
 

@@ -1,29 +1,33 @@
 // The tuner card's remote receiver, by its numbers: the registers the module
 // sets up and polls, the bits it sets, where the receiver byte lies and what
-// its bits mean, and the timing of polls and repeats. The one definition for
-// the module, the simulator, the benchmarks, the tests and the fuzzer.
+// its bits mean, and the timing of polls and repeats. The module, the
+// simulator, the benchmarks, the tests and the fuzzer take them from here;
+// what a host's card shares with the module comes from the public
+// kolvane/device.h, the one definition.
 #ifndef KOLVANE_RECEIVER_DEVICE_H
 #define KOLVANE_RECEIVER_DEVICE_H
 
 #include <stdint.h>
 
+#include "kolvane/device.h"
+
 namespace kolvane {
 
 // Device registers by offset, and the bits the set-up sets in each.
-constexpr uint32_t kRegisterControl = 0x10C;
-constexpr uint32_t kControlSetupMask = 0x00000004;
-constexpr uint32_t kRegisterGpio = 0x118;
-constexpr uint32_t kGpioSetupMask = 0x00007000;
-constexpr uint32_t kRegisterReceiver = 0x200;
-constexpr uint32_t kReceiverSetupMask = 0x00007FC2;
+constexpr uint32_t kRegisterControl = KOLVANE_REGISTER_CONTROL;
+constexpr uint32_t kControlSetupMask = KOLVANE_CONTROL_SETUP_BITS;
+constexpr uint32_t kRegisterGpio = KOLVANE_REGISTER_GPIO;
+constexpr uint32_t kGpioSetupMask = KOLVANE_GPIO_SETUP_BITS;
+constexpr uint32_t kRegisterReceiver = KOLVANE_REGISTER_RECEIVER;
+constexpr uint32_t kReceiverSetupMask = KOLVANE_RECEIVER_SETUP_BITS;
 
 // The receiver byte is bits 16-23 of the receiver register.
-constexpr uint32_t kReceiverByteShift = 16;
-constexpr uint32_t kReceiverByteMask = 0xFF;
-constexpr uint32_t kHeldBit = 0x01;          // byte bit 0: key held (repeat state)
-constexpr uint8_t kIdleReceiverByte = 0xFF;  // no key: held bit set, no code
+constexpr uint32_t kReceiverByteShift = KOLVANE_RECEIVER_BYTE_SHIFT;
+constexpr uint32_t kReceiverByteMask = KOLVANE_RECEIVER_BYTE_MASK;
+constexpr uint32_t kHeldBit = KOLVANE_RECEIVER_HELD_BIT;      // byte bit 0: key held (repeat state)
+constexpr uint8_t kIdleReceiverByte = KOLVANE_RECEIVER_IDLE;  // no key: held bit set, no code
 
-constexpr uint32_t kPollPeriodMs = 20;
+constexpr uint32_t kPollPeriodMs = KOLVANE_POLL_PERIOD_MS;
 constexpr uint32_t kRepeatDelayMs = 200;  // a held key repeats once more than this has passed
 
 }  // namespace kolvane

@@ -1,8 +1,11 @@
-// The remote's keys: a constant table from key code to name and label.
+// The remote's keys: a constant table from key code to name and label,
+// built from the public list (kolvane/keys.h).
 #ifndef KOLVANE_RECEIVER_REMOTE_KEYS_H
 #define KOLVANE_RECEIVER_REMOTE_KEYS_H
 
 #include <stdint.h>
+
+#include "kolvane/keys.h"
 
 namespace kolvane {
 
@@ -14,7 +17,7 @@ struct RemoteKey {
   char label[kKeyTextSize];  // "" for keys without a label
 };
 
-constexpr int32_t kRemoteKeyCount = 31;
+constexpr int32_t kRemoteKeyCount = KOLVANE_KEY_COUNT;
 extern const RemoteKey RemoteKeyTable[kRemoteKeyCount];
 
 // The first record with this code, or null. Walks from index 0 upwards.

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${LINT_JOBS:-2}
-project_dirs='include|module|receiver|platform|testbed|host|bench|fuzz|tests'
+project_dirs='include|module|receiver|platform|testbed|host|bench|fuzz|tests|examples'
 core_dirs='module|receiver|platform'
 analyzer='clang-analyzer-*,-clang-analyzer-security.insecureAPI.DeprecatedOrUnsafeBufferHandling'
 mingw=i686-w64-mingw32-g++-posix
@@ -34,7 +34,7 @@ tidy() { # build folder, extra checks, files (one a line), extra clang-tidy argu
 
 cmake --preset linux >/dev/null
 echo "lint: clang-tidy"
-tidy build/linux '' "$(sources build/linux 'testbed|host|bench|fuzz|tests')"
+tidy build/linux '' "$(sources build/linux 'testbed|host|bench|fuzz|tests|examples')"
 echo "lint: clang-tidy and the static analyzer on the module"
 tidy build/linux "$analyzer" "$(sources build/linux "$core_dirs")"
 

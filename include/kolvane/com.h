@@ -53,7 +53,13 @@ typedef GUID IID;
 #ifdef __cplusplus
 inline int IsEqualGUID(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 #else
-static inline int IsEqualGUID(const GUID* a, const GUID* b) { return memcmp(a, b, sizeof(GUID)) == 0; }
+/* C89 has no inline; GCC and Clang spell it __inline__ there. */
+#if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L
+#define KOLVANE_COM_INLINE inline
+#else
+#define KOLVANE_COM_INLINE __inline__
+#endif
+static KOLVANE_COM_INLINE int IsEqualGUID(const GUID* a, const GUID* b) { return memcmp(a, b, sizeof(GUID)) == 0; }
 #endif
 #define IsEqualIID(a, b) IsEqualGUID(a, b)
 #endif

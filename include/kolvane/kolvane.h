@@ -26,25 +26,32 @@
 #define KOLVANE_EXTERN_C extern
 #endif
 
-/* Exact bytes in the standard layout: little-endian Data1, Data2, Data3,
- * then Data4's eight bytes. */
+/* The identifiers' values, as initializers in the standard layout
+ * (Data1, Data2, Data3, then Data4's eight bytes), for code that needs its
+ * own copy of one. */
+/* clang-format off */
+/* {F4660300-7706-11D3-B64E-00105ACB7FD0} */
+#define KOLVANE_IID_VALUE_IRemoteModule {0xF4660300, 0x7706, 0x11D3, {0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0}}
+/* {F4660006-7706-11D3-B64E-00105ACB7FD0} */
+#define KOLVANE_IID_VALUE_IDeviceRegisters {0xF4660006, 0x7706, 0x11D3, {0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0}}
+/* {00000000-0000-0000-C000-000000000046} */
+#define KOLVANE_IID_VALUE_IUnknown {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}
+/* clang-format on */
+
 #ifdef KOLVANE_INIT_IIDS
-#define KOLVANE_IID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-  KOLVANE_EXTERN_C const IID name;                                   \
-  const IID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#define KOLVANE_IID(name, value)   \
+  KOLVANE_EXTERN_C const IID name; \
+  const IID name = value
 #else
-#define KOLVANE_IID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) KOLVANE_EXTERN_C const IID name
+#define KOLVANE_IID(name, value) KOLVANE_EXTERN_C const IID name
 #endif
 
 /* Defined once, where KOLVANE_INIT_IIDS is set. NOLINTBEGIN(misc-definitions-in-headers) */
-/* {F4660300-7706-11D3-B64E-00105ACB7FD0} */
-KOLVANE_IID(IID_IRemoteModule, 0xF4660300, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0);
-/* {F4660006-7706-11D3-B64E-00105ACB7FD0} */
-KOLVANE_IID(IID_IDeviceRegisters, 0xF4660006, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0);
+KOLVANE_IID(IID_IRemoteModule, KOLVANE_IID_VALUE_IRemoteModule);
+KOLVANE_IID(IID_IDeviceRegisters, KOLVANE_IID_VALUE_IDeviceRegisters);
 #ifndef _WIN32
 /* On Windows IID_IUnknown comes from the SDK (libuuid). */
-/* {00000000-0000-0000-C000-000000000046} */
-KOLVANE_IID(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+KOLVANE_IID(IID_IUnknown, KOLVANE_IID_VALUE_IUnknown);
 #endif
 /* NOLINTEND(misc-definitions-in-headers) */
 

@@ -39,7 +39,8 @@ endif()
 shipped_examples(examples)
 set(expected
     LICENSE README.md SHA256SUMS bin/kolvane-host.exe bin/kolvane.dll bench/README.md host/README.md include/kolvane/com.h
-    include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
+    include/kolvane/device.h include/kolvane/keys.h include/kolvane/kolvane.h include/kolvane/simcard.h
+    lib/cmake/kolvane/kolvaneConfig.cmake lib/cmake/kolvane/kolvaneConfigVersion.cmake
     lib/cmake/kolvane/kolvaneTargets.cmake ${examples})
 expect_exact_files("${NAME}.${FORMAT}" ${root} ${expected})
 

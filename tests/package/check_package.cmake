@@ -1,9 +1,11 @@
 # Installs the build into a fresh prefix, moves the prefix elsewhere (the
 # package must not depend on where it was installed), and checks what a host
 # developer gets: exactly the shipped files, a CMake project and a pkg-config
-# build against them, both loading the installed module, and the installed
-# kolvane-host finding it on its own.
-#   -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DVERSION -DGENERATOR -DCXX -DPKG_CONFIG
+# build against them, both loading the installed module, the installed
+# example host test built as C89 against the installed headers and passing
+# with the installed module, and the installed kolvane-host finding it on
+# its own.
+#   -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DVERSION -DGENERATOR -DCC -DCXX -DPKG_CONFIG
 cmake_minimum_required(VERSION 3.25)
 
 include(${CMAKE_CURRENT_LIST_DIR}/../support/checks.cmake)
@@ -18,7 +20,8 @@ file(RENAME ${staged} ${prefix})
 shipped_examples(examples)
 expect_exact_files(
   "the installed prefix" ${prefix}
-  bin/kolvane-host include/kolvane/com.h include/kolvane/kolvane.h lib/cmake/kolvane/kolvaneConfig.cmake
+  bin/kolvane-host include/kolvane/com.h include/kolvane/device.h include/kolvane/keys.h include/kolvane/kolvane.h
+  include/kolvane/simcard.h lib/cmake/kolvane/kolvaneConfig.cmake
   lib/cmake/kolvane/kolvaneConfigVersion.cmake lib/cmake/kolvane/kolvaneTargets.cmake lib/libkolvane.so
   lib/pkgconfig/kolvane.pc share/doc/kolvane/LICENSE share/doc/kolvane/README.md share/doc/kolvane/bench/README.md
   share/doc/kolvane/host/README.md
@@ -62,6 +65,15 @@ run("building the pkg-config host"
             -o ${WORK_DIR}/pkg-config-host -ldl)
 run("the pkg-config host" OUTPUT ran COMMAND ${WORK_DIR}/pkg-config-host)
 expect_match("the pkg-config host" "IRemoteModule 0x00000000" "${ran}")
+
+# The example host test, as a host developer builds it from the installed
+# tree: C89, the installed headers, the installed module by its path.
+run("building the installed example host test"
+    COMMAND ${CC} -std=c89 -pedantic -Wall -Wextra -Werror ${cflags} ${prefix}/share/kolvane/examples/host_test.c
+            -o ${WORK_DIR}/example-host-test -ldl)
+run("the installed example host test" OUTPUT ran COMMAND ${WORK_DIR}/example-host-test ${module})
+expect_match("the installed example host test"
+             "Kolvane_ChannelUp \\(ChannelUp\\) received\nhost test: Kolvane_VolumeUp \\(VolumeUp\\) received\nhost test: Kolvane_Exit \\(Power\\) received\nhost test: passed" "${ran}")
 
 # The installed kolvane-host, given no --module, loads the installed module.
 file(WRITE ${WORK_DIR}/one.remote "press ChannelUp\n")

@@ -27,9 +27,12 @@ function(expect_match what regex text)
   endif()
 endfunction()
 
-# The example scripts as shipped: share/kolvane/examples/<name>.remote.
+# The examples as shipped: share/kolvane/examples/<name>.remote, the scripts,
+# and <name>.c, the example host tests.
 function(shipped_examples out)
   file(GLOB examples RELATIVE ${SOURCE_DIR}/host/examples ${SOURCE_DIR}/host/examples/*.remote)
+  file(GLOB sources RELATIVE ${SOURCE_DIR}/examples ${SOURCE_DIR}/examples/*.c)
+  list(APPEND examples ${sources})
   list(TRANSFORM examples PREPEND share/kolvane/examples/)
   set(${out} ${examples} PARENT_SCOPE)
 endfunction()

@@ -1,0 +1,68 @@
+# Compiles every header of include/kolvane alone, and simcard.h's
+# implementation with the IIDs defined, as C89, C99 and C11 with CC and as
+# C++98, C++11 and C++17 with CXX, with -pedantic -Wall -Wextra -Werror, and
+# -Wshadow, which finds names a host's own headers already use (the Windows
+# SDK's type byte).
+# Fails naming every compile that failed. A compiler that is not installed
+# (…-NOTFOUND) is named and skipped.
+#   -DINCLUDE_DIR -DWORK_DIR -DCC -DCXX
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+file(GLOB headers RELATIVE ${INCLUDE_DIR}/kolvane ${INCLUDE_DIR}/kolvane/*.h)
+list(SORT headers)
+
+# One source per case, the same text as C and as C++; a declaration after
+# the header, since ISO C forbids an empty file.
+set(cases "")
+foreach(header IN LISTS headers)
+  string(REPLACE "." "_" case ${header})
+  set(text_${case} "#include <kolvane/${header}>\n")
+  list(APPEND cases ${case})
+endforeach()
+if("simcard.h" IN_LIST headers)
+  set(text_simcard_implementation
+      "#define KOLVANE_INIT_IIDS\n#define KOLVANE_SIMCARD_IMPLEMENTATION\n#include <kolvane/simcard.h>\n")
+  list(APPEND cases simcard_implementation)
+endif()
+foreach(case IN LISTS cases)
+  file(WRITE ${WORK_DIR}/${case}.c "${text_${case}}extern int kolvane_header_only;\n")
+  file(WRITE ${WORK_DIR}/${case}.cpp "${text_${case}}extern int kolvane_header_only;\n")
+endforeach()
+
+set(failures "")
+set(compiled 0)
+foreach(side IN ITEMS c cpp)
+  if(side STREQUAL "c")
+    set(compiler "${CC}")
+    set(standards c89 c99 c11)
+  else()
+    set(compiler "${CXX}")
+    set(standards c++98 c++11 c++17)
+  endif()
+  if(NOT compiler OR compiler MATCHES "-NOTFOUND$")
+    message(STATUS "not installed, not checked: ${compiler}")
+    continue()
+  endif()
+  get_filename_component(name ${compiler} NAME)
+  foreach(standard IN LISTS standards)
+    foreach(case IN LISTS cases)
+      execute_process(COMMAND ${compiler} -std=${standard} -pedantic -Wall -Wextra -Wshadow -Werror -I${INCLUDE_DIR}
+                              -fsyntax-only ${WORK_DIR}/${case}.${side}
+                      WORKING_DIRECTORY ${WORK_DIR} OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE failed)
+      math(EXPR compiled "${compiled} + 1")
+      if(failed)
+        string(APPEND failures "${name} -std=${standard} ${case}:\n${out}\n")
+      endif()
+    endforeach()
+  endforeach()
+  string(REPLACE ";" " " standards "${standards}")
+  message(STATUS "${name}: ${standards}")
+endforeach()
+
+if(failures)
+  message(FATAL_ERROR "public headers that do not compile alone:\n${failures}")
+endif()
+string(REPLACE ";" " " cases "${cases}")
+message(STATUS "${compiled} compiles clean: ${cases}")

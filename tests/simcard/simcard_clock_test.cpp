@@ -1,0 +1,392 @@
+// The simulated card of kolvane/simcard.h on a virtual clock: what a press
+// and a hold show on the receiver and for how long, what polls at any phase
+// see of it and what the module's decoder makes of that; reference counting,
+// freeing, the registers and allocation failure. The header's hooks replace
+// its sleep and its allocator, so no test here waits in real time.
+#include <stdint.h>
+#include <stdlib.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "gmock/gmock.h"
+#include "gtest/gtest.h"
+
+struct KolvaneSimCard;
+
+namespace {
+
+// The test's clock: each sleep of the card advances it and may poll the
+// receiver, as a module's poll loop would, every 20 virtual ms.
+struct VirtualClock {
+  struct Shown {
+    unsigned byte;
+    unsigned ms;
+    bool operator==(const Shown& other) const { return byte == other.byte && ms == other.ms; }
+  };
+  struct Poll {
+    uint32_t atMs;
+    unsigned byte;
+  };
+
+  KolvaneSimCard* card = nullptr;
+  uint32_t nowMs = 0;
+  bool polling = false;
+  uint32_t nextPollMs = 0;
+  std::vector<Shown> shown;  // the receiver byte over time, equal bytes merged
+  std::vector<Poll> polls;
+
+  void Sleep(unsigned ms);
+};
+
+VirtualClock* virtualClock = nullptr;
+int allocations = 0;
+int frees = 0;
+bool outOfMemory = false;
+
+void* TestMalloc(size_t size) {
+  if (outOfMemory) return nullptr;
+  ++allocations;
+  return malloc(size);
+}
+
+void TestFree(void* pointer) {
+  ++frees;
+  free(pointer);
+}
+
+}  // namespace
+
+#define KOLVANE_SIMCARD_SLEEP_MS(card, ms) virtualClock->Sleep(ms)
+#define KOLVANE_SIMCARD_MALLOC(size) TestMalloc(size)
+#define KOLVANE_SIMCARD_FREE(pointer) TestFree(pointer)
+#define KOLVANE_SIMCARD_IMPLEMENTATION
+#include "kolvane/simcard.h"
+#include "receiver/key_decoder.h"
+#include "receiver/remote_keys.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+std::ostream& operator<<(std::ostream& out, const VirtualClock::Shown& shown) {
+  return out << "{0x" << std::hex << shown.byte << std::dec << " for " << shown.ms << " ms}";
+}
+
+unsigned ReceiverByte(const KolvaneSimCard* card) { return (kolvane_simcard_register(card, 0x200) >> 16) & 0xFF; }
+
+void VirtualClock::Sleep(unsigned ms) {
+  const unsigned now = ReceiverByte(card);
+  if (!shown.empty() && shown.back().byte == now) {
+    shown.back().ms += ms;
+  } else {
+    shown.push_back(Shown{now, ms});
+  }
+  const uint32_t end = nowMs + ms;
+  while (polling && nextPollMs < end) {
+    uint32_t value = 0;
+    IDeviceRegisters* registers = kolvane_simcard_registers(card);
+    registers->ReadRegister(0x200, &value);
+    polls.push_back(Poll{nextPollMs, (value >> 16) & 0xFF});
+    nextPollMs += 20;
+  }
+  nowMs = end;
+}
+
+class SimCardClockTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    virtualClock = &clock_;
+    allocations = frees = 0;
+    outOfMemory = false;
+    card_ = kolvane_simcard_new();
+    ASSERT_NE(card_, nullptr);
+    clock_.card = card_;
+  }
+  void TearDown() override {
+    if (card_ != nullptr) {
+      EXPECT_EQ(kolvane_simcard_free(card_), 0);
+    }
+    virtualClock = nullptr;
+  }
+  // A poll loop that has set the card up and polls every 20 ms from `phaseMs` on.
+  void StartPolling(uint32_t phaseMs) {
+    kolvane_simcard_registers(card_)->WriteRegister(0x200, 0x7FC2);
+    clock_.polling = true;
+    clock_.nextPollMs = clock_.nowMs + phaseMs;
+  }
+
+  VirtualClock clock_;
+  KolvaneSimCard* card_ = nullptr;
+};
+
+// --- What a press shows, and for how long ---
+
+TEST_F(SimCardClockTest, APressShowsThePressByteFor100MsThenIdleFor100Ms) {
+  EXPECT_EQ(kolvane_simcard_press(card_, "ChannelUp", 100), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0xD8, 100}, VirtualClock::Shown{0xFF, 100}));
+  EXPECT_EQ(ReceiverByte(card_), 0xFFu);
+}
+
+TEST_F(SimCardClockTest, AShorterPressIsStillShownFor60Ms) {
+  for (unsigned holdMs : {0u, 1u, 20u, 59u}) {
+    SCOPED_TRACE(::testing::Message() << "held " << holdMs << " ms");
+    clock_.shown.clear();
+    EXPECT_EQ(kolvane_simcard_press(card_, "VolumeUp", holdMs), 0);
+    EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x58, 60}, VirtualClock::Shown{0xFF, 100}));
+  }
+  clock_.shown.clear();
+  EXPECT_EQ(kolvane_simcard_press(card_, "VolumeUp", 80), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x58, 80}, VirtualClock::Shown{0xFF, 100}));
+}
+
+TEST_F(SimCardClockTest, AHoldShowsThePressByteFor100MsThenTheHeldByteForTheRest) {
+  EXPECT_EQ(kolvane_simcard_press(card_, "VolumeUp", 1000), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x58, 100}, VirtualClock::Shown{0x59, 900},
+                                        VirtualClock::Shown{0xFF, 100}));
+}
+
+TEST_F(SimCardClockTest, AHoldJustPastTheFirstStretchShowsTheHeldByteFor60Ms) {
+  EXPECT_EQ(kolvane_simcard_press(card_, "Mute", 101), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x08, 100}, VirtualClock::Shown{0x09, 60},
+                                        VirtualClock::Shown{0xFF, 100}));
+  clock_.shown.clear();
+  EXPECT_EQ(kolvane_simcard_press(card_, "Mute", 160), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x08, 100}, VirtualClock::Shown{0x09, 60},
+                                        VirtualClock::Shown{0xFF, 100}));
+}
+
+TEST_F(SimCardClockTest, EveryByteOfAPressOrHoldIsSeenByAtLeastTwoPollsAtAnyPhase) {
+  for (unsigned holdMs : {0u, 60u, 100u, 101u, 160u, 350u}) {
+    for (uint32_t phase = 0; phase < 20; ++phase) {
+      SCOPED_TRACE(::testing::Message() << "held " << holdMs << " ms, polls at phase " << phase << " ms");
+      clock_.polls.clear();
+      clock_.shown.clear();
+      StartPolling(phase);
+      ASSERT_EQ(kolvane_simcard_press(card_, "Enter", holdMs), 0);
+      for (unsigned expected : {0x98u, 0x99u, 0xFFu}) {
+        int seen = 0;
+        for (const VirtualClock::Poll& poll : clock_.polls) seen += poll.byte == expected ? 1 : 0;
+        if (expected == 0x99 && holdMs <= 100) {
+          EXPECT_EQ(seen, 0) << "a press shows no held byte";
+        } else {
+          EXPECT_GE(seen, 2) << "byte 0x" << std::hex << expected;
+        }
+      }
+    }
+  }
+}
+
+// The module's own decoder fed the polls: one fresh report for any press,
+// repeats for a hold long enough, at every phase of the poll.
+TEST_F(SimCardClockTest, TheModulesDecoderSeesOnePressAndRepeatsOnlyForALongHold) {
+  struct Case {
+    unsigned holdMs;
+    int leastRepeats;
+    int mostRepeats;
+  };
+  for (const Case& holding : {Case{100, 0, 0}, Case{250, 0, 0}, Case{350, 1, 1}, Case{1000, 4, 4}}) {
+    for (uint32_t phase = 0; phase < 20; ++phase) {
+      SCOPED_TRACE(::testing::Message() << "held " << holding.holdMs << " ms, polls at phase " << phase << " ms");
+      clock_.polls.clear();
+      StartPolling(phase);
+      kolvane_simcard_set_receiver(card_, 0xFF);
+      clock_.Sleep(40);  // the loop sees the idle receiver first
+      ASSERT_EQ(kolvane_simcard_press(card_, "ChannelUp", holding.holdMs), 0);
+      kolvane::KeyDecoder decoder(clock_.polls.front().atMs);
+      int fresh = 0;
+      int repeats = 0;
+      for (const VirtualClock::Poll& poll : clock_.polls) {
+        const kolvane::KeyDecoder::Step step = decoder.OnPoll(poll.byte, poll.atMs);
+        // As the module dispatches: a report of a code without a key (the
+        // idle byte's, 0xFA) calls no sink.
+        const kolvane::RemoteKey* key =
+            step.report ? kolvane::FindRemoteKey(kolvane::RemoteKeyTable, kolvane::kRemoteKeyCount, step.code)
+                        : nullptr;
+        if (key != nullptr) {
+          EXPECT_STREQ(key->name, "Kolvane_ChannelUp");
+          ++((poll.byte & 1) != 0 ? repeats : fresh);
+        }
+        if (step.remark) decoder.Remark(poll.atMs);
+      }
+      EXPECT_EQ(fresh, 1);
+      EXPECT_GE(repeats, holding.leastRepeats);
+      EXPECT_LE(repeats, holding.mostRepeats);
+    }
+  }
+}
+
+// --- Keys by name ---
+
+TEST_F(SimCardClockTest, AnUnknownKeyReturnsAtOnceAndShowsNothing) {
+  kolvane_simcard_set_receiver(card_, 0x68);
+  for (const char* key : {"ChanelUp", "", "Kolvane_", "Kolvane_Power", "0x58", " ChannelUp"}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(kolvane_simcard_press(card_, key, 100), -1);
+  }
+  EXPECT_EQ(kolvane_simcard_press(card_, nullptr, 100), -1);
+  EXPECT_EQ(kolvane_simcard_press(nullptr, "ChannelUp", 100), -1);
+  EXPECT_THAT(clock_.shown, IsEmpty());
+  EXPECT_EQ(clock_.nowMs, 0u);
+  EXPECT_EQ(ReceiverByte(card_), 0x68u);  // untouched
+}
+
+TEST_F(SimCardClockTest, AKeyIsFoundByNameShortNameOrLabelInAnyCase) {
+  struct Spelling {
+    const char* text;
+    const char* name;
+  };
+  for (const Spelling& spelling :
+       {Spelling{"Kolvane_ChannelUp", "Kolvane_ChannelUp"}, Spelling{"kolvane_channelup", "Kolvane_ChannelUp"},
+        Spelling{"CHANNELUP", "Kolvane_ChannelUp"}, Spelling{"power", "Kolvane_Exit"}, Spelling{"Exit", "Kolvane_Exit"},
+        Spelling{"tv", "Kolvane_TV"}, Spelling{"7", "Kolvane_7"}, Spelling{"Kolvane_0", "Kolvane_0"}}) {
+    SCOPED_TRACE(spelling.text);
+    const KolvaneKey* key = kolvane_simcard_key(spelling.text);
+    ASSERT_NE(key, nullptr);
+    EXPECT_STREQ(key->name, spelling.name);
+  }
+}
+
+TEST_F(SimCardClockTest, EveryKeyOfThePublicListIsPressedWithItsOwnByte) {
+  struct Listed {
+    const char* name;
+    const char* label;
+    unsigned byte;
+  };
+#define KOLVANE_TEST_LISTED(name, label, byte) Listed{name, label, byte},
+  const std::vector<Listed> keys = {KOLVANE_KEYS(KOLVANE_TEST_LISTED)};
+#undef KOLVANE_TEST_LISTED
+  ASSERT_EQ(keys.size(), 31u);
+  for (const Listed& key : keys) {
+    SCOPED_TRACE(key.name);
+    clock_.shown.clear();
+    ASSERT_EQ(kolvane_simcard_press(card_, key.name, 100), 0);
+    EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{key.byte, 100}, VirtualClock::Shown{0xFF, 100}));
+    if (key.label[0] != '\0') {
+      ASSERT_NE(kolvane_simcard_key(key.label), nullptr);
+      EXPECT_STREQ(kolvane_simcard_key(key.label)->name, key.name);
+    }
+  }
+}
+
+// --- The card as a COM object ---
+
+TEST_F(SimCardClockTest, TheRegistersTakeNoReferenceAndQueryInterfaceCountsEach) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  ASSERT_NE(registers, nullptr);
+  EXPECT_EQ(kolvane_simcard_references(card_), 0);
+
+  void* asRegisters = nullptr;
+  void* asUnknown = nullptr;
+  EXPECT_EQ(registers->QueryInterface(IID_IDeviceRegisters, &asRegisters), S_OK);
+  EXPECT_EQ(asRegisters, static_cast<void*>(registers));
+  EXPECT_EQ(registers->QueryInterface(IID_IUnknown, &asUnknown), S_OK);
+  EXPECT_EQ(asUnknown, static_cast<void*>(static_cast<IUnknown*>(registers)));
+  EXPECT_EQ(kolvane_simcard_references(card_), 2);
+
+  void* asModule = &asModule;
+  EXPECT_EQ(registers->QueryInterface(IID_IRemoteModule, &asModule), E_NOINTERFACE);
+  EXPECT_EQ(asModule, nullptr);
+  EXPECT_EQ(registers->QueryInterface(IID_IDeviceRegisters, nullptr), E_POINTER);
+  EXPECT_EQ(kolvane_simcard_references(card_), 2);
+
+  EXPECT_EQ(registers->AddRef(), 3u);
+  EXPECT_EQ(registers->Release(), 2u);
+  EXPECT_EQ(registers->Release(), 1u);
+  EXPECT_EQ(registers->Release(), 0u);
+  EXPECT_EQ(kolvane_simcard_references(card_), 0);
+}
+
+TEST_F(SimCardClockTest, FreeingACardStillReferencedFailsAndFreesNothing) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  registers->AddRef();
+  EXPECT_EQ(kolvane_simcard_free(card_), -1);
+  EXPECT_EQ(frees, 0);
+  // Still a working card.
+  kolvane_simcard_set_receiver(card_, 0xD8);
+  EXPECT_EQ(ReceiverByte(card_), 0xD8u);
+
+  registers->Release();
+  EXPECT_EQ(kolvane_simcard_free(card_), 0);
+  EXPECT_EQ(frees, 1);
+  card_ = nullptr;
+}
+
+TEST_F(SimCardClockTest, FreeingACardReleasedMoreOftenThanReferencedFails) {
+  kolvane_simcard_registers(card_)->Release();
+  EXPECT_EQ(kolvane_simcard_references(card_), -1);
+  EXPECT_EQ(kolvane_simcard_free(card_), -1);
+  EXPECT_EQ(frees, 0);
+  kolvane_simcard_registers(card_)->AddRef();
+}
+
+TEST_F(SimCardClockTest, ANewCardIsNullWhenMemoryRunsOut) {
+  outOfMemory = true;
+  EXPECT_EQ(kolvane_simcard_new(), nullptr);
+  outOfMemory = false;
+  EXPECT_EQ(kolvane_simcard_free(nullptr), 0);
+  EXPECT_EQ(allocations, 1);  // the fixture's card only
+}
+
+// --- Registers ---
+
+TEST_F(SimCardClockTest, TheSetUpIsReadBackAndTheReceiverByteStaysTheReceivers) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  uint32_t value = 1;
+  for (uint32_t offset : {0x10Cu, 0x118u}) {
+    EXPECT_EQ(registers->ReadRegister(offset, &value), S_OK);
+    EXPECT_EQ(value, 0u);
+  }
+  EXPECT_EQ(registers->ReadRegister(0x200, &value), S_OK);
+  EXPECT_EQ(value, 0x00FF0000u);  // idle
+
+  EXPECT_EQ(registers->WriteRegister(0x10C, 0x80000005), S_OK);
+  EXPECT_EQ(registers->WriteRegister(0x118, 0x00007F0F), S_OK);
+  EXPECT_EQ(registers->WriteRegister(0x200, 0x12347FC2), S_OK);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x10C), 0x80000005u);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x118), 0x00007F0Fu);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x200), 0x12FF7FC2u);  // bits 16-23 are the receiver's
+  kolvane_simcard_set_receiver(card_, 0x1D8);                      // only the low byte counts
+  EXPECT_EQ(registers->ReadRegister(0x200, &value), S_OK);
+  EXPECT_EQ(value, 0x12D87FC2u);
+}
+
+TEST_F(SimCardClockTest, AnOffsetTheCardDoesNotHaveIsRefused) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  uint32_t value = 1;
+  EXPECT_EQ(registers->ReadRegister(0x204, &value), E_UNEXPECTED);
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(registers->WriteRegister(0x204, 1), E_UNEXPECTED);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x204), 0u);
+  EXPECT_EQ(registers->ReadRegister(0x200, nullptr), E_POINTER);
+}
+
+TEST_F(SimCardClockTest, ReadsCountThePollsAfterTheSetUpOnly) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  uint32_t value = 0;
+  registers->ReadRegister(0x200, &value);  // the set-up's read
+  EXPECT_EQ(kolvane_simcard_reads(card_), 0u);
+  registers->WriteRegister(0x200, value | 0x7FC2);
+  registers->ReadRegister(0x10C, &value);
+  EXPECT_EQ(kolvane_simcard_reads(card_), 0u);
+  registers->ReadRegister(0x200, &value);
+  registers->ReadRegister(0x200, &value);
+  EXPECT_EQ(kolvane_simcard_reads(card_), 2u);
+}
+
+TEST_F(SimCardClockTest, WaitingForReadsEndsAtTheCountOrGivesUpAfterTheTimeout) {
+  EXPECT_EQ(kolvane_simcard_wait_reads(card_, 1, 100), -1);
+  EXPECT_GE(clock_.nowMs, 100u);
+  EXPECT_LE(clock_.nowMs, 110u);
+
+  StartPolling(0);
+  const uint32_t start = clock_.nowMs;
+  EXPECT_EQ(kolvane_simcard_wait_reads(card_, 3, 1000), 0);
+  EXPECT_GE(kolvane_simcard_reads(card_), 3u);
+  EXPECT_LE(clock_.nowMs - start, 60u);
+  EXPECT_EQ(kolvane_simcard_wait_reads(nullptr, 1, 10), -1);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The simulated card of kolvane/simcard.h driving the real module, loaded
+// as a host loads it, in real time: every key of the public list reaches the
+// sink with its name and label, a hold repeats, the module sets the card up,
+// the card cannot be freed under the module, and reads on other threads while
+// a key is pressed (run under ThreadSanitizer too). Bounds are generous: the
+// machine may be busy, or Wine.
+#include <stdint.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/module/module_fixture.h"
+#include "tests/support/host_doubles.h"
+
+#define KOLVANE_SIMCARD_IMPLEMENTATION
+#include "kolvane/simcard.h"
+
+namespace kolvane {
+namespace test {
+namespace {
+
+constexpr unsigned kFirstPollPatienceMs = 10000;
+
+struct Reported {
+  std::string name;
+  std::string label;
+  bool operator==(const Reported& other) const { return name == other.name && label == other.label; }
+};
+
+void PrintTo(const Reported& key, std::ostream* out) { *out << key.name << " (" << key.label << ")"; }
+
+// A sink that keeps every key in order; OnKey runs on the poll thread.
+class RecordingSink : public CountedObject<IRemoteKeySink> {
+ public:
+  RecordingSink() : CountedObject(nullptr) {}
+  HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    keys_.push_back(Reported{name, label});
+    return S_OK;
+  }
+  std::vector<Reported> keys() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return keys_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Reported> keys_;
+};
+
+class SimCardModuleTest : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    card_ = kolvane_simcard_new();
+    ASSERT_NE(card_, nullptr);
+  }
+  void TearDown() override {
+    if (card_ != nullptr) {
+      module_->Stop();
+      EXPECT_EQ(kolvane_simcard_free(card_), 0);
+    }
+    ModuleTest::TearDown();
+  }
+  void StartOnTheCard() {
+    ASSERT_EQ(module_->Start(&sink_, kolvane_simcard_registers(card_)), S_OK);
+    ASSERT_EQ(kolvane_simcard_wait_reads(card_, 1, kFirstPollPatienceMs), 0) << "the module never polled";
+  }
+
+  RecordingSink sink_;
+  KolvaneSimCard* card_ = nullptr;
+};
+
+TEST_F(SimCardModuleTest, EveryKeyOfThePublicListReachesTheSinkWithItsNameAndLabel) {
+#define KOLVANE_TEST_REPORTED(name, label, byte) Reported{name, label},
+  const std::vector<Reported> listed = {KOLVANE_KEYS(KOLVANE_TEST_REPORTED)};
+#undef KOLVANE_TEST_REPORTED
+  ASSERT_EQ(listed.size(), 31u);
+  StartOnTheCard();
+  for (const Reported& key : listed) ASSERT_EQ(kolvane_simcard_press(card_, key.name.c_str(), 0), 0) << key.name;
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(sink_.keys(), listed);
+}
+
+TEST_F(SimCardModuleTest, APressIsOneKeyAndALongHoldRepeatsIt) {
+  StartOnTheCard();
+  ASSERT_EQ(kolvane_simcard_press(card_, "Mute", 100), 0);
+  ASSERT_EQ(kolvane_simcard_press(card_, "VolumeUp", 1000), 0);
+  EXPECT_EQ(module_->Stop(), S_OK);
+
+  const std::vector<Reported> keys = sink_.keys();
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ(keys[0], (Reported{"Kolvane_Mute", "Mute"}));
+  // 900 ms of the held byte: a repeat about every 200 ms, fewer on a busy machine.
+  EXPECT_GE(keys.size(), 1u + 1u + 2u);
+  EXPECT_LE(keys.size(), 1u + 1u + 4u);
+  for (size_t i = 1; i < keys.size(); ++i) EXPECT_EQ(keys[i], (Reported{"Kolvane_VolumeUp", "VolumeUp"})) << i;
+}
+
+TEST_F(SimCardModuleTest, TheModuleSetsTheCardUpAndGivesItsReferenceBack) {
+  StartOnTheCard();
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x10C), 0x00000004u);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x118), 0x00007000u);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x200), 0x00FF7FC2u);
+  EXPECT_EQ(kolvane_simcard_references(card_), 2);  // as the host object, and as its registers
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(kolvane_simcard_references(card_), 0);
+}
+
+TEST_F(SimCardModuleTest, TheCardIsNotFreedWhileTheModuleHoldsIt) {
+  StartOnTheCard();
+  EXPECT_EQ(kolvane_simcard_free(card_), -1);
+  // Still polled: the card is alive.
+  const unsigned long reads = kolvane_simcard_reads(card_);
+  EXPECT_EQ(kolvane_simcard_wait_reads(card_, reads + 2, kFirstPollPatienceMs), 0);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(kolvane_simcard_free(card_), 0);
+  card_ = nullptr;
+}
+
+TEST_F(SimCardModuleTest, ReadsOnOtherThreadsWhileAKeyIsPressedSeeOnlyItsBytes) {
+  StartOnTheCard();
+  std::atomic<bool> pressing{true};
+  std::atomic<int> strangeBytes{0};
+  std::atomic<int> readsGoingBack{0};
+  std::vector<std::thread> readers;
+  readers.reserve(2);
+  for (int i = 0; i < 2; ++i) {
+    readers.emplace_back([&] {
+      unsigned long lastReads = 0;
+      while (pressing.load()) {
+        uint32_t value = 0;
+        kolvane_simcard_registers(card_)->ReadRegister(0x10C, &value);
+        const uint32_t shown = (kolvane_simcard_register(card_, 0x200) >> 16) & 0xFF;
+        if (shown != 0xFF && shown != 0xD8 && shown != 0xD9) ++strangeBytes;
+        const unsigned long reads = kolvane_simcard_reads(card_);
+        if (reads < lastReads) ++readsGoingBack;
+        lastReads = reads;
+        std::this_thread::yield();
+      }
+    });
+  }
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(kolvane_simcard_press(card_, "ChannelUp", 300), 0);
+  pressing = false;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(module_->Stop(), S_OK);
+
+  EXPECT_EQ(strangeBytes.load(), 0);
+  EXPECT_EQ(readsGoingBack.load(), 0);
+  const std::vector<Reported> keys = sink_.keys();
+  EXPECT_GE(keys.size(), 3u);  // three presses, and a repeat or not for each
+  for (const Reported& key : keys) EXPECT_EQ(key, (Reported{"Kolvane_ChannelUp", "ChannelUp"}));
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace kolvane
