@@ -21,13 +21,12 @@ bool RepeatsKey(uint8_t byte) {
 
 }  // namespace
 
-std::vector<bool> ChangesWithReports(const ReceiverSchedule& schedule, const Script& script,
-                                     const TraceReading& trace) {
+std::vector<bool> ChangesWithReports(const ReceiverSchedule& schedule, const Script& script, const TraceRun& run) {
   std::vector<bool> withReports(schedule.changes.size(), false);
   for (size_t i = 0; i < schedule.changes.size(); ++i) {
     const int step = schedule.changes[i].step;
     if (step < 0) continue;
-    withReports[i] = trace.stepLinesWithReports.count(script.steps[static_cast<size_t>(step)].line) != 0;
+    withReports[i] = run.stepLinesWithReports.count(script.steps[static_cast<size_t>(step)].line) != 0;
   }
   return withReports;
 }
@@ -36,6 +35,7 @@ void MarkQuietChanges(ReceiverSchedule* schedule, const std::vector<bool>& withR
   // Backwards: does the timer left at the end of change i still matter? After
   // the last change the receiver idles until the module is stopped.
   bool timerMatters = RepeatsKey(kIdleReceiverByte);
+  schedule->quickTail = !timerMatters;
   for (size_t i = schedule->changes.size(); i-- > 0;) {
     ReceiverChange& change = schedule->changes[i];
     const bool heldAndMatters = Held(change.byte) && (RepeatsKey(change.byte) || timerMatters);

@@ -34,12 +34,13 @@
 namespace kolvane {
 namespace host {
 
-// Per change of `schedule`: did the trace record a report during it (the
+// Per change of `schedule`: did the run record a report during it (the
 // step of its line holds one).
-std::vector<bool> ChangesWithReports(const ReceiverSchedule& schedule, const Script& script, const TraceReading& trace);
+std::vector<bool> ChangesWithReports(const ReceiverSchedule& schedule, const Script& script, const TraceRun& run);
 
-// Marks the changes that may be quick (above); `withReports` as from
-// ChangesWithReports, or all false for a script that is no trace.
+// Marks the changes that may be quick (above), and the idle tail after the
+// last one, which reports nothing; `withReports` as from ChangesWithReports,
+// or all false for a script that is no trace.
 void MarkQuietChanges(ReceiverSchedule* schedule, const std::vector<bool>& withReports);
 
 // A time of the replay (microseconds of the session) as the time the trace

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "host/fast_replay.h"
 #include "host/interactive.h"
 #include "host/key_names.h"
 #include "host/printable.h"
@@ -26,6 +25,7 @@
 #include "host/timeline.h"
 #include "host/trace_compare.h"
 #include "host/trace_reader.h"
+#include "host/trace_runs.h"
 #include "platform/log.h"
 #include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
@@ -247,33 +247,61 @@ std::string Absolute(const std::string& path) {
   return absolute.empty() ? path : absolute.lexically_normal().string();
 }
 
-// What limited a comparison: a trace cut by its size cap, or reports
-// whose byte the trace does not hold.
-std::string CompareNote(const std::string& name, const TraceReading& trace) {
-  std::string note;
-  if (trace.cut) {
-    note = name + " was cut by its size cap: compared up to its last whole step, line " +
-           std::to_string(trace.lastStepLine);
-  }
-  if (trace.unstepped > 0) {
-    note += std::string(note.empty() ? "" : "; ") + std::to_string(trace.unstepped) +
-            " report(s) recorded after its last step, whose byte it does not hold, were left out";
-  }
-  return note;
+// How a session went: every run of a script one after another, or the
+// keyboard's one.
+struct Played {
+  SessionRecord record;
+  TraceComparison comparison;  // the runs' reports against the trace's
+  bool completed = true;       // not interrupted
+  bool stoppedCleanly = true;  // else `error` says how the module misbehaved
+  std::string error;
+};
+
+// Starts a session; when the module will not start, the session is stopped
+// first, so its own lines come before the problem.
+bool StartSession(Session& session, uint8_t startByte, std::string* error) {
+  if (session.Start(error, startByte)) return true;
+  std::string ignored;
+  session.Stop(&ignored);
+  return false;
 }
 
-// --compare: the reports the trace's comments recorded against the
-// replay's, on the trace's clock.
-int CompareWithTrace(const std::string& name, const TraceReading& trace, const ReceiverSchedule& schedule,
-                     const std::vector<int64_t>& shownUs, const SessionRecord& record, SessionOutput* output) {
-  std::vector<TracedReport> got;
-  got.reserve(record.reports.size());
-  for (const KeyReport& report : record.reports) {
-    got.push_back(TracedReport{TraceTimeUs(schedule, shownUs, report.us) / 1000, report.name, !report.fresh});
+// Plays each run on a session of its own, as the module saw it: a fresh
+// Start with the run's first byte on the receiver, its steps, a Stop. A run
+// that is interrupted or whose module misbehaves ends the session. False
+// when the module would not start (`played->error` says why).
+bool PlayRuns(GetInterfacePtrFn factory, const std::vector<RunReplay>& runs, SessionOutput* output,
+              const std::atomic<bool>& interrupted, Played* played) {
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunReplay& run = runs[i];
+    if (runs.size() > 1) output->Run(i + 1, runs.size(), run.trace.headerLine, run.trace.header);
+    Session session(factory, output);
+    if (!StartSession(session, run.schedule.startByte, &played->error)) return false;
+    std::vector<int64_t> shownUs;
+    played->completed = PlaySchedule(session, run.script, run.schedule, interrupted, &shownUs);
+    // From here the session has written all its lines; the output is ours.
+    played->stoppedCleanly = session.Stop(&played->error);
+    if (!played->completed) output->Problem("interrupted: the module was stopped");
+    const SessionRecord record = session.record();
+    played->comparison.runs.push_back(CompareRun(run.trace, ReplayedReports(run, shownUs, record.reports)));
+    AppendSession(&played->record, record);
+    if (!played->completed || !played->stoppedCleanly) break;
   }
-  const std::string difference = FirstDifference(trace.reports, got);
-  output->Compared(name, trace.reports.size(), difference, CompareNote(name, trace));
-  return difference.empty() ? kExitOk : kExitMismatch;
+  return true;
+}
+
+// The keyboard on one session, until `q` or Ctrl-C. False when the module
+// would not start.
+bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, SessionOutput* output,
+                  const std::atomic<bool>& interrupted, Played* played) {
+  Session session(factory, output);
+  if (!StartSession(session, kIdleReceiverByte, &played->error)) return false;
+  RunInteractive(session, keyboard, interrupted);
+  played->completed = !interrupted.load();
+  played->stoppedCleanly = session.Stop(&played->error);
+  if (!played->completed) output->Problem("interrupted: the module was stopped");
+  played->record = session.record();
+  return true;
 }
 
 int Run(int argc, char** argv) {
@@ -311,11 +339,15 @@ int Run(int argc, char** argv) {
       ReportProblem(format, error);
       return kExitUsage;
     }
+    trace = ReadTrace(text);
+    if (options.compare && !trace.isTrace) {
+      ReportProblem(format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
+      return kExitUsage;
+    }
     if (!ParseScript(text, fileName, &script, &errors)) {
       for (const std::string& line : errors) ReportProblem(format, line);
       return kExitUsage;
     }
-    trace = ReadTrace(text);
     if (options.checkOnly) {
       ReportChecked(format, script);
       return kExitOk;
@@ -324,8 +356,7 @@ int Run(int argc, char** argv) {
     ReportProblem(format, std::string(options.checkOnly ? "--check" : "--fast") + " needs a script");
     return kExitUsage;
   }
-  ReceiverSchedule schedule = BuildReceiverSchedule(script);
-  if (options.fast || options.compare) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, trace));
+  const std::vector<RunReplay> runs = PlanRuns(script, trace, options.fast || options.compare);
   std::string reason;
   if (!options.timeline.empty() && !WriteTextFile(options.timeline, "", &reason)) {
     ReportProblem(format, "cannot write timeline " + options.timeline + ": " + reason);
@@ -358,25 +389,15 @@ int Run(int argc, char** argv) {
 
   const std::unique_ptr<SessionOutput> output = MakeSessionOutput(format, stdout, options.verbose);
   output->Begin(Absolute(modulePath), interactive ? "interactive session" : "script " + script.fileName);
-  Session session(module.factory(), output.get());
-  if (!session.Start(&error, schedule.startByte)) {
-    std::string ignored;
-    session.Stop(&ignored);  // the session's lines first
-    output->Problem(error);
+  Played played;
+  played.comparison.trace = script.fileName;
+  const bool started = interactive ? PlayKeyboard(module.factory(), keyboard, output.get(), interrupted, &played)
+                                   : PlayRuns(module.factory(), runs, output.get(), interrupted, &played);
+  if (!started) {
+    output->Problem(played.error);
     return kExitModuleFault;
   }
-  bool completed = true;
-  std::vector<int64_t> shownUs;
-  if (interactive) {
-    RunInteractive(session, keyboard, interrupted);
-    completed = !interrupted.load();
-  } else {
-    completed = PlaySchedule(session, script, schedule, interrupted, &shownUs);
-  }
-  // From here the session has written all its lines; the output is ours.
-  const bool stoppedCleanly = session.Stop(&error);
-  if (!completed) output->Problem("interrupted: the module was stopped");
-  const SessionRecord record = session.record();
+  const SessionRecord& record = played.record;
 
   SessionFiles files;
   files.log = Absolute(kLogFileName);
@@ -389,12 +410,15 @@ int Run(int argc, char** argv) {
     }
   }
   output->End(Summarize(record), files);
-  if (!stoppedCleanly) {
-    output->Problem(error);
+  if (!played.stoppedCleanly) {
+    output->Problem(played.error);
     return kExitModuleFault;
   }
-  if (!completed) return kExitInterrupted;
-  if (options.compare) return CompareWithTrace(script.fileName, trace, schedule, shownUs, record, output.get());
+  if (!played.completed) return kExitInterrupted;
+  if (options.compare) {
+    output->Compared(played.comparison);
+    return played.comparison.Match() ? kExitOk : kExitMismatch;
+  }
   return kExitOk;
 }
 

@@ -13,6 +13,8 @@ namespace host {
 
 // How much of a word or a path a message echoes.
 constexpr size_t kMaxEchoBytes = 64;
+// A path is echoed whole unless it is absurd.
+constexpr size_t kMaxPathEchoBytes = 1024;
 
 // `text` with every control byte (C0, DEL, the C1 range) and every byte
 // that is not part of valid UTF-8 written as \xNN; cut after `maxBytes` bytes of the input, marked with "...".

@@ -34,6 +34,9 @@ struct ReceiverSchedule {
   // What the receiver shows before the module's first poll: idle, or a
   // trace's first byte.
   uint8_t startByte = kIdleReceiverByte;
+  // A fast replay stops the module once a poll has seen the idle receiver
+  // after the last step, rather than after a tail of real time.
+  bool quickTail = false;
 
   // How long change `i` lasts.
   uint64_t DurationMs(size_t i) const {

@@ -21,8 +21,6 @@ namespace {
 const char kStepNames[] = "press, hold, wait, raw";
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr size_t kByteOrderMarkLength = sizeof kByteOrderMark - 1;
-// A path is echoed whole unless it is absurd.
-constexpr size_t kMaxPathEchoBytes = 1024;
 constexpr size_t kReadChunk = size_t{64} * 1024;
 
 std::string LineTooLong() { return "line longer than " + std::to_string(kMaxLineBytes) + " bytes"; }

@@ -49,7 +49,10 @@ bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule
   }
   if (completed) completed = SleepUntil(at(schedule.lengthMs), interrupted);
   session.ShowByte(kIdleReceiverByte);
-  if (completed) completed = SleepUntil(Clock::now() + std::chrono::milliseconds(kTailMs), interrupted);
+  if (completed) {
+    completed = schedule.quickTail ? session.WaitUntilPolled(interrupted)
+                                   : SleepUntil(Clock::now() + std::chrono::milliseconds(kTailMs), interrupted);
+  }
   return completed;
 }
 

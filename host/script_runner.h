@@ -18,12 +18,12 @@ namespace host {
 constexpr uint32_t kTailMs = 200;
 
 // Shows the schedule's receiver bytes at their times, narrating each of the
-// script's steps as it begins, then leaves the receiver idle for kTailMs. A
-// quick change stays only until the module has polled it; the changes after
-// it keep their spacing from there. `shownUs`, when given, receives when
-// each change went on the receiver (session time). False when `interrupted`
-// was set before the end. The session must have been started with the
-// schedule's startByte.
+// script's steps as it begins, then leaves the receiver idle for kTailMs (a
+// quick tail: until a poll has seen it). A quick change stays only until the
+// module has polled it; the changes after it keep their spacing from there.
+// `shownUs`, when given, receives when each change went on the receiver
+// (session time). False when `interrupted` was set before the end. The
+// session must have been started with the schedule's startByte.
 bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule& schedule,
                   const std::atomic<bool>& interrupted, std::vector<int64_t>* shownUs = nullptr);
 

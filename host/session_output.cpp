@@ -2,6 +2,8 @@
 
 #include <inttypes.h>
 
+#include "host/printable.h"
+
 namespace kolvane {
 namespace host {
 namespace {
@@ -17,6 +19,16 @@ std::string Count(uint64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+// A run's header is echoed whole, unless it is absurd.
+constexpr size_t kMaxHeaderEchoBytes = 200;
+const char kCommentStart[] = "# ";
+
+// A run's header as the output shows it: without the comment's mark.
+std::string ShownHeader(const std::string& header) {
+  const size_t mark = header.rfind(kCommentStart, 0) == 0 ? sizeof kCommentStart - 1 : 0;
+  return Printable(header.substr(mark), kMaxHeaderEchoBytes);
+}
+
 class TextOutput final : public SessionOutput {
  public:
   TextOutput(FILE* stream, bool verbose) : stream_(stream), verbose_(verbose) {}
@@ -25,6 +37,11 @@ class TextOutput final : public SessionOutput {
     fprintf(stream_, "kolvane-host: module %s\n", module.c_str());
     fprintf(stream_, "kolvane-host: %s\n", source.c_str());
     fprintf(stream_, "%8s  %-22s%-13s%-7s%s\n", "time", "key", "label", "state", "delay");
+    fflush(stream_);
+  }
+
+  void Run(size_t run, size_t runs, int line, const std::string& header) override {
+    fprintf(stream_, "Run %zu of %zu, line %d: %s\n", run, runs, line, ShownHeader(header).c_str());
     fflush(stream_);
   }
 
@@ -67,15 +84,8 @@ class TextOutput final : public SessionOutput {
     fflush(stream_);
   }
 
-  void Compared(const std::string& trace, size_t reports, const std::string& difference,
-                const std::string& note) override {
-    if (difference.empty()) {
-      fprintf(stream_, "Compare: the replay made the %s that %s recorded.\n", Count(reports, "report").c_str(),
-              trace.c_str());
-    } else {
-      fprintf(stream_, "Compare: the replay differs from %s %s.\n", trace.c_str(), difference.c_str());
-    }
-    if (!note.empty()) fprintf(stream_, "Compare: %s.\n", note.c_str());
+  void Compared(const TraceComparison& comparison) override {
+    for (const std::string& line : ComparisonLines(comparison)) fprintf(stream_, "Compare: %s.\n", line.c_str());
     fflush(stream_);
   }
 
@@ -131,11 +141,22 @@ class JsonlOutput final : public SessionOutput {
     Line(line + "}");
   }
 
-  void Compared(const std::string& trace, size_t reports, const std::string& difference,
-                const std::string& note) override {
-    Line("{\"event\":\"compare\",\"trace\":" + JsonString(trace) +
-         ",\"match\":" + (difference.empty() ? "true" : "false") + ",\"reports\":" + std::to_string(reports) +
-         ",\"difference\":" + JsonString(difference) + ",\"note\":" + JsonString(note) + "}");
+  void Run(size_t run, size_t runs, int line, const std::string& header) override {
+    Line("{\"event\":\"run\",\"run\":" + std::to_string(run) + ",\"runs\":" + std::to_string(runs) +
+         ",\"line\":" + std::to_string(line) + ",\"header\":" + JsonString(ShownHeader(header)) + "}");
+  }
+
+  void Compared(const TraceComparison& comparison) override {
+    std::string differing;
+    for (size_t i = 0; i < comparison.runs.size(); ++i) {
+      if (comparison.runs[i].difference.empty()) continue;
+      differing += (differing.empty() ? "" : ",") + std::to_string(i + 1);
+    }
+    Line("{\"event\":\"compare\",\"trace\":" + JsonString(comparison.trace) + ",\"match\":" +
+         (comparison.Match() ? "true" : "false") + ",\"runs\":" + std::to_string(comparison.runs.size()) +
+         ",\"runs_matching\":" + std::to_string(comparison.Matching()) + ",\"differing_runs\":[" + differing +
+         "],\"reports\":" + std::to_string(comparison.Reports()) + ",\"difference\":" +
+         JsonString(FirstRunDifference(comparison)) + ",\"note\":" + JsonString(ComparisonNote(comparison)) + "}");
   }
 
   void Problem(const std::string& message) override {

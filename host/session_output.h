@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/session_record.h"
+#include "host/trace_compare.h"
 
 namespace kolvane {
 namespace host {
@@ -24,6 +25,9 @@ class SessionOutput {
  public:
   virtual ~SessionOutput() = default;
   virtual void Begin(const std::string& module, const std::string& source) = 0;
+  // A trace of several runs: run `run` (1-based) of `runs` begins, a fresh
+  // Start of the module; `header` is its first line, as the trace has it.
+  virtual void Run(size_t run, size_t runs, int line, const std::string& header) = 0;
   // A script step, or a button of the keyboard in interactive mode.
   virtual void Step(int64_t us, const std::string& text) = 0;
   virtual void Key(const KeyReport& report) = 0;
@@ -32,11 +36,8 @@ class SessionOutput {
   virtual void End(const Summary& summary, const SessionFiles& files) = 0;
   // Anything wrong after the start, e.g. references the module kept.
   virtual void Problem(const std::string& message) = 0;
-  // --compare: the replay's reports against the trace's; `difference` is
-  // empty when they match; `note` is "" or what limited the comparison
-  // (a trace cut by its size cap).
-  virtual void Compared(const std::string& trace, size_t reports, const std::string& difference,
-                        const std::string& note) = 0;
+  // --compare: the replay's reports against the trace's, run by run.
+  virtual void Compared(const TraceComparison& comparison) = 0;
 };
 
 // `text` as a JSON string, quotes included; control characters escaped.

@@ -4,6 +4,17 @@
 
 namespace kolvane {
 namespace host {
+namespace {
+
+template <typename Record>
+void AppendShifted(std::vector<Record>* all, const std::vector<Record>& later, int64_t offsetUs) {
+  for (Record record : later) {
+    record.us += offsetUs;
+    all->push_back(record);
+  }
+}
+
+}  // namespace
 
 Summary Summarize(const SessionRecord& record) {
   Summary summary;
@@ -30,6 +41,18 @@ Summary Summarize(const SessionRecord& record) {
   summary.medianDelayMs = median / 1000.0;
   summary.maxDelayMs = static_cast<double>(delays.back()) / 1000.0;
   return summary;
+}
+
+void AppendSession(SessionRecord* all, const SessionRecord& later) {
+  const int64_t offset = all->endUs;
+  AppendShifted(&all->receiver, later.receiver, offset);
+  AppendShifted(&all->polls, later.polls, offset);
+  AppendShifted(&all->reports, later.reports, offset);
+  AppendShifted(&all->setup, later.setup, offset);
+  all->buttonsPressed += later.buttonsPressed;
+  all->unknownCodes += later.unknownCodes;
+  all->outputDropped += later.outputDropped;
+  all->endUs = offset + later.endUs;
 }
 
 }  // namespace host

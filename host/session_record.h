@@ -57,6 +57,11 @@ struct Summary {
 
 Summary Summarize(const SessionRecord& record);
 
+// Adds `later`, a session that followed, to `all` as if it began where `all`
+// ends: the runs of a trace one after another, for the summary and the
+// timeline.
+void AppendSession(SessionRecord* all, const SessionRecord& later);
+
 }  // namespace host
 }  // namespace kolvane
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "host/printable.h"
 #include "receiver/trace_format.h"
 
 namespace kolvane {
@@ -35,7 +36,8 @@ std::string Seconds(int64_t ms) {
 }
 
 std::string Describe(const Group& group) {
-  std::string text = group.first->name + " " + (group.repeat() ? kTraceRepeat : kTraceFresh);
+  // The name comes from the trace, a file someone may have sent.
+  std::string text = Printable(group.first->name) + " " + (group.repeat() ? kTraceRepeat : kTraceFresh);
   if (group.count > 1) text += " x" + std::to_string(group.count);
   return text + " at " + Seconds(group.first->ms);
 }
@@ -43,6 +45,35 @@ std::string Describe(const Group& group) {
 // A lone repeat may be missing on either side: the other side's polls fell
 // just before the repeat delay ran out.
 bool MayBeMissing(const Group& group) { return group.repeat() && group.count == 1; }
+
+// A trace whose every run differs names this many of them, then counts the rest.
+constexpr size_t kMaxDifferingRunsNamed = 10;
+
+std::string Count(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string RunDifference(const TraceComparison& comparison, size_t index) {
+  const RunComparison& run = comparison.runs[index];
+  if (comparison.runs.size() == 1) return "the replay differs from " + comparison.trace + " " + run.difference;
+  return comparison.RunName(index) + " differs " + run.difference;
+}
+
+// What limited one run's comparison, or "".
+std::string RunNote(const TraceComparison& comparison, size_t index) {
+  const RunComparison& run = comparison.runs[index];
+  std::string note;
+  if (run.cut) {
+    note = comparison.RunName(index) + " was cut by " + (comparison.runs.size() == 1 ? "its" : "the") +
+           " size cap: compared up to its last whole step, line " + std::to_string(run.lastStepLine);
+  }
+  if (run.unstepped > 0) {
+    note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) + Count(run.unstepped, "report", "reports") +
+            " recorded after its last step, whose byte it does not hold, " + (run.unstepped == 1 ? "was" : "were") +
+            " left out";
+  }
+  return note;
+}
 
 }  // namespace
 
@@ -76,6 +107,80 @@ std::string FirstDifference(const std::vector<TracedReport>& expected, const std
     }
   }
   return "";
+}
+
+RunComparison CompareRun(const TraceRun& run, const std::vector<TracedReport>& got) {
+  RunComparison comparison;
+  comparison.headerLine = run.headerLine;
+  comparison.reports = run.reports.size();
+  comparison.difference = FirstDifference(run.reports, got);
+  comparison.cut = run.cut;
+  comparison.lastStepLine = run.lastStepLine;
+  comparison.unstepped = run.unstepped;
+  return comparison;
+}
+
+size_t TraceComparison::Matching() const {
+  size_t matching = 0;
+  for (const RunComparison& run : runs) matching += run.difference.empty() ? 1 : 0;
+  return matching;
+}
+
+size_t TraceComparison::Reports() const {
+  size_t reports = 0;
+  for (const RunComparison& run : runs) reports += run.reports;
+  return reports;
+}
+
+std::string TraceComparison::RunName(size_t index) const {
+  if (runs.size() == 1) return trace;
+  return "run " + std::to_string(index + 1) + " of " + std::to_string(runs.size()) + " (from line " +
+         std::to_string(runs[index].headerLine) + ")";
+}
+
+std::vector<std::string> ComparisonLines(const TraceComparison& comparison) {
+  const size_t runs = comparison.runs.size();
+  std::vector<std::string> lines;
+  if (comparison.Match()) {
+    const std::string reports = Count(comparison.Reports(), "report", "reports");
+    lines.push_back(runs == 1 ? "the replay made the " + reports + " that " + comparison.trace + " recorded"
+                              : "all " + std::to_string(runs) + " runs of " + comparison.trace +
+                                    " match: the replay made the " + reports + " they recorded");
+  } else if (runs > 1) {
+    lines.push_back(std::to_string(runs) + " runs of " + comparison.trace + ": " +
+                    Count(comparison.Matching(), "matches", "match") + ", " +
+                    Count(runs - comparison.Matching(), "differs", "differ"));
+  }
+  size_t named = 0;
+  for (size_t i = 0; i < runs; ++i) {
+    if (comparison.runs[i].difference.empty()) continue;
+    if (named++ < kMaxDifferingRunsNamed) lines.push_back(RunDifference(comparison, i));
+  }
+  if (named > kMaxDifferingRunsNamed) {
+    lines.push_back(Count(named - kMaxDifferingRunsNamed, "more run differs", "more runs differ"));
+  }
+  for (size_t i = 0; i < runs; ++i) {
+    const std::string note = RunNote(comparison, i);
+    if (!note.empty()) lines.push_back(note);
+  }
+  return lines;
+}
+
+std::string FirstRunDifference(const TraceComparison& comparison) {
+  for (size_t i = 0; i < comparison.runs.size(); ++i) {
+    if (comparison.runs[i].difference.empty()) continue;
+    return comparison.runs.size() == 1 ? comparison.runs[i].difference : RunDifference(comparison, i);
+  }
+  return "";
+}
+
+std::string ComparisonNote(const TraceComparison& comparison) {
+  std::string notes;
+  for (size_t i = 0; i < comparison.runs.size(); ++i) {
+    const std::string note = RunNote(comparison, i);
+    if (!note.empty()) notes += (notes.empty() ? "" : ". ") + note;
+  }
+  return notes;
 }
 
 }  // namespace host

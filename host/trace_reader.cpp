@@ -57,30 +57,46 @@ bool IsTraceHeader(const std::string& line) {
 TraceReading ReadTrace(const std::string& text) {
   TraceReading reading;
   std::vector<TracedReport> pending;  // made during the step not yet written
+  bool last = false;                  // the run's latest line was the cap's note
+  const auto endRun = [&] {
+    if (reading.runs.empty()) return;
+    reading.runs.back().cut = last;
+    reading.runs.back().unstepped = pending.size();
+    pending.clear();
+    last = false;
+  };
   std::istringstream lines(text);
   std::string line;
   int number = 0;
-  bool last = false;  // the line just read was the cap's note
   while (std::getline(lines, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (number == 1) {
       if (StartsWith(line, kByteOrderMark)) line.erase(0, sizeof kByteOrderMark - 1);
       reading.isTrace = IsTraceHeader(line);
+      if (!reading.isTrace) reading.runs.emplace_back();
     }
+    // Every Start appended a run: a header ends the one before.
+    if (reading.isTrace && IsTraceHeader(line)) {
+      endRun();
+      reading.runs.emplace_back();
+      reading.runs.back().headerLine = number;
+      reading.runs.back().header = line;
+    }
+    TraceRun& run = reading.runs.back();
     if (!line.empty()) last = StartsWith(line, kTraceCapNoteStart);
     TracedReport report;
     if (IsStep(line)) {
-      if (!pending.empty()) reading.stepLinesWithReports.insert(number);
-      reading.reports.insert(reading.reports.end(), pending.begin(), pending.end());
+      if (!pending.empty()) run.stepLinesWithReports.insert(number);
+      run.reports.insert(run.reports.end(), pending.begin(), pending.end());
       pending.clear();
-      reading.lastStepLine = number;
+      run.lastStepLine = number;
     } else if (ParseReport(line, &report)) {
       pending.push_back(report);
     }
   }
-  reading.cut = last;
-  reading.unstepped = pending.size();
+  if (reading.runs.empty()) reading.runs.emplace_back();  // an empty text
+  endRun();
   return reading;
 }
 

@@ -1,11 +1,12 @@
-// What kolvane-host reads from a trace beyond its steps: the reports the
-// module recorded, which receiver byte each came with, whether the file was
-// cut by its size cap, and whether it is a trace at all (its first line is a
-// run's header), whose first byte was on the receiver before the module's
-// first poll.
+// What kolvane-host reads from a trace beyond its steps: whether it is a
+// trace at all (its first line is a run's header), where each of its runs
+// begins (the module appends one at every Start), and per run the reports
+// the module recorded, which receiver byte each came with, and whether the
+// size cap cut it.
 #ifndef KOLVANE_HOST_TRACE_READER_H
 #define KOLVANE_HOST_TRACE_READER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <set>
@@ -21,17 +22,26 @@ struct TracedReport {
   bool repeat;
 };
 
-struct TraceReading {
-  bool isTrace = false;  // the text begins with a run's header
-  bool cut = false;      // it ends with the size cap's note
-  // The report comments whose byte's step the trace holds whole, in order.
+// One run of the module: its header line and every line up to the next
+// run's header. Line numbers are the file's.
+struct TraceRun {
+  int headerLine = 0;  // 1-based; 0 for a script that is no trace
+  std::string header;  // the header line as written, "" for a script that is no trace
+  bool cut = false;    // it ends with the size cap's note
+  // The report comments whose byte's step the run holds whole, in order.
   // A report is written before the step of the byte that made it, so those
   // after the last step (the cap fell between them and their byte) are left
   // out and counted in `unstepped`.
   std::vector<TracedReport> reports;
   size_t unstepped = 0;
-  std::set<int> stepLinesWithReports;  // 1-based lines of the steps during which a report was made
+  std::set<int> stepLinesWithReports;  // the steps during which a report was made
   int lastStepLine = 0;                // 0 when there is no step
+};
+
+struct TraceReading {
+  bool isTrace = false;  // the text begins with a run's header
+  // A trace's runs in order; a script that is no trace is one run of all of it.
+  std::vector<TraceRun> runs;
 };
 
 TraceReading ReadTrace(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "receiver/device.h"
 #include "receiver/trace_format.h"
 
 namespace kolvane {
@@ -95,8 +96,11 @@ void TraceRecorder::OnReport(const char* name, bool repeat, uint32_t now) {
 }
 
 void TraceRecorder::End(uint32_t now, bool givenUp) {
-  // A step lasts at least 1 ms in a script, even one seen only by the last poll.
-  FlushByte(lastPoll_, 1);
+  // The last step ends where the next poll would have seen another byte,
+  // not when the thread ended: a host call may have held it long after.
+  const uint32_t end = now - lastPoll_ > kPollPeriodMs ? lastPoll_ + kPollPeriodMs : now;
+  // A step lasts at least 1 ms in a script.
+  FlushByte(end, 1);
   byte_ = kNoByte;
   Emit(Line()
            .Text("# end of run, ")

@@ -75,7 +75,7 @@ TEST(FastReplay, AStretchDuringWhichTheTraceRecordedAReportKeepsItsLength) {
                            "raw 0xD8 100ms\n"
                            "raw 0xFF 600000ms\n";
   ReceiverSchedule schedule = Scheduled(text, &script);
-  MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text)));
+  MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text).runs.front()));
   ASSERT_EQ(schedule.changes.size(), 3u);
   EXPECT_TRUE(schedule.changes[0].quick);
   EXPECT_FALSE(schedule.changes[1].quick);

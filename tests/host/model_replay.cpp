@@ -31,15 +31,17 @@ std::vector<ModelReport> ModelReplay(const ReceiverSchedule& schedule) {
       }
       ++next;
     }
-    if (!waiting && next == count && showAt <= poll) {
+    const bool tail = !waiting && next == count && showAt <= poll;
+    if (tail) {
       byte = kIdleReceiverByte;
-      if (poll >= showAt + kTailMs) break;
+      if (!schedule.quickTail && poll >= showAt + kTailMs) break;
     }
     const model::Report report = decoder.Poll(byte, poll, poll);
     if (report.made) {
       const RemoteKey* key = FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, report.code);
       if (key != nullptr) reports.push_back(ModelReport{key->name, (byte & kHeldBit) != 0, current});
     }
+    if (tail && schedule.quickTail) break;  // stopped once a poll has seen the idle tail
     if (waiting) {
       waiting = false;
       showAt = poll + 1;

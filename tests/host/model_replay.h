@@ -31,7 +31,8 @@ struct ModelReport {
 // The keys the model reports for `schedule`. The start byte is on the
 // receiver from before the first poll; the first change goes on 1 ms after
 // a poll, so durations that are whole poll periods keep every change at the
-// same phase of the polls, quick or not.
+// same phase of the polls, quick or not. After the last change the receiver
+// idles for kTailMs, or for one poll when the tail is quick.
 std::vector<ModelReport> ModelReplay(const ReceiverSchedule& schedule);
 
 // The same as the reports --compare checks (times left at 0).

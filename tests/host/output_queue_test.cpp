@@ -32,7 +32,8 @@ class RecordingOutput final : public SessionOutput {
   }
   void End(const Summary&, const SessionFiles&) override {}
   void Problem(const std::string&) override {}
-  void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
+  void Run(size_t, size_t, int, const std::string&) override {}
+  void Compared(const TraceComparison&) override {}
 
   std::vector<std::string> lines;  // read once the queue is closed
 

@@ -85,7 +85,11 @@ TEST(TextOutput, SummaryCountsUnknownCodesApartAndSaysHowManyLinesWereDropped) {
 
 TEST(TextOutput, OneReportIsSingular) {
   const std::string text =
-      Written(OutputFormat::kText, false, [](SessionOutput& out) { out.Compared("one.trace", 1, "", ""); });
+      Written(OutputFormat::kText, false, [](SessionOutput& out) {
+        RunComparison run;
+        run.reports = 1;
+        out.Compared(TraceComparison{"one.trace", {run}});
+      });
   EXPECT_EQ(text, "Compare: the replay made the 1 report that one.trace recorded.\n");
 }
 
@@ -112,6 +116,42 @@ TEST(JsonlOutput, SummaryWithoutPressesHasNoDelays) {
   EXPECT_EQ(text,
             "{\"event\":\"summary\",\"buttons_pressed\":0,\"unknown_codes\":0,\"keys_reported\":0,\"fresh\":0,"
             "\"repeat\":0,\"output_dropped\":0,\"log_file\":\"C:\\\\run\\\\Quillfern.log\",\"timeline\":\"t.svg\"}\n");
+}
+
+// A trace of two runs, the second of which differs.
+TraceComparison TwoRunsOneDiffering() {
+  RunComparison first, second;
+  first.headerLine = 1;
+  first.reports = 16;
+  second.headerLine = 57;
+  second.reports = 3;
+  second.difference = "at 0.423s: expected Kolvane_Mute fresh at 0.423s, got Kolvane_TV fresh at 0.440s";
+  return TraceComparison{"remote.trace", {first, second}};
+}
+
+TEST(TextOutput, EachRunOfATraceBeginsWithItsHeaderAndTheComparisonEndsIt) {
+  const std::string text = Written(OutputFormat::kText, false, [](SessionOutput& out) {
+    out.Run(2, 3, 57, "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\x1B[2J");
+    out.Compared(TwoRunsOneDiffering());
+  });
+  EXPECT_EQ(text,
+            "Run 2 of 3, line 57: kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\\x1B[2J\n"
+            "Compare: 2 runs of remote.trace: 1 matches, 1 differs.\n"
+            "Compare: run 2 of 2 (from line 57) differs at 0.423s: expected Kolvane_Mute fresh at 0.423s, got "
+            "Kolvane_TV fresh at 0.440s.\n");
+}
+
+TEST(JsonlOutput, ARunEventAndAComparisonThatNamesTheRunsThatDiffer) {
+  const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) {
+    out.Run(2, 3, 57, "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19");
+    out.Compared(TwoRunsOneDiffering());
+  });
+  EXPECT_EQ(text,
+            "{\"event\":\"run\",\"run\":2,\"runs\":3,\"line\":57,"
+            "\"header\":\"kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\"}\n"
+            "{\"event\":\"compare\",\"trace\":\"remote.trace\",\"match\":false,\"runs\":2,\"runs_matching\":1,"
+            "\"differing_runs\":[2],\"reports\":19,\"difference\":\"run 2 of 2 (from line 57) differs at 0.423s: "
+            "expected Kolvane_Mute fresh at 0.423s, got Kolvane_TV fresh at 0.440s\",\"note\":\"\"}\n");
 }
 
 }  // namespace

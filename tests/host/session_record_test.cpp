@@ -108,6 +108,28 @@ TEST(Timeline, TimeLabelsOfLongSessionsReadAsMinutesAndHours) {
   EXPECT_NE(svg.find(">5:00</text>"), std::string::npos);
 }
 
+// The runs of a trace play one after another: every count of the summary
+// covers them all, and the later run's times follow the earlier one's end.
+TEST(AppendSession, CountsOfEveryRunAddUpAndLaterTimesFollowOn) {
+  SessionRecord first;
+  first.buttonsPressed = 2;
+  first.unknownCodes = 1;
+  first.outputDropped = 3;
+  first.endUs = 1000000;
+  SessionRecord second = first;
+  second.reports.push_back(KeyReport{});
+  second.reports.back().us = 500;
+  SessionRecord all;
+  AppendSession(&all, first);
+  AppendSession(&all, second);
+  EXPECT_EQ(all.buttonsPressed, 4);
+  EXPECT_EQ(all.unknownCodes, 2);
+  EXPECT_EQ(all.outputDropped, 6u);
+  EXPECT_EQ(all.endUs, 2000000);
+  ASSERT_EQ(all.reports.size(), 1u);
+  EXPECT_EQ(all.reports[0].us, 1000500);
+}
+
 }  // namespace
 }  // namespace host
 }  // namespace kolvane

@@ -38,7 +38,8 @@ class SilentOutput final : public SessionOutput {
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}
   void Problem(const std::string&) override {}
-  void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
+  void Run(size_t, size_t, int, const std::string&) override {}
+  void Compared(const TraceComparison&) override {}
 };
 
 // A terminal that takes a while for every key line (a console under Wine
@@ -51,7 +52,8 @@ class SlowOutput final : public SessionOutput {
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}
   void Problem(const std::string&) override {}
-  void Compared(const std::string&, size_t, const std::string&, const std::string&) override {}
+  void Run(size_t, size_t, int, const std::string&) override {}
+  void Compared(const TraceComparison&) override {}
 };
 
 class SessionTest : public ::testing::Test {
@@ -65,7 +67,7 @@ class SessionTest : public ::testing::Test {
     std::vector<std::string> errors;
     EXPECT_TRUE(ParseScript(text, "test", &script, &errors)) << ::testing::PrintToString(errors);
     ReceiverSchedule schedule = BuildReceiverSchedule(script);
-    if (fast) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text)));
+    if (fast) MarkQuietChanges(&schedule, ChangesWithReports(schedule, script, ReadTrace(text).runs.front()));
     Session session(module_.factory(), output != nullptr ? output : &output_);
     std::string error;
     EXPECT_TRUE(session.Start(&error, schedule.startByte)) << error;
@@ -236,7 +238,7 @@ TEST_F(SessionTest, AFastReplayCutsIdleSpellsShortAndMakesTheTracesReports) {
   std::vector<TracedReport> got;
   for (const KeyReport& report : record.reports)
     got.push_back(TracedReport{report.us / 1000, report.name, !report.fresh});
-  EXPECT_EQ(FirstDifference(ReadTrace(trace).reports, got), "");
+  EXPECT_EQ(FirstDifference(ReadTrace(trace).runs.front().reports, got), "");
   EXPECT_LT(record.endUs, 9000000) << "12.9 s of trace; the first two idle spells are cut short, the third not";
 }
 

@@ -1,7 +1,9 @@
 # --compare as a developer meets it, through kolvane-host and the real
 # module: the trace is read once (a replay that appends to the same file,
-# standard input), a trace cut by its size cap, directories and hostile
-# files as scripts, and a trace of half an hour that compares in seconds.
+# standard input), a trace cut by its size cap, traces of several runs
+# (each replayed from its own start), a script that is no trace, directories
+# and hostile files as scripts, and a trace of half an hour that compares in
+# seconds.
 # Run by CTest with -DHOST, -DEMULATOR (may be empty), -DEXAMPLES and
 # -DWORK_DIR.
 cmake_minimum_required(VERSION 3.25)
@@ -70,8 +72,61 @@ string(SUBSTRING "${trace}" 0 ${end} cut)
 file(WRITE ${WORK_DIR}/cut.trace "${cut}# trace stopped: the file reached its size cap of 8 MiB\n")
 host("a trace cut by its cap" 0 compared --compare cut.trace)
 expect("a trace cut by its cap"
-       "Compare: the replay made the [0-9]+ reports that cut.trace recorded.\nCompare: cut.trace was cut by its size cap: compared up to its last whole step, line [0-9]+; 1 report\\(s\\) recorded after its last step"
+       "Compare: the replay made the [0-9]+ reports that cut.trace recorded.\nCompare: cut.trace was cut by its size cap: compared up to its last whole step, line [0-9]+; 1 report recorded after its last step"
        "${compared}")
+
+# Two Starts of the module, two runs in one file: each is replayed with a
+# fresh Start and compared on its own clock.
+file(WRITE ${WORK_DIR}/two.trace "${trace}")
+host("tracing a second run" 0 ignored --trace two.trace ${EXAMPLES}/raw-bytes.remote)
+file(READ ${WORK_DIR}/two.trace two)
+string(REPLACE "\r" "" two "${two}")
+string(FIND "${two}" "\n# kolvane " second_run)
+math(EXPR second_run "${second_run} + 1")
+string(SUBSTRING "${two}" 0 ${second_run} run1)
+string(SUBSTRING "${two}" ${second_run} -1 run2)
+string(REGEX MATCHALL "\n" run1_lines "${run1}")
+list(LENGTH run1_lines run1_lines)
+math(EXPR run2_line "${run1_lines} + 1")
+host("two runs that match" 0 compared --compare two.trace)
+expect("two runs that match"
+       "Run 1 of 2, line 1: kolvane [0-9.]+ trace, .*Run 2 of 2, line ${run2_line}: kolvane [0-9.]+ trace, .*Compare: all 2 runs of two.trace match: the replay made the [1-9][0-9]* reports they recorded.\n$"
+       "${compared}")
+
+# 0x6C (TV) becomes 0x48 (Exit) in the second run only.
+string(REGEX REPLACE "\nraw 0x6C " "\nraw 0x48 " changed_run2 "${run2}")
+file(WRITE ${WORK_DIR}/two-changed.trace "${run1}${changed_run2}")
+host("a change in run 2" 1 differed --compare two-changed.trace)
+set(seconds "([0-9]+)\\.([0-9][0-9][0-9])s")
+expect("a change in run 2"
+       "Compare: 2 runs of two-changed.trace: 1 matches, 1 differs.\nCompare: run 2 of 2 \\(from line ${run2_line}\\) differs at ${seconds}: expected Kolvane_TV fresh at ${seconds}, got Kolvane_Exit fresh at ${seconds}.\n"
+       "${differed}")
+# Both times count from the second run's start, not from the file's.
+string(REGEX MATCH "expected Kolvane_TV fresh at ${seconds}, got Kolvane_Exit fresh at ${seconds}" ignored "${differed}")
+math(EXPR expected_ms "${CMAKE_MATCH_1} * 1000 + 1${CMAKE_MATCH_2} - 1000")
+math(EXPR got_ms "${CMAKE_MATCH_3} * 1000 + 1${CMAKE_MATCH_4} - 1000")
+math(EXPR late_ms "${got_ms} - ${expected_ms}")
+if(late_ms LESS -100 OR late_ms GREATER 100)
+  message(FATAL_ERROR "a change in run 2: the replay's time is ${late_ms} ms from the trace's:\n${differed}")
+endif()
+
+# ChannelUp was down when the module started the second time: the module
+# reported nothing, and neither does the replay, compared or played.
+set(key_down "${header}raw 0xFF 300ms\n# 0.320s Kolvane_Mute fresh\nraw 0x08 100ms\nraw 0xFF 200ms\n")
+string(APPEND key_down "# end of run, 0.620s after it began\n${header}raw 0xD8 300ms\nraw 0xFF 200ms\n")
+string(APPEND key_down "# end of run, 0.520s after it began\n")
+file(WRITE ${WORK_DIR}/key-down.trace "${key_down}")
+host("a key down at the second Start" 0 compared --compare key-down.trace)
+expect("a key down at the second Start" "Compare: all 2 runs of key-down.trace match: the replay made the 1 report "
+       "${compared}")
+host("a key down at the second Start, played" 0 played key-down.trace)
+expect("a key down at the second Start, played"
+       "Run 1 of 2, line 1: .*Kolvane_Mute .*Run 2 of 2, line 7: .*Summary: [0-9]+ buttons? pressed, 1 key reported"
+       "${played}")
+
+# A plain script is no trace: nothing to compare it with.
+host("--compare with a script" 2 refused --compare ${EXAMPLES}/raw-bytes.remote)
+expect("--compare with a script" "not a trace: [^\n]*raw-bytes.remote \\(no trace header\\)\n$" "${refused}")
 
 # A directory is no script, whatever is asked of it.
 foreach(ask "--check" "--compare" "")
@@ -114,6 +169,21 @@ expect("three presses ten minutes apart"
        "${compared}")
 if(seconds GREATER 60)
   message(FATAL_ERROR "three presses ten minutes apart took ${seconds} s to compare")
+endif()
+# Twenty runs, each ten idle minutes and a press: each run's replay is fast.
+set(many "")
+foreach(run RANGE 1 20)
+  string(APPEND many "${header}raw 0xFF 600000ms\n# 600.020s Kolvane_ChannelUp fresh\nraw 0xD8 100ms\n")
+  string(APPEND many "raw 0xFF 100ms\n# end of run, 600.220s after it began\n")
+endforeach()
+file(WRITE ${WORK_DIR}/many.trace "${many}")
+string(TIMESTAMP began "%s")
+host("twenty runs of ten minutes" 0 compared --compare many.trace)
+string(TIMESTAMP ended "%s")
+math(EXPR seconds "${ended} - ${began}")
+expect("twenty runs of ten minutes" "Compare: all 20 runs of many.trace match: the replay made the 20 reports" "${compared}")
+if(seconds GREATER 60)
+  message(FATAL_ERROR "twenty runs of ten minutes took ${seconds} s to compare")
 endif()
 host("a fast replay" 0 replayed --fast three.trace)
 expect("a fast replay" "Summary: 3 buttons pressed, 3 keys reported" "${replayed}")

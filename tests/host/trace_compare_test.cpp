@@ -1,6 +1,7 @@
 // --compare's reading of a trace's report comments, and its matching of the
 // replay's reports: same keys in the same order, a hold allowed one repeat
-// more or fewer, and the first difference named with its time.
+// more or fewer, the first difference named with its time, and for a trace
+// of several runs, which of them differ.
 #include "host/trace_compare.h"
 
 #include <string>
@@ -13,6 +14,7 @@ namespace kolvane {
 namespace host {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -38,7 +40,7 @@ TEST(ReadTrace, TakesTheReportCommentsAndPassesOverEverythingElse) {
       "# 3.000s Kolvane_TV held\n"         // not a kind of report
       "raw 0x59 300ms\n"
       "# end of run, 12.360s after it began\n";
-  const std::vector<TracedReport> reports = ReadTrace(trace).reports;
+  const std::vector<TracedReport> reports = ReadTrace(trace).runs.front().reports;
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports[0].ms, 521);
   EXPECT_EQ(reports[0].name, "Kolvane_ChannelUp");
@@ -101,6 +103,70 @@ TEST(FirstDifference, ReportsMissingOrExtraAtTheEnd) {
   const std::vector<TracedReport> one{Fresh(100, "Kolvane_TV")};
   EXPECT_EQ(FirstDifference(two, one), "at 0.400s: expected Kolvane_Mute fresh at 0.400s, got nothing more");
   EXPECT_EQ(FirstDifference(one, two), "at 0.400s: expected nothing more, got Kolvane_Mute fresh at 0.400s");
+}
+
+TEST(FirstDifference, AKeyNameFromTheTraceIsEchoedPrintable) {
+  const std::vector<TracedReport> expected{Fresh(100, "Kolvane_\x1B[2J")};
+  EXPECT_EQ(FirstDifference(expected, {}), "at 0.100s: expected Kolvane_\\x1B[2J fresh at 0.100s, got nothing more");
+}
+
+// A run of a trace compared: `difference` "" when it matched.
+RunComparison Compared(int headerLine, size_t reports, const std::string& difference = "") {
+  RunComparison run;
+  run.headerLine = headerLine;
+  run.reports = reports;
+  run.difference = difference;
+  return run;
+}
+
+const char kDiffers[] =
+    "at 0.423s: expected Kolvane_ChannelUp fresh at 0.423s, got Kolvane_ChannelDown fresh at 0.440s";
+
+TEST(ComparisonLines, ATraceOfOneRunIsToldAsAWhole) {
+  TraceComparison comparison{"remote.trace", {Compared(1, 16)}};
+  EXPECT_THAT(ComparisonLines(comparison), ElementsAre("the replay made the 16 reports that remote.trace recorded"));
+  comparison.runs[0].difference = kDiffers;
+  EXPECT_THAT(ComparisonLines(comparison),
+              ElementsAre(std::string("the replay differs from remote.trace ") + kDiffers));
+  EXPECT_EQ(FirstRunDifference(comparison), kDiffers);
+}
+
+TEST(ComparisonLines, ATraceOfSeveralRunsSaysHowManyMatchAndWhichDiffer) {
+  TraceComparison comparison{"remote.trace", {Compared(1, 16), Compared(57, 3), Compared(90, 22)}};
+  EXPECT_TRUE(comparison.Match());
+  EXPECT_THAT(ComparisonLines(comparison),
+              ElementsAre("all 3 runs of remote.trace match: the replay made the 41 reports they recorded"));
+  EXPECT_EQ(FirstRunDifference(comparison), "");
+
+  comparison.runs[1].difference = kDiffers;
+  EXPECT_FALSE(comparison.Match());
+  EXPECT_THAT(ComparisonLines(comparison), ElementsAre("3 runs of remote.trace: 2 match, 1 differs",
+                                                       std::string("run 2 of 3 (from line 57) differs ") + kDiffers));
+  EXPECT_EQ(FirstRunDifference(comparison), std::string("run 2 of 3 (from line 57) differs ") + kDiffers);
+}
+
+TEST(ComparisonLines, ManyRunsThatDifferAreNamedUpToTenThenCounted) {
+  TraceComparison comparison{"remote.trace", {}};
+  for (int i = 0; i < 13; ++i) comparison.runs.push_back(Compared(1 + 10 * i, 1, kDiffers));
+  comparison.runs.push_back(Compared(200, 1));
+  const std::vector<std::string> lines = ComparisonLines(comparison);
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[0], "14 runs of remote.trace: 1 matches, 13 differ");
+  EXPECT_THAT(lines[10], HasSubstr("run 10 of 14 (from line 91) differs"));
+  EXPECT_EQ(lines[11], "3 more runs differ");
+}
+
+TEST(ComparisonLines, ARunCutByTheSizeCapSaysSo) {
+  TraceComparison comparison{"remote.trace", {Compared(1, 16), Compared(57, 3)}};
+  comparison.runs[1].cut = true;
+  comparison.runs[1].lastStepLine = 402113;
+  comparison.runs[1].unstepped = 1;
+  const std::string note =
+      "run 2 of 2 (from line 57) was cut by the size cap: compared up to its last whole step, line 402113; 1 "
+      "report recorded after its last step, whose byte it does not hold, was left out";
+  EXPECT_THAT(ComparisonLines(comparison),
+              ElementsAre("all 2 runs of remote.trace match: the replay made the 19 reports they recorded", note));
+  EXPECT_EQ(ComparisonNote(comparison), note);
 }
 
 }  // namespace

@@ -30,12 +30,14 @@ TEST(ReadTrace, ReportsWhoseByteTheTraceDoesNotHoldAreLeftOut) {
       "# 0.620s Kolvane_Mute fresh\n"
       "# trace stopped: the file reached its size cap of 8 MiB\n");
   EXPECT_TRUE(reading.isTrace);
-  EXPECT_TRUE(reading.cut);
-  ASSERT_EQ(reading.reports.size(), 1u);
-  EXPECT_EQ(reading.reports[0].name, "Kolvane_ChannelUp");
-  EXPECT_EQ(reading.unstepped, 1u);
-  EXPECT_EQ(reading.lastStepLine, 4);
-  EXPECT_THAT(reading.stepLinesWithReports, ElementsAre(4));
+  ASSERT_EQ(reading.runs.size(), 1u);
+  const TraceRun& run = reading.runs[0];
+  EXPECT_TRUE(run.cut);
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(run.reports[0].name, "Kolvane_ChannelUp");
+  EXPECT_EQ(run.unstepped, 1u);
+  EXPECT_EQ(run.lastStepLine, 4);
+  EXPECT_THAT(run.stepLinesWithReports, ElementsAre(4));
 }
 
 TEST(ReadTrace, AScriptIsNoTraceAndATraceThatEndsIsNotCut) {
@@ -46,8 +48,61 @@ TEST(ReadTrace, AScriptIsNoTraceAndATraceThatEndsIsNotCut) {
       "raw 0xFF 20ms\r\n"
       "# end of run, 0.040s after it began\r\n");
   EXPECT_TRUE(whole.isTrace) << "a byte-order mark and CRLF line ends as an editor leaves them";
-  EXPECT_FALSE(whole.cut);
-  EXPECT_EQ(whole.unstepped, 0u);
+  ASSERT_EQ(whole.runs.size(), 1u);
+  EXPECT_FALSE(whole.runs[0].cut);
+  EXPECT_EQ(whole.runs[0].unstepped, 0u);
+}
+
+TEST(ReadTrace, ARunGoesFromItsHeaderToTheNextRunsHeader) {
+  // Three Starts of the module: the second run was cut by the size cap (a
+  // file from before a capped file refused more runs), the third ended at once.
+  const TraceReading reading = ReadTrace(
+      "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\n"
+      "raw 0xFF 500ms\n"
+      "# 0.520s Kolvane_ChannelUp fresh\n"
+      "raw 0xD8 100ms\n"
+      "# end of run, 0.640s after it began\n"
+      "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:40:00\n"
+      "raw 0xFF 300ms\n"
+      "# 0.320s Kolvane_Mute fresh\n"
+      "raw 0x98 100ms\n"
+      "# 0.420s Kolvane_TV fresh\n"
+      "# trace stopped: the file reached its size cap of 8 MiB\n"
+      "\n"
+      "# kolvane 1.0.1 trace, windows x64, started 2026-12-10 20:00:00\r\n"
+      "# end of run, 0.001s after it began\n");
+  EXPECT_TRUE(reading.isTrace);
+  ASSERT_EQ(reading.runs.size(), 3u);
+  const TraceRun& first = reading.runs[0];
+  const TraceRun& second = reading.runs[1];
+  const TraceRun& third = reading.runs[2];
+  EXPECT_EQ(first.headerLine, 1);
+  EXPECT_EQ(second.headerLine, 6);
+  EXPECT_EQ(third.headerLine, 13);
+  EXPECT_EQ(third.header, "# kolvane 1.0.1 trace, windows x64, started 2026-12-10 20:00:00");
+  ASSERT_EQ(first.reports.size(), 1u);
+  EXPECT_EQ(first.reports[0].name, "Kolvane_ChannelUp");
+  EXPECT_FALSE(first.cut);
+  ASSERT_EQ(second.reports.size(), 1u);
+  EXPECT_EQ(second.reports[0].ms, 320) << "times count from the run's own start";
+  EXPECT_THAT(second.stepLinesWithReports, ElementsAre(9)) << "the file's line numbers";
+  EXPECT_EQ(second.lastStepLine, 9);
+  EXPECT_TRUE(second.cut);
+  EXPECT_EQ(second.unstepped, 1u) << "the TV press was made after the run's last whole step";
+  EXPECT_THAT(third.reports, IsEmpty());
+  EXPECT_FALSE(third.cut);
+  EXPECT_EQ(third.lastStepLine, 0);
+}
+
+TEST(ReadTrace, AScriptThatIsNoTraceIsOneRunWhateverItHolds) {
+  const TraceReading reading = ReadTrace(
+      "press ChannelUp\n"
+      "# kolvane 1.0.0 trace, linux x86_64, started 2026-12-09 02:36:19\n"
+      "raw 0xD8 100ms\n");
+  EXPECT_FALSE(reading.isTrace);
+  ASSERT_EQ(reading.runs.size(), 1u);
+  EXPECT_EQ(reading.runs[0].headerLine, 0);
+  EXPECT_EQ(ReadTrace("").runs.size(), 1u);
 }
 
 TEST(ReadTrace, KnowsTheRecordersHeaderAndCapNote) {
@@ -57,9 +112,9 @@ TEST(ReadTrace, KnowsTheRecordersHeaderAndCapNote) {
   const std::string whole = test::RecordRun(bytes, polls, kTraceSizeCap);
   const std::string cut = test::RecordRun(bytes, polls, whole.size() - 1);
   EXPECT_TRUE(ReadTrace(whole).isTrace);
-  EXPECT_FALSE(ReadTrace(whole).cut);
+  EXPECT_FALSE(ReadTrace(whole).runs.front().cut);
   EXPECT_TRUE(ReadTrace(cut).isTrace);
-  EXPECT_TRUE(ReadTrace(cut).cut) << cut;
+  EXPECT_TRUE(ReadTrace(cut).runs.front().cut) << cut;
 }
 
 // Presses, holds and idle spells the way a module's run records them.
@@ -83,7 +138,7 @@ TEST(ReadTrace, ATraceCutAnywhereComparesWithWhatItsOwnStepsMake) {
   int cutBeforeAStep = 0;
   for (uint64_t capacity = 200; capacity < whole.size(); ++capacity) {
     const std::string trace = test::RecordRun(bytes, polls, capacity);
-    const TraceReading reading = ReadTrace(trace);
+    const TraceRun reading = ReadTrace(trace).runs.front();
     ASSERT_TRUE(reading.cut) << trace;
     Script script;
     std::vector<std::string> errors;

@@ -89,7 +89,7 @@ TEST(TraceRecorder, PollsOfTheSameByteMakeOneStepTimedFromItsFirstPollToTheNextB
   tick = trace.Polls(0xD9, 1, tick);           // 1160
   tick = trace.Polls(0xFF, 2, tick);           // 1180..1200
   trace.recorder().End(tick + 7, false);       // 1227; the last step ends at its last poll
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 100ms", "raw 0xD8 60ms", "raw 0xD9 20ms", "raw 0xFF 20ms",
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 100ms", "raw 0xD8 60ms", "raw 0xD9 20ms", "raw 0xFF 40ms",
                                         "# end of run, 0.227s after it began"));
 }
 
@@ -104,7 +104,7 @@ TEST(TraceRecorder, ReportsAreCommentsTimedFromTheRunsBeginningInTheOrderTheyCam
   trace.recorder().OnReport("Kolvane_ChannelUp", true, 12845);
   trace.recorder().End(12860, false);
   EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 40ms", "# 0.041s Kolvane_ChannelUp fresh", "raw 0xD8 20ms",
-                                        "# 12.345s Kolvane_ChannelUp repeat", "raw 0xD9 12280ms",
+                                        "# 12.345s Kolvane_ChannelUp repeat", "raw 0xD9 12300ms",
                                         "# end of run, 12.360s after it began"));
 }
 
@@ -117,13 +117,14 @@ TEST(TraceRecorder, TheEndGivesTheLastByteAtLeastOneMillisecondAndSaysWhenTheRun
 }
 
 // A host call held the thread for six seconds after the last poll, and Stop
-// gave it up: the byte was seen for 140 ms, not 6140.
-TEST(TraceRecorder, TheLastStepEndsAtTheLastPollThatSawItsByteNotWhenTheThreadEnded) {
+// gave it up: the byte's polls span 140 ms, so its step lasts until the next
+// poll would have come, 160 ms, not 6160.
+TEST(TraceRecorder, TheLastStepEndsAPollAfterTheLastPollThatSawItsByteNotWhenTheThreadEnded) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
   const uint32_t tick = trace.Polls(0xD8, 8, 100);  // 100..240
   trace.recorder().End(tick + 6000, true);
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xD8 140ms", "# end of run, 6.260s after it began, given up by Stop"));
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xD8 160ms", "# end of run, 6.260s after it began, given up by Stop"));
 }
 
 TEST(TraceRecorder, ARunWithNoPollEndsWithTheClosingCommentAlone) {
@@ -168,7 +169,7 @@ TEST(TraceRecorder, ARunAcrossTheTickWrapKeepsItsDurationsAndTimes) {
   trace.recorder().OnReport("Kolvane_VolumeUp", false, start + 21);
   trace.recorder().OnPoll(0x58, start + 40);
   trace.recorder().End(start + 60, false);
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 20ms", "# 0.021s Kolvane_VolumeUp fresh", "raw 0x58 20ms",
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 20ms", "# 0.021s Kolvane_VolumeUp fresh", "raw 0x58 40ms",
                                         "# end of run, 0.060s after it began"));
 }
 
