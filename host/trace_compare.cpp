@@ -68,9 +68,9 @@ std::string RunNote(const TraceComparison& comparison, size_t index) {
            " size cap: compared up to its last whole step, line " + std::to_string(run.lastStepLine);
   }
   if (run.unstepped > 0) {
-    note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) + Count(run.unstepped, "report", "reports") +
-            " recorded after its last step, whose byte it does not hold, " + (run.unstepped == 1 ? "was" : "were") +
-            " left out";
+    note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) +
+            Count(run.unstepped, "report", "reports") + " recorded after its last step, whose byte it does not hold, " +
+            (run.unstepped == 1 ? "was" : "were") + " left out";
   }
   return note;
 }
