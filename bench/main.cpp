@@ -17,8 +17,8 @@
 #include "bench/measurements.h"
 #include "bench/report.h"
 #include "bench/trace_compare_bench.h"
-#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
+#include "trace/format.h"
 
 namespace {
 

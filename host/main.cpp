@@ -15,7 +15,6 @@
 
 #include "host/interactive.h"
 #include "host/key_names.h"
-#include "host/printable.h"
 #include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/script_runner.h"
@@ -23,12 +22,13 @@
 #include "host/terminal.h"
 #include "host/text_file.h"
 #include "host/timeline.h"
-#include "host/trace_compare.h"
-#include "host/trace_reader.h"
 #include "host/trace_runs.h"
 #include "platform/log.h"
-#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
+#include "trace/compare.h"
+#include "trace/format.h"
+#include "trace/printable.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "host/key_names.h"
-#include "host/printable.h"
-#include "host/trace_reader.h"
+#include "trace/printable.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

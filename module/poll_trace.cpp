@@ -1,7 +1,7 @@
 #include "module/poll_trace.h"
 
 #include "platform/log.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "gmock/gmock.h"
-#include "receiver/trace_format.h"
 #include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/wait.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace test {

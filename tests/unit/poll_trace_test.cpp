@@ -12,9 +12,9 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "platform/fault_injection.h"
-#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
 #include "tests/support/scratch_directory.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {

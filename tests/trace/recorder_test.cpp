@@ -4,7 +4,7 @@
 // report comments timed from the run's start, a run across the tick
 // counter's wrap; and on a file double: the size cap against the file's
 // real size, a failed write, a file that ends mid-line or capped.
-#include "receiver/trace_recorder.h"
+#include "trace/recorder.h"
 
 #include <stdint.h>
 
@@ -13,7 +13,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {

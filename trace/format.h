@@ -8,8 +8,8 @@
 // report the module made is a comment
 //   # 12.345s Kolvane_ChannelUp fresh        (or "repeat")
 // with the time since the run began. Other comments head and close the run.
-#ifndef KOLVANE_RECEIVER_TRACE_FORMAT_H
-#define KOLVANE_RECEIVER_TRACE_FORMAT_H
+#ifndef KOLVANE_TRACE_FORMAT_H
+#define KOLVANE_TRACE_FORMAT_H
 
 #include <stdint.h>
 
@@ -40,4 +40,4 @@ constexpr const char kTraceCapNoteStart[] = "# trace stopped:";
 
 }  // namespace kolvane
 
-#endif  // KOLVANE_RECEIVER_TRACE_FORMAT_H
+#endif  // KOLVANE_TRACE_FORMAT_H

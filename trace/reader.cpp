@@ -1,11 +1,10 @@
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 #include <sstream>
 
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
-namespace host {
 namespace {
 
 constexpr char kStepWord[] = "raw";
@@ -100,5 +99,4 @@ TraceReading ReadTrace(const std::string& text) {
   return reading;
 }
 
-}  // namespace host
 }  // namespace kolvane

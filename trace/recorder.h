@@ -3,8 +3,8 @@
 // reported. Pure formatting on a caller-supplied clock and output, so it is
 // tested on a virtual clock; it never allocates, and formats its lines
 // itself (no printf, whose Windows runtime support would grow the DLL).
-#ifndef KOLVANE_RECEIVER_TRACE_RECORDER_H
-#define KOLVANE_RECEIVER_TRACE_RECORDER_H
+#ifndef KOLVANE_TRACE_RECORDER_H
+#define KOLVANE_TRACE_RECORDER_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -78,4 +78,4 @@ class TraceRecorder {
 
 }  // namespace kolvane
 
-#endif  // KOLVANE_RECEIVER_TRACE_RECORDER_H
+#endif  // KOLVANE_TRACE_RECORDER_H

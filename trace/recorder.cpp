@@ -1,9 +1,9 @@
-#include "receiver/trace_recorder.h"
+#include "trace/recorder.h"
 
 #include <string.h>
 
 #include "receiver/device.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {

@@ -1,13 +1,12 @@
-#include "host/trace_compare.h"
+#include "trace/compare.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "host/printable.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
+#include "trace/printable.h"
 
 namespace kolvane {
-namespace host {
 namespace {
 
 // A press, or the run of repeats that followed it: one key, one kind.
@@ -68,9 +67,9 @@ std::string RunNote(const TraceComparison& comparison, size_t index) {
            " size cap: compared up to its last whole step, line " + std::to_string(run.lastStepLine);
   }
   if (run.unstepped > 0) {
-    note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) + Count(run.unstepped, "report", "reports") +
-            " recorded after its last step, whose byte it does not hold, " + (run.unstepped == 1 ? "was" : "were") +
-            " left out";
+    note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) +
+            Count(run.unstepped, "report", "reports") + " recorded after its last step, whose byte it does not hold, " +
+            (run.unstepped == 1 ? "was" : "were") + " left out";
   }
   return note;
 }
@@ -183,5 +182,4 @@ std::string ComparisonNote(const TraceComparison& comparison) {
   return notes;
 }
 
-}  // namespace host
 }  // namespace kolvane
