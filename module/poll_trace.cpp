@@ -1,5 +1,6 @@
 #include "module/poll_trace.h"
 
+#include "kolvane/kolvane.h"
 #include "platform/log.h"
 #include "trace/format.h"
 
@@ -52,7 +53,7 @@ bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
 void OpenPollTrace(PollTraceFile* trace) {
   trace->file = nullptr;
   trace->endsMidLine = false;
-  const size_t length = platform::ReadEnvironment(kTraceVariable, trace->path, sizeof trace->path);
+  const size_t length = platform::ReadEnvironment(KOLVANE_TRACE_VARIABLE, trace->path, sizeof trace->path);
   if (length == 0) return;
   if (length >= sizeof trace->path) {
     LogMessage("kolvane: The trace file name in " KOLVANE_TRACE_VARIABLE

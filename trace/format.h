@@ -15,10 +15,6 @@
 
 namespace kolvane {
 
-// The environment variable that names the trace file, read once per Start.
-#define KOLVANE_TRACE_VARIABLE "KOLVANE_TRACE"
-constexpr const char kTraceVariable[] = KOLVANE_TRACE_VARIABLE;
-
 // A trace file stops growing at this size, with a last comment saying so;
 // a file that ends in that comment takes no more runs.
 constexpr uint64_t kTraceSizeCap = uint64_t{8} * 1024 * 1024;
