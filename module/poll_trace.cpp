@@ -8,7 +8,6 @@ namespace kolvane {
 namespace {
 
 constexpr size_t kTimeTextSize = 32;
-constexpr size_t kCapCommentLength = sizeof kTraceCapComment - 1;
 
 // Why the file could not be opened, as the log says it.
 void LogOpenFailure(platform::FileOpen result, const char* path) {
@@ -29,7 +28,7 @@ void LogOpenFailure(platform::FileOpen result, const char* path) {
 // good, and whether it ends mid-line, which the run's first line end closes.
 bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
   uint64_t size = 0;
-  char tail[kCapCommentLength];
+  char tail[TraceRecorder::kMaxLine];  // room for the cap comment
   size_t tailLength = 0;
   bool readable = platform::FileSize(file, &size);
   if (readable) {
@@ -40,8 +39,10 @@ bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
     LogOpenFailure(platform::FileOpen::kCannotOpen, trace->path);
     return false;
   }
-  if (size >= kTraceSizeCap || TraceRecorder::EndsCapped(tail, tailLength)) {
-    LogMessage("kolvane: The trace file %s has reached its size cap of 8 MiB; no trace is written.\n", trace->path);
+  if (size >= kTraceSizeCap || TraceRecorder::EndsCapped(tail, tailLength, kTraceSizeCap)) {
+    char cap[kTraceCapTextSize];
+    FormatTraceCap(kTraceSizeCap, cap);
+    LogMessage("kolvane: The trace file %s has reached its size cap of %s; no trace is written.\n", trace->path, cap);
     return false;
   }
   trace->endsMidLine = tailLength > 0 && tail[tailLength - 1] != '\n';

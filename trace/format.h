@@ -15,24 +15,32 @@
 
 namespace kolvane {
 
-// A trace file stops growing at this size, with a last comment saying so;
-// a file that ends in that comment takes no more runs.
-constexpr uint64_t kTraceSizeCap = uint64_t{8} * 1024 * 1024;
-constexpr const char kTraceCapComment[] = "# trace stopped: the file reached its size cap of 8 MiB\n";
+constexpr uint64_t kBytesPerKiB = 1024;
+constexpr uint64_t kBytesPerMiB = 1024 * kBytesPerKiB;
 
-// A script step lasts at most this long; a longer byte takes several steps.
+// A trace file stops growing at this size, with a last comment saying so:
+// kTraceCapComment, then the cap as FormatTraceCap (recorder.h) writes it,
+// "# trace stopped: the file reached its size cap of 8 MiB". A file that
+// ends in that comment takes no more runs; a reader knows a run the cap cut
+// by a line that begins with it.
+constexpr uint64_t kTraceSizeCap = 8 * kBytesPerMiB;
+constexpr const char kTraceCapComment[] = "# trace stopped: the file reached its size cap of ";
+
+// A script step lasts at most this long (a script refuses a longer one); the
+// trace writes a longer byte as several steps.
 constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;
+
+// The step a trace writes for a receiver byte.
+constexpr const char kTraceStepWord[] = "raw";
 
 // The words a report comment ends with.
 constexpr const char kTraceFresh[] = "fresh";
 constexpr const char kTraceRepeat[] = "repeat";
 
-// How a reader knows the comments that frame a trace: a run's header begins
-// "# kolvane VERSION trace, ", and a trace cut by the size cap ends with a
-// comment that begins kTraceCapNoteStart.
+// A run's header, by which a reader knows where each run begins:
+// "# kolvane VERSION trace, PLATFORM, started DATE TIME".
 constexpr const char kTraceHeaderStart[] = "# kolvane ";
 constexpr const char kTraceHeaderKind[] = " trace, ";
-constexpr const char kTraceCapNoteStart[] = "# trace stopped:";
 
 }  // namespace kolvane
 

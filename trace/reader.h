@@ -43,6 +43,9 @@ struct TraceReading {
   std::vector<TraceRun> runs;
 };
 
+// A text that begins with a UTF-8 byte-order mark is read without it.
+constexpr const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 TraceReading ReadTrace(const std::string& text);
 
 // True for a run's header line, "# kolvane VERSION trace, PLATFORM, started ...".
