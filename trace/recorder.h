@@ -1,4 +1,4 @@
-// Writes the trace of one run of the poll loop (see trace_format.h): the
+// Writes the trace of one run of the poll loop (see format.h): the
 // receiver byte of every poll, merged while it stays the same, and every key
 // reported. Pure formatting on a caller-supplied clock and output, so it is
 // tested on a virtual clock; it never allocates, and formats its lines
