@@ -84,12 +84,11 @@ TEST(TextOutput, SummaryCountsUnknownCodesApartAndSaysHowManyLinesWereDropped) {
 }
 
 TEST(TextOutput, OneReportIsSingular) {
-  const std::string text =
-      Written(OutputFormat::kText, false, [](SessionOutput& out) {
-        RunComparison run;
-        run.reports = 1;
-        out.Compared(TraceComparison{"one.trace", {run}});
-      });
+  const std::string text = Written(OutputFormat::kText, false, [](SessionOutput& out) {
+    RunComparison run;
+    run.reports = 1;
+    out.Compared(TraceComparison{"one.trace", {run}});
+  });
   EXPECT_EQ(text, "Compare: the replay made the 1 report that one.trace recorded.\n");
 }
 
