@@ -17,7 +17,7 @@
 #include "bench/measurements.h"
 #include "bench/report.h"
 #include "bench/trace_compare_bench.h"
-#include "receiver/trace_format.h"
+#include "kolvane/kolvane.h"
 #include "testbed/module_loader.h"
 
 namespace {
@@ -198,10 +198,10 @@ bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& ra
 bool MeasureTraced(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
   const char* const path = "kolvane-bench.trace";
   remove(path);
-  kolvane::testbed::SetModuleEnvironment(kolvane::kTraceVariable, path);
+  kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, path);
   const auto began = std::chrono::steady_clock::now();
   const bool started = StartAndPoll(harness);
-  kolvane::testbed::SetModuleEnvironment(kolvane::kTraceVariable, nullptr);  // read once, by Start
+  kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, nullptr);  // read once, by Start
   if (!started) return false;
   const uint64_t firstPoll = harness.polls();
   const uint64_t allocationsAtFirst = harness.pollThreadAllocations();

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace bench {

@@ -29,7 +29,7 @@
 
 #include "host/receiver_schedule.h"
 #include "host/script.h"
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

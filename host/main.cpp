@@ -15,7 +15,6 @@
 
 #include "host/interactive.h"
 #include "host/key_names.h"
-#include "host/printable.h"
 #include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/script_runner.h"
@@ -23,12 +22,12 @@
 #include "host/terminal.h"
 #include "host/text_file.h"
 #include "host/timeline.h"
-#include "host/trace_compare.h"
-#include "host/trace_reader.h"
 #include "host/trace_runs.h"
-#include "platform/log.h"
-#include "receiver/trace_format.h"
+#include "kolvane/kolvane.h"
 #include "testbed/module_loader.h"
+#include "trace/compare.h"
+#include "trace/printable.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {
@@ -367,8 +366,8 @@ int Run(int argc, char** argv) {
     ReportProblem(format, "cannot write trace " + options.trace + ": " + reason);
     return kExitUsage;
   }
-  if (!options.trace.empty() && !testbed::SetModuleEnvironment(kTraceVariable, options.trace.c_str())) {
-    ReportProblem(format, std::string("cannot set ") + kTraceVariable + " for --trace");
+  if (!options.trace.empty() && !testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, options.trace.c_str())) {
+    ReportProblem(format, "cannot set " KOLVANE_TRACE_VARIABLE " for --trace");
     return kExitUsage;
   }
 
@@ -400,7 +399,7 @@ int Run(int argc, char** argv) {
   const SessionRecord& record = played.record;
 
   SessionFiles files;
-  files.log = Absolute(kLogFileName);
+  files.log = Absolute(KOLVANE_LOG_FILE);
   if (!options.timeline.empty()) {
     const std::string title = "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
     if (WriteTextFile(options.timeline, RenderTimeline(record, title), &reason)) {

@@ -11,16 +11,15 @@
 #include <string>
 
 #include "host/key_names.h"
-#include "host/printable.h"
-#include "host/trace_reader.h"
+#include "trace/printable.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {
 namespace {
 
 const char kStepNames[] = "press, hold, wait, raw";
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
-constexpr size_t kByteOrderMarkLength = sizeof kByteOrderMark - 1;
+constexpr size_t kByteOrderMarkLength = sizeof kUtf8ByteOrderMark - 1;
 constexpr size_t kReadChunk = size_t{64} * 1024;
 
 std::string LineTooLong() { return "line longer than " + std::to_string(kMaxLineBytes) + " bytes"; }
@@ -64,7 +63,7 @@ class LineParser {
     if (command == "press") return ParsePress(step);
     if (command == "hold") return ParseHold(step);
     if (command == "wait") return ParseWait(step);
-    if (command == "raw") return ParseRaw(step);
+    if (command == kTraceStepWord) return ParseRaw(step);
     return Fail("unknown step '" + Printable(words_[0]) + "' (steps are " + kStepNames + ")");
   }
 
@@ -164,7 +163,7 @@ DurationRead ReadDuration(const std::string& text, uint32_t* milliseconds) {
   uint64_t fraction = 0;
   uint64_t fractionScale = 1;
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    if (whole <= kMaxDurationMs) whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (whole <= kScriptMaxDurationMs) whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
     ++i;
   }
   const size_t wholeDigits = i;
@@ -187,11 +186,11 @@ DurationRead ReadDuration(const std::string& text, uint32_t* milliseconds) {
     if (unit == known.name) scale = known.milliseconds;
   }
   if (scale == 0) return DurationRead::kMalformed;
-  if (whole > kMaxDurationMs) return DurationRead::kTooLong;
+  if (whole > kScriptMaxDurationMs) return DurationRead::kTooLong;
   const uint64_t value = whole * scale + (fraction * scale + fractionScale / 2) / fractionScale;
   if (whole == 0 && fraction == 0) return DurationRead::kZero;
   if (value == 0) return DurationRead::kUnderOneMs;
-  if (value > kMaxDurationMs) return DurationRead::kTooLong;
+  if (value > kScriptMaxDurationMs) return DurationRead::kTooLong;
   *milliseconds = static_cast<uint32_t>(value);
   return DurationRead::kOk;
 }
@@ -221,7 +220,7 @@ bool ParseScript(const std::string& text, const std::string& fileName, Script* s
   script->fromTrace = false;
   errors->clear();
   const std::string where = Printable(fileName, kMaxPathEchoBytes) + ":";
-  size_t begin = text.compare(0, kByteOrderMarkLength, kByteOrderMark) == 0 ? kByteOrderMarkLength : 0;
+  size_t begin = text.compare(0, kByteOrderMarkLength, kUtf8ByteOrderMark) == 0 ? kByteOrderMarkLength : 0;
   int number = 0;
   while (begin < text.size()) {
     size_t end = text.find('\n', begin);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "kolvane/simcard.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace host {
@@ -32,7 +33,7 @@ constexpr uint32_t kPressShowMs = KOLVANE_PRESS_SHOW_MS;      // the code of a p
 constexpr uint32_t kReleaseIdleMs = KOLVANE_RELEASE_IDLE_MS;  // idle after every press and hold
 constexpr uint32_t kMinVisibleMs = KOLVANE_MIN_SHOW_MS;       // shortest press or held state
 constexpr uint32_t kMinHoldMs = kPressShowMs + kMinVisibleMs;
-constexpr uint32_t kMaxDurationMs = 3600 * 1000;
+// The longest step is the trace format's, kScriptMaxDurationMs.
 
 // A script is read by people and made by the module, whose lines are short:
 // a longer line is refused before the rest is read.

@@ -2,7 +2,7 @@
 
 #include <inttypes.h>
 
-#include "host/printable.h"
+#include "trace/printable.h"
 
 namespace kolvane {
 namespace host {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/session_record.h"
-#include "host/trace_compare.h"
+#include "trace/compare.h"
 
 namespace kolvane {
 namespace host {

@@ -12,7 +12,7 @@
 #include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "host/session_record.h"
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

@@ -1,13 +1,13 @@
 #include "module/poll_trace.h"
 
+#include "kolvane/kolvane.h"
 #include "platform/log.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {
 
 constexpr size_t kTimeTextSize = 32;
-constexpr size_t kCapCommentLength = sizeof kTraceCapComment - 1;
 
 // Why the file could not be opened, as the log says it.
 void LogOpenFailure(platform::FileOpen result, const char* path) {
@@ -28,7 +28,7 @@ void LogOpenFailure(platform::FileOpen result, const char* path) {
 // good, and whether it ends mid-line, which the run's first line end closes.
 bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
   uint64_t size = 0;
-  char tail[kCapCommentLength];
+  char tail[TraceRecorder::kMaxLine];  // room for the cap comment
   size_t tailLength = 0;
   bool readable = platform::FileSize(file, &size);
   if (readable) {
@@ -39,8 +39,10 @@ bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
     LogOpenFailure(platform::FileOpen::kCannotOpen, trace->path);
     return false;
   }
-  if (size >= kTraceSizeCap || TraceRecorder::EndsCapped(tail, tailLength)) {
-    LogMessage("kolvane: The trace file %s has reached its size cap of 8 MiB; no trace is written.\n", trace->path);
+  if (size >= kTraceSizeCap || TraceRecorder::EndsCapped(tail, tailLength, kTraceSizeCap)) {
+    char cap[kTraceCapTextSize];
+    FormatTraceCap(kTraceSizeCap, cap);
+    LogMessage("kolvane: The trace file %s has reached its size cap of %s; no trace is written.\n", trace->path, cap);
     return false;
   }
   trace->endsMidLine = tailLength > 0 && tail[tailLength - 1] != '\n';
@@ -52,7 +54,7 @@ bool TakesThisRun(platform::File* file, PollTraceFile* trace) {
 void OpenPollTrace(PollTraceFile* trace) {
   trace->file = nullptr;
   trace->endsMidLine = false;
-  const size_t length = platform::ReadEnvironment(kTraceVariable, trace->path, sizeof trace->path);
+  const size_t length = platform::ReadEnvironment(KOLVANE_TRACE_VARIABLE, trace->path, sizeof trace->path);
   if (length == 0) return;
   if (length >= sizeof trace->path) {
     LogMessage("kolvane: The trace file name in " KOLVANE_TRACE_VARIABLE

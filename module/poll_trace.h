@@ -8,7 +8,7 @@
 #include <stdint.h>
 
 #include "platform/platform.h"
-#include "receiver/trace_recorder.h"
+#include "trace/recorder.h"
 
 namespace kolvane {
 

@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <string.h>
 
+#include "kolvane/kolvane.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -24,7 +25,7 @@ void LogMessage(const char* format, ...) {
     if (static_cast<unsigned char>(line[i]) < ' ') line[i] = '?';
   }
   memcpy(line + length, lineEnd, endLength + 1);  // within `line`: length < room
-  platform::File* file = platform::OpenLogFile(kLogFileName);
+  platform::File* file = platform::OpenLogFile(KOLVANE_LOG_FILE);
   platform::AppendToFile(file, line, length + endLength);
   platform::CloseFile(file);
 }

@@ -1,15 +1,13 @@
-// The shared, append-only text log. Each message is one whole line carrying
-// its own "kolvane: " prefix and "\n"; the file is opened and closed for
-// every message so the host and other modules can append to it too.
+// The shared, append-only text log, KOLVANE_LOG_FILE (kolvane/kolvane.h).
+// Each message is one whole line carrying its own "kolvane: " prefix and
+// "\n"; the file is opened and closed for every message so the host and
+// other modules can append to it too.
 #ifndef KOLVANE_PLATFORM_LOG_H
 #define KOLVANE_PLATFORM_LOG_H
 
 #include <stddef.h>
 
 namespace kolvane {
-
-// Relative, so the log lies in the process's current directory.
-constexpr const char kLogFileName[] = "Quillfern.log";
 
 // The longest message, its line end included; a longer one is cut short and
 // still ends its line.

@@ -87,7 +87,7 @@ const char* TextLineEnd();
 // emulation of the C runtime's is linked into the DLL.
 void FormatText(char* buffer, size_t size, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
 
-// The trace of a run (see receiver/trace_format.h).
+// The trace of a run (see trace/format.h).
 // Copies the environment variable's value, in UTF-8 (Windows: read as
 // UTF-16), into `buffer`. Returns its length in bytes, 0 when it is unset or
 // empty; a length of `size` or more means it does not fit, and `buffer`

@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${LINT_JOBS:-2}
-project_dirs='include|module|receiver|platform|testbed|host|bench|fuzz|tests|examples'
-core_dirs='module|receiver|platform'
+project_dirs='include|module|trace|receiver|platform|testbed|host|bench|fuzz|tests|examples'
+core_dirs='module|trace|receiver|platform'
 analyzer='clang-analyzer-*,-clang-analyzer-security.insecureAPI.DeprecatedOrUnsafeBufferHandling'
 mingw=i686-w64-mingw32-g++-posix
 

@@ -64,6 +64,15 @@ KOLVANE_IID(IID_IUnknown, KOLVANE_IID_VALUE_IUnknown);
 #define KOLVANE_MODULE_FILE "libkolvane.so"
 #endif
 
+/* The log the module shares with its host: a few lines, each appended to
+ * this file in the process's current directory. */
+#define KOLVANE_LOG_FILE "Quillfern.log"
+
+/* The environment variable that turns the trace on: at every Start the
+ * module appends the run to the file it names; unset or empty, no file is
+ * touched. */
+#define KOLVANE_TRACE_VARIABLE "KOLVANE_TRACE"
+
 #if defined(__cplusplus) && !defined(CINTERFACE)
 
 /* The host's key sink. OnKey runs on the module's poll thread; name and label

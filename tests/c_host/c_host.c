@@ -1,6 +1,8 @@
 /* A host written in C: loads the module, queries it, starts it with a sink
- * and a host object built from the C vtable structs, waits for one key press
- * and stops it. Exit code 0 when every step behaved. */
+ * and a host object built from the C vtable structs, with the trace turned
+ * on, waits for one key press and stops it; then finds the log and the trace
+ * by the names the public header gives. Exit code 0 when every step
+ * behaved. */
 #ifndef _WIN32
 #define _POSIX_C_SOURCE 200809L /* nanosleep */
 #endif
@@ -9,11 +11,13 @@
 
 #include <stdatomic.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #ifdef _WIN32
 #include <windows.h>
 static void SleepMilliseconds(unsigned ms) { Sleep(ms); }
+static int SetVariable(const char* name, const char* value) { return SetEnvironmentVariableA(name, value) ? 0 : -1; }
 static GetInterfacePtrFn LoadFactory(void) {
   HMODULE module = LoadLibraryA(KOLVANE_MODULE_FILE);
   return module ? (GetInterfacePtrFn)(void (*)(void))GetProcAddress(module, KOLVANE_FACTORY_EXPORT) : NULL;
@@ -25,6 +29,7 @@ static void SleepMilliseconds(unsigned ms) {
   struct timespec delay = {0, (long)ms * 1000000L};
   nanosleep(&delay, NULL);
 }
+static int SetVariable(const char* name, const char* value) { return setenv(name, value, 1); }
 static GetInterfacePtrFn LoadFactory(void) {
   void* module = dlopen("./" KOLVANE_MODULE_FILE, RTLD_NOW);
   GetInterfacePtrFn factory = NULL;
@@ -41,6 +46,18 @@ static GetInterfacePtrFn LoadFactory(void) {
       return 1;                                                               \
     }                                                                         \
   } while (0)
+
+/* True when the file `name` holds `text`. */
+static int FileHolds(const char* name, const char* text) {
+  char contents[4096];
+  size_t length;
+  FILE* file = fopen(name, "rb");
+  if (file == NULL) return 0;
+  length = fread(contents, 1, sizeof contents - 1, file);
+  fclose(file);
+  contents[length] = '\0';
+  return strstr(contents, text) != NULL;
+}
 
 /* --- The sink: remembers the last key reported. --- */
 typedef struct Sink {
@@ -107,6 +124,8 @@ static HRESULT STDMETHODCALLTYPE DeviceWrite(IDeviceRegisters* self, uint32_t of
 static const IDeviceRegistersVtbl kDeviceVtbl = {DeviceQueryInterface, DeviceAddRef, DeviceRelease,
                                                  DeviceReserved,       DeviceRead,   DeviceWrite};
 
+#define TRACE_FILE "c_host.trace"
+
 int main(void) {
   static Sink sink;
   static Device device;
@@ -124,6 +143,8 @@ int main(void) {
   CHECK(queried == module);
   CHECK(IRemoteModule_Release(module) == 1);
 
+  remove(TRACE_FILE);
+  CHECK(SetVariable(KOLVANE_TRACE_VARIABLE, TRACE_FILE) == 0);
   CHECK(IRemoteModule_Start(module, &sink.iface, (IUnknown*)&device.iface) == S_OK);
   for (waited = 0; atomic_load(&sink.keys) == 0 && waited < 10000; waited += 10) SleepMilliseconds(10);
   CHECK(IRemoteModule_Stop(module) == S_OK);
@@ -133,6 +154,10 @@ int main(void) {
   CHECK(atomic_load(&sink.references) == 0);
   CHECK(atomic_load(&device.references) == 0);
   CHECK(IRemoteModule_Release(module) == 0);
-  printf("C host: %s (%s) reported, every reference given back\n", sink.name, sink.label);
+  CHECK(FileHolds(KOLVANE_LOG_FILE, "kolvane: Initializing"));
+  CHECK(FileHolds(TRACE_FILE, "Kolvane_ChannelUp fresh"));
+  remove(TRACE_FILE);
+  printf("C host: %s (%s) reported, every reference given back; the log and the trace written\n", sink.name,
+         sink.label);
   return 0;
 }

@@ -13,10 +13,10 @@
 #include "gtest/gtest.h"
 #include "host/receiver_schedule.h"
 #include "host/script.h"
-#include "host/trace_compare.h"
-#include "host/trace_reader.h"
 #include "receiver/device.h"
 #include "tests/host/model_replay.h"
+#include "trace/compare.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

@@ -4,8 +4,8 @@
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
-#include "receiver/trace_recorder.h"
 #include "testbed/decoder_model.h"
+#include "trace/recorder.h"
 
 namespace kolvane {
 namespace host {

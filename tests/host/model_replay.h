@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/receiver_schedule.h"
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

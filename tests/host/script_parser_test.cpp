@@ -6,8 +6,8 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/printable.h"
 #include "host/script.h"
+#include "trace/printable.h"
 
 namespace kolvane {
 namespace host {

@@ -14,9 +14,9 @@
 #include "host/script.h"
 #include "host/script_runner.h"
 #include "host/session.h"
-#include "host/trace_compare.h"
-#include "host/trace_reader.h"
 #include "testbed/module_loader.h"
+#include "trace/compare.h"
+#include "trace/reader.h"
 
 namespace kolvane {
 namespace host {

@@ -1,7 +1,7 @@
 // What --compare takes from a trace besides its steps: which reports it can
 // check, whether the size cap cut it, and whether it is a trace at all. A
 // trace cut at any point compares with what its own steps make.
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 #include <string>
 #include <vector>
@@ -10,9 +10,9 @@
 #include "gtest/gtest.h"
 #include "host/receiver_schedule.h"
 #include "host/script.h"
-#include "host/trace_compare.h"
-#include "receiver/trace_format.h"
 #include "tests/host/model_replay.h"
+#include "trace/compare.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace host {

@@ -8,7 +8,7 @@ trap 'rm -rf "$copy"' EXIT
 
 "$root/tools/check-layers.sh" "$root" >/dev/null
 
-(cd "$root" && git ls-files -z -- include receiver platform module testbed host bench fuzz tests |
+(cd "$root" && git ls-files -z -- include receiver platform trace module testbed host bench fuzz tests |
   xargs -0 cp --parents -t "$copy")
 echo '#include "host/script.h"' >>"$copy/receiver/key_decoder.cpp"
 mkdir -p "$copy/tools" && cp "$root/tools/layers.txt" "$copy/tools/"

@@ -50,7 +50,7 @@ TEST_F(TraceFiles, AFullDiskStopsTheTraceWithOneLogLineAndTheNextRunStartsOnALin
   if (!disk.reason().empty()) GTEST_SKIP() << disk.reason();
   WriteFile("disk/filler", std::string(2 * kPage, 'x'));
   WriteFile("disk/run.trace", std::string(kPage - 251, '#') + "\n");
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "disk/run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "disk/run.trace"));
 
   testbed::SimulatedDevice device;
   PressChannelUpOn(module_, device, 4);
@@ -83,7 +83,7 @@ TEST_F(TraceFiles, ADeviceIsRefusedWithALogLineSayingItIsNotARegularFile) {
   const std::vector<std::string> devices = {"/dev/full", "/dev/null"};
 #endif
   for (const std::string& device : devices) {
-    ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, device.c_str()));
+    ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, device.c_str()));
     RemoveLog();
     PressChannelUp();
     EXPECT_THAT(ReadLogLines(),
@@ -95,7 +95,7 @@ TEST_F(TraceFiles, AFifoHoldsUpNoStartAndIsRefusedAsNotARegularFile) {
 #ifdef __linux__
   const std::string why = MakeFifo("run.fifo");
   if (!why.empty()) GTEST_SKIP() << why;
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.fifo"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.fifo"));
   EXPECT_TRUE(RunsWithoutWaitingForAFifoReader("run.fifo", [&] { PressChannelUp(); }))
       << "Start waited for a reader of the FIFO";
   EXPECT_THAT(ReadLogLines(), Contains("kolvane: The trace file run.fifo is not a regular file; no trace is written."));
@@ -107,7 +107,7 @@ TEST_F(TraceFiles, AFifoHoldsUpNoStartAndIsRefusedAsNotARegularFile) {
 }
 
 TEST_F(TraceFiles, ASecondModuleOnTheSameFileGetsALogLineAndNoTraceWhileBothReportKeys) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   IRemoteModule* second = NewModule();
   ASSERT_NE(second, nullptr);
   testbed::SimulatedDevice firstDevice, secondDevice;
@@ -139,7 +139,7 @@ TEST_F(TraceFiles, ASecondModuleOnTheSameFileGetsALogLineAndNoTraceWhileBothRepo
 TEST_F(TraceFiles, TheCapHoldsAgainstTheFilesRealSizeWhenOthersAppendDuringARun) {
   const uint64_t room = 1000;
   WriteFile("run.trace", std::string(kTraceSizeCap - room - 1, '#') + "\n");
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   KeyNames sink;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
@@ -164,7 +164,7 @@ TEST_F(TraceFiles, TheCapHoldsAgainstTheFilesRealSizeWhenOthersAppendDuringARun)
 TEST_F(TraceFiles, AFileThatEndsInItsCapCommentGetsNoMoreRunsButOneLogLine) {
   const std::string capped = "raw 0xFF 20ms\n" + std::string(kCapComment) + "\n";
   WriteFile("run.trace", capped);
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   EXPECT_EQ(Contents("run.trace"), capped);
   EXPECT_THAT(ReadLogLines(),
@@ -173,7 +173,7 @@ TEST_F(TraceFiles, AFileThatEndsInItsCapCommentGetsNoMoreRunsButOneLogLine) {
 
 TEST_F(TraceFiles, ARunAfterAFileCutMidLineStartsOnALineOfItsOwn) {
   WriteFile("run.trace", "raw 0xFF 20ms\nraw 0x5");
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   const std::vector<std::string> lines = Lines("run.trace");
   ASSERT_GE(lines.size(), 3u);
@@ -185,7 +185,7 @@ TEST_F(TraceFiles, ARunAfterAFileCutMidLineStartsOnALineOfItsOwn) {
 TEST_F(TraceFiles, ANewTraceIsReadableByItsOwnerOnly) {
 #ifdef __linux__
   ScopedUmask permissive(0);
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   EXPECT_EQ(PermissionBits("run.trace"), 0600);
 #else
@@ -195,7 +195,7 @@ TEST_F(TraceFiles, ANewTraceIsReadableByItsOwnerOnly) {
 
 TEST_F(TraceFiles, TheOpenTraceIsNotInheritedByAChildProcess) {
 #ifdef __linux__
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 1; }));
@@ -210,7 +210,7 @@ TEST_F(TraceFiles, TheOpenTraceIsNotInheritedByAChildProcess) {
 
 TEST_F(TraceFiles, ANameTooLongToOpenCostsTheTraceAndOneLogLine) {
   const std::string name(5000, 'x');
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, name.c_str()));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, name.c_str()));
   PressChannelUp();
   const std::vector<std::string> log = ReadLogLines();
   EXPECT_EQ(CountStartingWith(log, "kolvane: The trace file"), 1) << log.size() << " lines";
@@ -219,14 +219,14 @@ TEST_F(TraceFiles, ANameTooLongToOpenCostsTheTraceAndOneLogLine) {
 
 TEST_F(TraceFiles, ANameOutsideAsciiIsOpenedAsItIsAndLoggedInUtf8) {
   const char* const name = u8"трасса-テスト.trace";
-  ASSERT_TRUE(testbed::SetModuleEnvironmentUtf8(kTraceVariable, name));
+  ASSERT_TRUE(testbed::SetModuleEnvironmentUtf8(KOLVANE_TRACE_VARIABLE, name));
   PressChannelUp();
   const std::filesystem::path path = std::filesystem::u8path(name);
   EXPECT_THAT(Lines(path), Contains(StartsWith("# end of run, ")));
   std::filesystem::remove(path);
 
   const char* const unusable = u8"нет-папки/трасса.trace";
-  ASSERT_TRUE(testbed::SetModuleEnvironmentUtf8(kTraceVariable, unusable));
+  ASSERT_TRUE(testbed::SetModuleEnvironmentUtf8(KOLVANE_TRACE_VARIABLE, unusable));
   PressChannelUp();
   EXPECT_THAT(ReadLogLines(),
               Contains(std::string(u8"kolvane: Cannot open the trace file ") + unusable + "; no trace is written."));

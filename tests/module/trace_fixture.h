@@ -14,11 +14,12 @@
 #include <vector>
 
 #include "gmock/gmock.h"
-#include "receiver/trace_format.h"
+#include "kolvane/kolvane.h"
 #include "testbed/simulated_device.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/wait.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace test {
@@ -60,7 +61,7 @@ inline std::string Contents(const std::filesystem::path& path) {
 class Trace : public ModuleTest {
  protected:
   void SetUp() override {
-    const char* value = getenv(kTraceVariable);
+    const char* value = getenv(KOLVANE_TRACE_VARIABLE);
     hadValue_ = value != nullptr;
     if (hadValue_) previous_ = value;
     RemoveLog();
@@ -68,7 +69,7 @@ class Trace : public ModuleTest {
   }
   void TearDown() override {
     ModuleTest::TearDown();
-    testbed::SetModuleEnvironment(kTraceVariable, hadValue_ ? previous_.c_str() : nullptr);
+    testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, hadValue_ ? previous_.c_str() : nullptr);
     std::error_code ignored;
     std::filesystem::remove("run.trace", ignored);
   }

@@ -28,7 +28,7 @@ std::vector<std::string> FilesHere() {
 }
 
 TEST_F(Trace, ARunIsWrittenAsAScriptOfItsBytesWithItsReportsAndIsClosedAtStop) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   const std::vector<std::string> lines = Lines("run.trace");
   ASSERT_GE(lines.size(), 6u);
@@ -67,7 +67,7 @@ bool EndsTheRun(const std::vector<std::string>& lines) {
 }
 
 TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   StoppingSink sink(module_);
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
@@ -84,7 +84,7 @@ TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
 // The byte the key came from was seen by one poll; the thread then waited
 // in OnKey for a second and a half. The step ends at that poll.
 TEST_F(Trace, AGivenUpRunTimesItsLastByteByThePollsThatSawItNotByTheWaitForTheThread) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   StoppingSink sink(module_, std::chrono::milliseconds(1500));
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
@@ -115,7 +115,7 @@ class TraceWatchingSink : public KeyNames {
 };
 
 TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   TraceWatchingSink sink;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
@@ -130,7 +130,7 @@ TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
 }
 
 TEST_F(Trace, EveryStartAppendsItsOwnRun) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   testbed::SimulatedDevice device;
   for (int run = 0; run < 2; ++run) {
     ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
@@ -149,7 +149,7 @@ TEST_F(Trace, EveryStartAppendsItsOwnRun) {
 
 TEST_F(Trace, UnsetOrEmptyTouchesNoFile) {
   for (const char* value : {static_cast<const char*>(nullptr), ""}) {
-    ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, value));
+    ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, value));
     RemoveLog();
     const std::vector<std::string> before = FilesHere();
     PressChannelUp();
@@ -160,7 +160,7 @@ TEST_F(Trace, UnsetOrEmptyTouchesNoFile) {
 }
 
 TEST_F(Trace, AFileThatCannotBeOpenedCostsTheTraceAndOneLogLineButNoKey) {
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "no-such-folder/run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "no-such-folder/run.trace"));
   PressChannelUp();
   EXPECT_THAT(ReadLogLines(),
               Contains("kolvane: Cannot open the trace file no-such-folder/run.trace; no trace is written."));
@@ -172,7 +172,7 @@ TEST_F(Trace, AFileAlreadyAtTheSizeCapIsLeftAsItIs) {
     std::ofstream full("run.trace", std::ios::binary);
     full << std::string(kTraceSizeCap, '#');
   }
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   EXPECT_EQ(std::filesystem::file_size("run.trace"), kTraceSizeCap);
   EXPECT_THAT(ReadLogLines(),
@@ -185,7 +185,7 @@ TEST_F(Trace, AFileNearTheCapEndsWithTheCapsCommentAndStaysWithinIt) {
     std::ofstream nearly("run.trace", std::ios::binary);
     nearly << std::string(kTraceSizeCap - room - 1, '#') << '\n';
   }
-  ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "run.trace"));
+  ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   PressChannelUp();
   EXPECT_LE(std::filesystem::file_size("run.trace"), kTraceSizeCap);
   EXPECT_EQ(Lines("run.trace").back(), "# trace stopped: the file reached its size cap of 8 MiB");

@@ -11,8 +11,8 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "kolvane/kolvane.h"
 #include "platform/fault_injection.h"
-#include "receiver/trace_format.h"
 #include "testbed/module_loader.h"
 #include "tests/support/scratch_directory.h"
 
@@ -34,10 +34,10 @@ class PollTraceFailure : public ::testing::Test {
  protected:
   void SetUp() override {
     test::RemoveLog();
-    ASSERT_TRUE(testbed::SetModuleEnvironment(kTraceVariable, "unit.trace"));
+    ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "unit.trace"));
   }
   void TearDown() override {
-    testbed::SetModuleEnvironment(kTraceVariable, nullptr);
+    testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, nullptr);
     std::remove("unit.trace");
   }
   PollTraceFile file_{};

@@ -2,18 +2,17 @@
 // its comments, against the reports its replay made, run by run. Each hold
 // may come out with one repeat more or fewer, because the replay's polls fall
 // at another phase of the receiver's changes.
-#ifndef KOLVANE_HOST_TRACE_COMPARE_H
-#define KOLVANE_HOST_TRACE_COMPARE_H
+#ifndef KOLVANE_TRACE_COMPARE_H
+#define KOLVANE_TRACE_COMPARE_H
 
 #include <stddef.h>
 
 #include <string>
 #include <vector>
 
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 namespace kolvane {
-namespace host {
 
 // Empty when `got` makes the same reports as `expected`, else the first
 // difference: when, what was expected, what came.
@@ -54,7 +53,6 @@ std::string FirstRunDifference(const TraceComparison& comparison);
 // What limited the comparison (runs cut by the size cap), or "".
 std::string ComparisonNote(const TraceComparison& comparison);
 
-}  // namespace host
 }  // namespace kolvane
 
-#endif  // KOLVANE_HOST_TRACE_COMPARE_H
+#endif  // KOLVANE_TRACE_COMPARE_H

@@ -2,7 +2,7 @@
 // replay's reports: same keys in the same order, a hold allowed one repeat
 // more or fewer, the first difference named with its time, and for a trace
 // of several runs, which of them differ.
-#include "host/trace_compare.h"
+#include "trace/compare.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +11,6 @@
 #include "gtest/gtest.h"
 
 namespace kolvane {
-namespace host {
 namespace {
 
 using ::testing::ElementsAre;
@@ -170,5 +169,4 @@ TEST(ComparisonLines, ARunCutByTheSizeCapSaysSo) {
 }
 
 }  // namespace
-}  // namespace host
 }  // namespace kolvane

@@ -3,8 +3,8 @@
 // begins (the module appends one at every Start), and per run the reports
 // the module recorded, which receiver byte each came with, and whether the
 // size cap cut it.
-#ifndef KOLVANE_HOST_TRACE_READER_H
-#define KOLVANE_HOST_TRACE_READER_H
+#ifndef KOLVANE_TRACE_READER_H
+#define KOLVANE_TRACE_READER_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -14,7 +14,6 @@
 #include <vector>
 
 namespace kolvane {
-namespace host {
 
 struct TracedReport {
   int64_t ms;  // since the run (or the replay) began
@@ -44,12 +43,14 @@ struct TraceReading {
   std::vector<TraceRun> runs;
 };
 
+// A text that begins with a UTF-8 byte-order mark is read without it.
+constexpr const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 TraceReading ReadTrace(const std::string& text);
 
 // True for a run's header line, "# kolvane VERSION trace, PLATFORM, started ...".
 bool IsTraceHeader(const std::string& line);
 
-}  // namespace host
 }  // namespace kolvane
 
-#endif  // KOLVANE_HOST_TRACE_READER_H
+#endif  // KOLVANE_TRACE_READER_H

@@ -1,15 +1,16 @@
-// Text from a script or the command line, made safe to echo in a message:
-// a file someone sends you may hold terminal escapes, NULs or megabytes on
-// one line.
-#ifndef KOLVANE_HOST_PRINTABLE_H
-#define KOLVANE_HOST_PRINTABLE_H
+// Text from a trace, a script (the same format) or the command line, made
+// safe to echo in a message: a file someone sends you may hold terminal
+// escapes, NULs or megabytes on one line. Here because the comparison
+// echoes the key names a trace holds; kolvane-host echoes its scripts and
+// command line with it.
+#ifndef KOLVANE_TRACE_PRINTABLE_H
+#define KOLVANE_TRACE_PRINTABLE_H
 
 #include <stddef.h>
 
 #include <string>
 
 namespace kolvane {
-namespace host {
 
 // How much of a word or a path a message echoes.
 constexpr size_t kMaxEchoBytes = 64;
@@ -20,7 +21,6 @@ constexpr size_t kMaxPathEchoBytes = 1024;
 // that is not part of valid UTF-8 written as \xNN; cut after `maxBytes` bytes of the input, marked with "...".
 std::string Printable(const std::string& text, size_t maxBytes = kMaxEchoBytes);
 
-}  // namespace host
 }  // namespace kolvane
 
-#endif  // KOLVANE_HOST_PRINTABLE_H
+#endif  // KOLVANE_TRACE_PRINTABLE_H

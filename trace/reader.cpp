@@ -1,15 +1,11 @@
-#include "host/trace_reader.h"
+#include "trace/reader.h"
 
 #include <sstream>
 
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
-namespace host {
 namespace {
-
-constexpr char kStepWord[] = "raw";
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -42,7 +38,7 @@ bool ParseReport(const std::string& line, TracedReport* report) {
 bool IsStep(const std::string& line) {
   std::istringstream words(line);
   std::string first;
-  return (words >> first) && first == kStepWord;
+  return (words >> first) && first == kTraceStepWord;
 }
 
 }  // namespace
@@ -72,7 +68,7 @@ TraceReading ReadTrace(const std::string& text) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (number == 1) {
-      if (StartsWith(line, kByteOrderMark)) line.erase(0, sizeof kByteOrderMark - 1);
+      if (StartsWith(line, kUtf8ByteOrderMark)) line.erase(0, sizeof kUtf8ByteOrderMark - 1);
       reading.isTrace = IsTraceHeader(line);
       if (!reading.isTrace) reading.runs.emplace_back();
     }
@@ -84,7 +80,7 @@ TraceReading ReadTrace(const std::string& text) {
       reading.runs.back().header = line;
     }
     TraceRun& run = reading.runs.back();
-    if (!line.empty()) last = StartsWith(line, kTraceCapNoteStart);
+    if (!line.empty()) last = StartsWith(line, kTraceCapComment);
     TracedReport report;
     if (IsStep(line)) {
       if (!pending.empty()) run.stepLinesWithReports.insert(number);
@@ -100,5 +96,4 @@ TraceReading ReadTrace(const std::string& text) {
   return reading;
 }
 
-}  // namespace host
 }  // namespace kolvane

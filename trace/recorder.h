@@ -1,10 +1,10 @@
-// Writes the trace of one run of the poll loop (see trace_format.h): the
+// Writes the trace of one run of the poll loop (see format.h): the
 // receiver byte of every poll, merged while it stays the same, and every key
 // reported. Pure formatting on a caller-supplied clock and output, so it is
 // tested on a virtual clock; it never allocates, and formats its lines
 // itself (no printf, whose Windows runtime support would grow the DLL).
-#ifndef KOLVANE_RECEIVER_TRACE_RECORDER_H
-#define KOLVANE_RECEIVER_TRACE_RECORDER_H
+#ifndef KOLVANE_TRACE_RECORDER_H
+#define KOLVANE_TRACE_RECORDER_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -24,10 +24,20 @@ class TraceOutput {
   ~TraceOutput() = default;
 };
 
+// Room for the cap as FormatTraceCap writes it, terminator included.
+constexpr size_t kTraceCapTextSize = 32;
+
+// The cap as the cap comment and the log say it: "8 MiB", "12 KiB", or
+// "400 bytes" for a size of no whole KiB.
+void FormatTraceCap(uint64_t cap, char (&text)[kTraceCapTextSize]);
+
 class TraceRecorder {
  public:
+  // The longest line it writes, "\n" included.
+  static constexpr size_t kMaxLine = 192;
+
   // The file may grow to `cap` bytes; the last line written before that is
-  // the cap comment.
+  // the cap comment, which names `cap`.
   TraceRecorder(TraceOutput* output, uint64_t cap);
   TraceRecorder(const TraceRecorder&) = delete;
   TraceRecorder& operator=(const TraceRecorder&) = delete;
@@ -51,15 +61,14 @@ class TraceRecorder {
   bool full() const { return state_ == State::kFull; }
   bool failed() const { return state_ == State::kFailed; }
 
-  // Whether a file whose last bytes are `tail` ends in the cap comment.
-  static bool EndsCapped(const char* tail, size_t length);
-
-  // The longest line it writes, "\n" included.
-  static constexpr size_t kMaxLine = 192;
+  // Whether a file whose last bytes are `tail` ends in the comment of a
+  // recorder capped at `cap`.
+  static bool EndsCapped(const char* tail, size_t length, uint64_t cap);
 
  private:
   enum class State { kWriting, kFull, kFailed };
   class Line;  // one line, built in place
+  static size_t CapComment(uint64_t cap, char (&line)[kMaxLine]);
   void Emit(Line& line);
   void Put(const char* text, size_t length);
   void WriteStep(uint32_t duration);
@@ -69,6 +78,8 @@ class TraceRecorder {
 
   TraceOutput* output_;
   uint64_t cap_;
+  char capComment_[kMaxLine];  // written instead of the line that would not fit; room for it is kept
+  size_t capCommentLength_;
   State state_ = State::kWriting;
   uint32_t startTick_ = 0;
   int32_t byte_ = kNoByte;  // the byte of the step under way
@@ -78,4 +89,4 @@ class TraceRecorder {
 
 }  // namespace kolvane
 
-#endif  // KOLVANE_RECEIVER_TRACE_RECORDER_H
+#endif  // KOLVANE_TRACE_RECORDER_H

@@ -4,7 +4,7 @@
 // report comments timed from the run's start, a run across the tick
 // counter's wrap; and on a file double: the size cap against the file's
 // real size, a failed write, a file that ends mid-line or capped.
-#include "receiver/trace_recorder.h"
+#include "trace/recorder.h"
 
 #include <stdint.h>
 
@@ -13,7 +13,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {
@@ -184,7 +184,7 @@ TEST(TraceRecorder, StopsAtItsCapacityWithALastCommentSayingSoAndWritesNothingAf
 
   EXPECT_TRUE(trace.recorder().full());
   EXPECT_LE(trace.size(), capacity);
-  EXPECT_EQ(trace.lines().back(), "# trace stopped: the file reached its size cap of 8 MiB");
+  EXPECT_EQ(trace.lines().back(), "# trace stopped: the file reached its size cap of 400 bytes");
   const std::vector<std::string> body = trace.Body();
   ASSERT_GT(body.size(), 2u);
   for (size_t i = 0; i + 1 < body.size(); ++i) EXPECT_THAT(body[i], StartsWith("raw ")) << "line " << i;
@@ -211,7 +211,7 @@ TEST(TraceRecorder, TheCapCountsWhatTheFileHeldAndWhatOthersAddDuringTheRun) {
   EXPECT_TRUE(trace.recorder().full());
   EXPECT_LE(trace.size(), cap);
   EXPECT_GT(trace.size() + 20, cap) << "it stops only where the next line would not fit";
-  EXPECT_EQ(trace.lines().back(), "# trace stopped: the file reached its size cap of 8 MiB");
+  EXPECT_EQ(trace.lines().back(), "# trace stopped: the file reached its size cap of 1000 bytes");
 }
 
 TEST(TraceRecorder, AFailedWriteEndsTheTraceAndNothingMoreIsTried) {
@@ -244,14 +244,41 @@ TEST(TraceRecorder, AFileEndingMidLineGetsALineEndBeforeTheHeader) {
   EXPECT_THAT(trace.lines()[1], StartsWith("# kolvane 1.0.0 trace"));
 }
 
-TEST(TraceRecorder, AFileEndsCappedOnlyWhenItsLastLineIsTheCapComment) {
-  const std::string comment = kTraceCapComment;
-  const auto endsCapped = [](const std::string& tail) { return TraceRecorder::EndsCapped(tail.data(), tail.size()); };
+TEST(TraceRecorder, TheRealCapIsAnnouncedAsEightMiB) {
+  Trace trace;
+  trace.AddedByOthers(kTraceSizeCap - 100);
+  trace.recorder().Begin(0, "2026-12-09 02:13:27", "1.0.0", "linux x86_64", false);
+  EXPECT_TRUE(trace.recorder().full());
+  EXPECT_THAT(trace.lines(), ElementsAre("# trace stopped: the file reached its size cap of 8 MiB"));
+}
+
+TEST(TraceRecorder, AFileEndsCappedOnlyWhenItsLastLineIsTheCapCommentOfItsCap) {
+  const std::string comment = "# trace stopped: the file reached its size cap of 8 MiB\n";
+  const auto endsCapped = [](const std::string& tail, uint64_t cap = kTraceSizeCap) {
+    return TraceRecorder::EndsCapped(tail.data(), tail.size(), cap);
+  };
   EXPECT_TRUE(endsCapped(comment));
   EXPECT_TRUE(endsCapped("raw 0xFF 20ms\n" + comment));
   EXPECT_FALSE(endsCapped(comment + "raw 0xFF 20ms\n"));
   EXPECT_FALSE(endsCapped(comment.substr(1)));
   EXPECT_FALSE(endsCapped(""));
+  EXPECT_TRUE(endsCapped("# trace stopped: the file reached its size cap of 400 bytes\n", 400));
+  EXPECT_FALSE(endsCapped(comment, 400));
+}
+
+TEST(FormatTraceCap, SaysTheCapInTheLargestWholeUnit) {
+  const auto text = [](uint64_t cap) {
+    char capText[kTraceCapTextSize];
+    FormatTraceCap(cap, capText);
+    return std::string(capText);
+  };
+  EXPECT_EQ(text(8388608), "8 MiB");
+  EXPECT_EQ(text(1572864), "1536 KiB");
+  EXPECT_EQ(text(12288), "12 KiB");
+  EXPECT_EQ(text(400), "400 bytes");
+  EXPECT_EQ(text(1025), "1025 bytes");
+  EXPECT_EQ(text(0), "0 bytes");
+  EXPECT_EQ(text(UINT64_MAX), "18446744073709551615 bytes");
 }
 
 }  // namespace

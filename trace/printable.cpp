@@ -1,9 +1,8 @@
-#include "host/printable.h"
+#include "trace/printable.h"
 
 #include <stdio.h>
 
 namespace kolvane {
-namespace host {
 namespace {
 
 constexpr unsigned char kDelete = 0x7F;
@@ -68,5 +67,4 @@ std::string Printable(const std::string& text, size_t maxBytes) {
   return out;
 }
 
-}  // namespace host
 }  // namespace kolvane

@@ -1,18 +1,39 @@
-#include "receiver/trace_recorder.h"
+#include "trace/recorder.h"
 
 #include <string.h>
 
 #include "receiver/device.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {
 
 constexpr uint32_t kMillisPerSecond = 1000;
-// Written instead of the line that would not fit; room for it is kept.
-constexpr size_t kCapCommentLength = sizeof(kTraceCapComment) - 1;
+constexpr uint64_t kDecimalBase = 10;
 
 }  // namespace
+
+void FormatTraceCap(uint64_t cap, char (&text)[kTraceCapTextSize]) {
+  const char* unit = " bytes";
+  uint64_t count = cap;
+  if (cap != 0 && cap % kBytesPerMiB == 0) {
+    count = cap / kBytesPerMiB;
+    unit = " MiB";
+  } else if (cap != 0 && cap % kBytesPerKiB == 0) {
+    count = cap / kBytesPerKiB;
+    unit = " KiB";
+  }
+  char digits[20];  // the most a uint64_t has
+  size_t length = 0;
+  do {
+    digits[length++] = static_cast<char>('0' + count % kDecimalBase);
+    count /= kDecimalBase;
+  } while (count != 0);
+  size_t at = 0;
+  while (length > 0) text[at++] = digits[--length];
+  while (*unit != '\0') text[at++] = *unit++;
+  text[at] = '\0';
+}
 
 // One line built in place; what does not fit is cut, and the line still ends
 // in "\n".
@@ -57,13 +78,29 @@ class TraceRecorder::Line {
   size_t length_ = 0;
 };
 
-TraceRecorder::TraceRecorder(TraceOutput* output, uint64_t cap) : output_(output), cap_(cap) {}
+TraceRecorder::TraceRecorder(TraceOutput* output, uint64_t cap)
+    : output_(output), cap_(cap), capCommentLength_(CapComment(cap, capComment_)) {}
+
+size_t TraceRecorder::CapComment(uint64_t cap, char (&line)[kMaxLine]) {
+  char capText[kTraceCapTextSize];
+  FormatTraceCap(cap, capText);
+  Line comment;
+  comment.Text(kTraceCapComment).Text(capText);
+  memcpy(line, comment.text(), comment.length());
+  return comment.length();
+}
 
 void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* version, const char* platform,
                           bool endLineFirst) {
   startTick_ = now;
   if (endLineFirst) Put("\n", 1);
-  Emit(Line().Text("# kolvane ").Text(version).Text(" trace, ").Text(platform).Text(", started ").Text(startedAt));
+  Emit(Line()
+           .Text(kTraceHeaderStart)
+           .Text(version)
+           .Text(kTraceHeaderKind)
+           .Text(platform)
+           .Text(", started ")
+           .Text(startedAt));
   Emit(Line().Text(
       "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with 'kolvane-host --compare FILE'"));
 }
@@ -109,13 +146,14 @@ void TraceRecorder::End(uint32_t now, bool givenUp) {
            .Text(givenUp ? ", given up by Stop" : ""));
 }
 
-bool TraceRecorder::EndsCapped(const char* tail, size_t length) {
-  return length >= kCapCommentLength &&
-         memcmp(tail + length - kCapCommentLength, kTraceCapComment, kCapCommentLength) == 0;
+bool TraceRecorder::EndsCapped(const char* tail, size_t length, uint64_t cap) {
+  char comment[kMaxLine];
+  const size_t commentLength = CapComment(cap, comment);
+  return length >= commentLength && memcmp(tail + length - commentLength, comment, commentLength) == 0;
 }
 
 void TraceRecorder::WriteStep(uint32_t duration) {
-  Emit(Line().Text("raw ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(duration).Text("ms"));
+  Emit(Line().Text(kTraceStepWord).Text(" ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(duration).Text("ms"));
 }
 
 // The step of the byte under way, ended at `end`; a step longer than a
@@ -143,11 +181,11 @@ void TraceRecorder::Put(const char* text, size_t length) {
     state_ = State::kFailed;
     return;
   }
-  if (size > cap_ || cap_ - size < length + kCapCommentLength) {
+  if (size > cap_ || cap_ - size < length + capCommentLength_) {
     state_ = State::kFull;
-    if (size > cap_ || cap_ - size < kCapCommentLength) return;
-    text = kTraceCapComment;
-    length = kCapCommentLength;
+    if (size > cap_ || cap_ - size < capCommentLength_) return;
+    text = capComment_;
+    length = capCommentLength_;
   }
   if (!output_->Append(text, length)) state_ = State::kFailed;
 }

@@ -1,13 +1,12 @@
-#include "host/trace_compare.h"
+#include "trace/compare.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "host/printable.h"
-#include "receiver/trace_format.h"
+#include "trace/format.h"
+#include "trace/printable.h"
 
 namespace kolvane {
-namespace host {
 namespace {
 
 // A press, or the run of repeats that followed it: one key, one kind.
@@ -183,5 +182,4 @@ std::string ComparisonNote(const TraceComparison& comparison) {
   return notes;
 }
 
-}  // namespace host
 }  // namespace kolvane
