@@ -28,11 +28,14 @@
 #include "host/trace_runs.h"
 #include "platform/log.h"
 #include "receiver/trace_format.h"
+#include "testbed/json.h"
 #include "testbed/module_loader.h"
 
 namespace kolvane {
 namespace host {
 namespace {
+
+using testbed::JsonString;
 
 constexpr int kExitOk = 0;
 constexpr int kExitModuleFault = 1;
