@@ -41,11 +41,12 @@ constexpr Settings kQuick = {100, 50, 3, 700, 2.0, 2};
 constexpr size_t kMaxRepeats = 4096;
 constexpr int kFirstPollTimeoutMs = 1000;
 constexpr int kTracedShare = 5;  // the traced run presses a fifth as often
+constexpr uint32_t kDefaultSeed = 1;
 
 struct Options {
   bool quick = false;
   bool json = false;
-  uint32_t seed = 1;
+  uint32_t seed = kDefaultSeed;
   std::string modulePath;
   std::string dllPath;
 };
@@ -55,12 +56,13 @@ void Usage(FILE* out) {
           "usage: kolvane-bench [--quick] [--json] [--seed N] [--module PATH] [--dll PATH]\n"
           "  --quick        shorter run (about 30 s instead of about two minutes)\n"
           "  --json         print a JSON document instead of the table\n"
-          "  --seed N       seed of the random press and stop phases (default 1)\n"
+          "  --seed N       seed of the random press and stop phases (default %u)\n"
           "  --module PATH  module to load (default: the one beside this program)\n"
           "  --dll PATH     kolvane.dll whose size is checked\n"
           "  -h, --help     this text\n"
           "  --version      kolvane-bench's version\n"
-          "An option's value may also follow an equals sign: --seed=2.\n");
+          "An option's value may also follow an equals sign: --seed=2.\n",
+          static_cast<unsigned>(kDefaultSeed));
 }
 
 enum class Parsed { kRun, kHelp, kVersion, kBad };
