@@ -19,10 +19,6 @@ std::string DefaultDllPath(const std::string& modulePath);
 // CPU time (user + system) of the whole process so far, in seconds.
 double ProcessCpuSeconds();
 
-// The same sleep the module's poll thread uses (nanosleep / Sleep), for the
-// bare sleeper that gives the CPU floor.
-void SleepMs(uint32_t milliseconds);
-
 // Starts counting heap allocations once the module file is loaded. Returns
 // what is counted, or null when nothing can be.
 const char* InstallAllocationCounter(const char* moduleFile);

@@ -77,12 +77,6 @@ double ProcessCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-void SleepMs(uint32_t milliseconds) {
-  timespec left = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0) {
-  }
-}
-
 const char* InstallAllocationCounter(const char*) {
   return "every malloc/calloc/realloc of the process (replaced allocator)";
 }

@@ -110,8 +110,6 @@ double ProcessCpuSeconds() {
   return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;  // 100 ns units
 }
 
-void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
-
 const char* InstallAllocationCounter(const char* moduleFile) {
   HMODULE module = GetModuleHandleA(moduleFile);
   if (module == nullptr || PatchImports(module) == 0) return nullptr;

@@ -31,32 +31,10 @@ void SleepUntilNs(int64_t time) {
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::nanoseconds(time))));
 }
 
-HRESULT STDMETHODCALLTYPE KeyRecorder::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (!IsEqualIID(iid, IID_IUnknown)) {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  *object = static_cast<IUnknown*>(this);
-  AddRef();
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE KeyRecorder::OnKey(const char*, const char*) {
   const uint64_t index = count_.load(std::memory_order_relaxed);
   times_[index % kCapacity] = NowNs();
   count_.store(index + 1, std::memory_order_release);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE IdleRegisters::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDeviceRegisters)) {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  *object = static_cast<IDeviceRegisters*>(this);
-  AddRef();
   return S_OK;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kolvane/kolvane.h"
+#include "testbed/counted_object.h"
 #include "testbed/module_loader.h"
 #include "testbed/simulated_device.h"
 
@@ -23,13 +24,11 @@ int64_t NowNs();
 void SleepUntilNs(int64_t time);
 
 // The key sink: keeps the time of each report in a fixed array.
-class KeyRecorder final : public IRemoteKeySink {
+class KeyRecorder final : public testbed::CountedObject<IRemoteKeySink> {
  public:
   static constexpr size_t kCapacity = 16384;
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refCount_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refCount_; }  // owned by the harness
+  KeyRecorder() : CountedObject(nullptr) {}
   HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override;
 
   // Reports so far; time(i) is valid for i < min(count(), kCapacity).
@@ -37,7 +36,6 @@ class KeyRecorder final : public IRemoteKeySink {
   int64_t time(uint64_t index) const { return times_[index % kCapacity]; }
 
  private:
-  std::atomic<ULONG> refCount_{1};
   std::atomic<uint64_t> count_{0};
   int64_t times_[kCapacity] = {};
 };
@@ -46,11 +44,9 @@ class KeyRecorder final : public IRemoteKeySink {
 // and counts itself; no lock, clock or observer. The CPU rounds start the
 // module on it, so they weigh the module's poll against the bare sleeper's
 // wake-up rather than the simulator's bookkeeping.
-class IdleRegisters final : public IDeviceRegisters {
+class IdleRegisters final : public testbed::CountedObject<IDeviceRegisters> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refCount_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refCount_; }  // owned by the harness
+  IdleRegisters() : CountedObject(&IID_IDeviceRegisters) {}
   HRESULT STDMETHODCALLTYPE Reserved() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override;
   HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t, uint32_t) override { return S_OK; }
@@ -58,7 +54,6 @@ class IdleRegisters final : public IDeviceRegisters {
   uint64_t reads() const { return reads_.load(std::memory_order_relaxed); }
 
  private:
-  std::atomic<ULONG> refCount_{1};
   std::atomic<uint64_t> reads_{0};
 };
 

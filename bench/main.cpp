@@ -18,6 +18,8 @@
 #include "bench/report.h"
 #include "bench/trace_compare_bench.h"
 #include "kolvane/kolvane.h"
+#include "receiver/device.h"
+#include "testbed/format.h"
 #include "testbed/module_loader.h"
 
 namespace {
@@ -39,11 +41,12 @@ constexpr Settings kQuick = {100, 50, 3, 700, 2.0, 2};
 constexpr size_t kMaxRepeats = 4096;
 constexpr int kFirstPollTimeoutMs = 1000;
 constexpr int kTracedShare = 5;  // the traced run presses a fifth as often
+constexpr uint32_t kDefaultSeed = 1;
 
 struct Options {
   bool quick = false;
   bool json = false;
-  uint32_t seed = 1;
+  uint32_t seed = kDefaultSeed;
   std::string modulePath;
   std::string dllPath;
 };
@@ -53,12 +56,13 @@ void Usage(FILE* out) {
           "usage: kolvane-bench [--quick] [--json] [--seed N] [--module PATH] [--dll PATH]\n"
           "  --quick        shorter run (about 30 s instead of about two minutes)\n"
           "  --json         print a JSON document instead of the table\n"
-          "  --seed N       seed of the random press and stop phases (default 1)\n"
+          "  --seed N       seed of the random press and stop phases (default %u)\n"
           "  --module PATH  module to load (default: the one beside this program)\n"
           "  --dll PATH     kolvane.dll whose size is checked\n"
           "  -h, --help     this text\n"
           "  --version      kolvane-bench's version\n"
-          "An option's value may also follow an equals sign: --seed=2.\n");
+          "An option's value may also follow an equals sign: --seed=2.\n",
+          static_cast<unsigned>(kDefaultSeed));
 }
 
 enum class Parsed { kRun, kHelp, kVersion, kBad };
@@ -169,61 +173,80 @@ bool MeasureCpu(Harness& harness, const Settings& settings, Results* r) {
   return true;
 }
 
-// Press latency and repeats, in one start. The poll thread's
-// allocations between its first and last observed poll are the allocations
-// of the poll loop.
-bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
-  r->repeats.firstMs.reserve(kMaxRepeats);
-  r->repeats.gapMs.reserve(kMaxRepeats);
-  if (!StartAndPoll(harness)) return false;
+// What the poll thread allocated between its first and its last observed
+// poll of one start.
+struct PollAllocations {
+  uint64_t polls = 0;
+  uint64_t allocations = 0;
+};
+
+// Starts the module (with KOLVANE_TRACE naming `tracePath`, unless null),
+// runs `presses` on it, shows the idle byte to one more poll and stops it.
+// False when it did not start or never polled.
+template <typename Presses>
+bool MeasureOneStart(Harness& harness, const char* tracePath, Presses presses, PollAllocations* counted) {
+  if (tracePath != nullptr) kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, tracePath);
+  const bool started = StartAndPoll(harness);
+  if (tracePath != nullptr) kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, nullptr);  // read by Start
+  if (!started) return false;
   const uint64_t firstPoll = harness.polls();
   const uint64_t allocationsAtFirst = harness.pollThreadAllocations();
-
-  MeasurePressLatency(harness, settings.presses, random, &r->latencyMs, &r->latencyMissed);
-  for (int i = 0; i < settings.holds; ++i) HoldKey(harness, settings.holdMs, &r->repeats);
-  // One long hold, for many gaps between repeats.
-  HoldKey(harness, static_cast<int>(settings.cpuSeconds * 1000), &r->repeats);
-
+  presses();
   harness.device().ReleaseKey();
   harness.WaitForPolls(harness.polls() + 1, kFirstPollTimeoutMs);
-  r->allocationPolls = harness.polls() - firstPoll;
-  r->pollAllocations = harness.pollThreadAllocations() - allocationsAtFirst;
+  counted->polls = harness.polls() - firstPoll;
+  counted->allocations = harness.pollThreadAllocations() - allocationsAtFirst;
   harness.Stop();
   return true;
 }
 
+// Press latency and repeats, in one start, and the allocations of its poll
+// loop.
+bool MeasureStarted(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
+  r->repeats.firstMs.reserve(kMaxRepeats);
+  r->repeats.gapMs.reserve(kMaxRepeats);
+  PollAllocations counted;
+  const bool measured = MeasureOneStart(
+      harness, nullptr,
+      [&] {
+        MeasurePressLatency(harness, settings.presses, random, &r->latencyMs, &r->latencyMissed);
+        for (int i = 0; i < settings.holds; ++i) HoldKey(harness, settings.holdMs, &r->repeats);
+        // One long hold, for many gaps between repeats.
+        HoldKey(harness, static_cast<int>(settings.cpuSeconds * 1000), &r->repeats);
+      },
+      &counted);
+  r->allocationPolls = counted.polls;
+  r->pollAllocations = counted.allocations;
+  return measured;
+}
+
 // Presses and a hold with KOLVANE_TRACE naming a file, so the poll thread
-// writes a line on every change of the byte and every report: its
-// allocations between the first and the last observed poll.
+// writes a line on every change of the byte and every report: the
+// allocations of its poll loop, and the trace's size.
 bool MeasureTraced(Harness& harness, const Settings& settings, std::mt19937& random, Results* r) {
   const char* const path = "kolvane-bench.trace";
   remove(path);
-  kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, path);
-  const auto began = std::chrono::steady_clock::now();
-  const bool started = StartAndPoll(harness);
-  kolvane::testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, nullptr);  // read once, by Start
-  if (!started) return false;
-  const uint64_t firstPoll = harness.polls();
-  const uint64_t allocationsAtFirst = harness.pollThreadAllocations();
-
   std::vector<double> latencyMs;
   int missed = 0;
   RepeatSamples repeats;
   latencyMs.reserve(static_cast<size_t>(settings.presses));
   repeats.firstMs.reserve(kMaxRepeats);
   repeats.gapMs.reserve(kMaxRepeats);
-  MeasurePressLatency(harness, settings.presses / kTracedShare, random, &latencyMs, &missed);
-  HoldKey(harness, settings.holdMs, &repeats);
-
-  harness.device().ReleaseKey();
-  harness.WaitForPolls(harness.polls() + 1, kFirstPollTimeoutMs);
-  r->tracedPolls = harness.polls() - firstPoll;
-  r->tracedAllocations = harness.pollThreadAllocations() - allocationsAtFirst;
-  harness.Stop();
+  const auto began = std::chrono::steady_clock::now();
+  PollAllocations counted;
+  const bool measured = MeasureOneStart(
+      harness, path,
+      [&] {
+        MeasurePressLatency(harness, settings.presses / kTracedShare, random, &latencyMs, &missed);
+        HoldKey(harness, settings.holdMs, &repeats);
+      },
+      &counted);
   r->tracedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  r->tracedPolls = counted.polls;
+  r->tracedAllocations = counted.allocations;
   r->traceBytes = FileSize(path);
   remove(path);
-  return true;
+  return measured;
 }
 
 }  // namespace
@@ -262,7 +285,9 @@ int main(int argc, char** argv) {
   r.allocationScope = scope != nullptr ? scope : "";
 
   r.cpuClockStep = CpuClockStep();
-  Progress("CPU: no started module, a bare 20 ms sleeper, an idle module, in rounds...");
+  Progress(kolvane::testbed::Format("CPU: no started module, a bare %u ms sleeper, an idle module, in rounds...",
+                                    static_cast<unsigned>(kolvane::kPollPeriodMs))
+               .c_str());
   if (!MeasureCpu(*harness, settings, &r)) {
     fprintf(stderr, "kolvane-bench: the module did not start or never polled\n");
     return 2;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "bench/bench_platform.h"
+#include "platform/platform.h"
 #include "receiver/device.h"
 
 namespace kolvane {
@@ -75,7 +76,7 @@ CpuFigure MeasureBareSleeper(double seconds) {
   std::atomic<uint64_t> wakes{0};
   std::thread sleeper([&] {
     while (!stop.load(std::memory_order_relaxed)) {
-      SleepMs(kPollPeriodMs);
+      platform::SleepMs(kPollPeriodMs);  // the module's own sleep
       wakes.fetch_add(1, std::memory_order_relaxed);
     }
   });

@@ -61,8 +61,8 @@ struct Summary {
 };
 Summary Summarize(std::vector<double> samples);
 
-// Prints the table with PASS/MISS per goal; returns the number of misses.
-int PrintTable(FILE* out, const Results& results);
+// Prints the table with PASS/MISS per goal.
+void PrintTable(FILE* out, const Results& results);
 void PrintJson(FILE* out, const Results& results);
 
 }  // namespace bench

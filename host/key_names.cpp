@@ -15,14 +15,13 @@ constexpr size_t kNamePrefixLength = sizeof kNamePrefix - 1;
 // edit distance costs its length times each spelling's.
 constexpr size_t kMaxSuggestedLength = 40;
 
-std::string ShortName(const RemoteKey& key) {
-  const std::string name = key.name;
+std::string ShortName(const std::string& name) {
   return name.compare(0, kNamePrefixLength, kNamePrefix) == 0 ? name.substr(kNamePrefixLength) : name;
 }
 
 // Every accepted spelling of every key, in table order.
 std::vector<std::string> Spellings(const RemoteKey& key) {
-  std::vector<std::string> spellings = {key.name, ShortName(key)};
+  std::vector<std::string> spellings = {key.name, ShortName(key.name)};
   if (key.label[0] != '\0') spellings.push_back(key.label);
   return spellings;
 }
@@ -71,7 +70,11 @@ std::string NearestKeySpelling(const std::string& text) {
   return best;
 }
 
-std::string KeyDisplayName(const RemoteKey& key) { return key.label[0] != '\0' ? key.label : ShortName(key); }
+std::string KeyDisplayName(const std::string& name, const std::string& label) {
+  return label.empty() ? ShortName(name) : label;
+}
+
+std::string KeyDisplayName(const RemoteKey& key) { return KeyDisplayName(key.name, key.label); }
 
 std::string Lower(std::string text) {
   for (char& c : text) {

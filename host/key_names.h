@@ -17,6 +17,7 @@ const RemoteKey* FindKeyBySpelling(const std::string& text);
 // for a text far longer than any key's name.
 std::string NearestKeySpelling(const std::string& text);
 // How the host writes a key: its label, or its name without the prefix.
+std::string KeyDisplayName(const std::string& name, const std::string& label);
 std::string KeyDisplayName(const RemoteKey& key);
 // `text` with A-Z in lower case: key spellings and script words match in any case.
 std::string Lower(std::string text);

@@ -1,15 +1,13 @@
 // kolvane-host: runs the module with no tuner card. Loads the module by path,
 // starts it against a simulated device and plays a script, or the keyboard,
-// on the device's receiver; prints every key the module reports.
-//
-// Exit codes: 0 done, 1 the module misbehaved (or --compare found another
-// report), 2 bad command line or script, or a file that cannot be used,
-// 3 module not loadable, 130 interrupted.
+// on the device's receiver; prints every key the module reports. Its exit
+// codes are kExitCodes below.
 #include <stdio.h>
 #include <string.h>
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +22,7 @@
 #include "host/timeline.h"
 #include "host/trace_runs.h"
 #include "kolvane/kolvane.h"
+#include "testbed/json.h"
 #include "testbed/module_loader.h"
 #include "trace/compare.h"
 #include "trace/printable.h"
@@ -33,14 +32,30 @@ namespace kolvane {
 namespace host {
 namespace {
 
+using testbed::JsonString;
+
 constexpr int kExitOk = 0;
 constexpr int kExitModuleFault = 1;
-constexpr int kExitMismatch = 1;  // --compare: the replay made other reports
+constexpr int kExitMismatch = kExitModuleFault;  // --compare: the replay made other reports
 constexpr int kExitUsage = 2;
 constexpr int kExitNoModule = 3;
 constexpr int kExitInterrupted = 130;
 
-const char kUsage[] =
+// Every exit code and what it means, written once: the usage text lists
+// them, and tests/host checks host/README.md's table against that list.
+struct ExitCode {
+  int code;
+  const char* meaning;
+};
+constexpr ExitCode kExitCodes[] = {
+    {kExitOk, "done"},
+    {kExitModuleFault, "the module misbehaved, or --compare found a difference"},
+    {kExitUsage, "bad command line or script, or a file that cannot be read or written"},
+    {kExitNoModule, "the module could not be loaded"},
+    {kExitInterrupted, "interrupted"},
+};
+
+const char kUsageOptions[] =
     "usage: kolvane-host [options] [SCRIPT]\n"
     "\n"
     "Runs the kolvane module against a simulated tuner card. With a SCRIPT\n"
@@ -68,11 +83,17 @@ const char kUsage[] =
     "  --version            the version, the same as the module's and its traces'\n"
     "\n"
     "An option's value may also follow an equals sign: --format=jsonl.\n"
-    "A DURATION in a script is a number and a unit: ms, s, min or h (300ms, 1.2s).\n"
-    "\n"
-    "Exit codes: 0 done, 1 the module misbehaved or --compare found a difference,\n"
-    "2 bad command line or script, or a file that cannot be read or written,\n"
-    "3 module not loadable, 130 interrupted.\n";
+    "A DURATION in a script is a number and a unit: ms, s, min or h (300ms, 1.2s).\n";
+
+std::string Usage() {
+  std::string usage = std::string(kUsageOptions) + "\nExit codes:\n";
+  for (const ExitCode& exit : kExitCodes) {
+    char line[96];
+    snprintf(line, sizeof line, "  %-4d %s\n", exit.code, exit.meaning);
+    usage += line;
+  }
+  return usage;
+}
 
 struct Options {
   std::string module;
@@ -303,122 +324,184 @@ bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, SessionOutpu
   return true;
 }
 
-int Run(int argc, char** argv) {
-  Options options;
+// Where a step of Run leaves it: empty to go on, else the exit code to end
+// with, its problem reported.
+using Outcome = std::optional<int>;
+
+// The options, or the end of the run: a bad command line, --help,
+// --version, --keys.
+Outcome ParseCommandLine(int argc, char** argv, Options* options) {
   std::string error;
-  const OutputFormat requested = RequestedFormat(argc, argv);
-  if (!ParseOptions(argc, argv, &options, &error)) {
-    ReportProblem(requested, error + " (see kolvane-host --help)");
+  if (!ParseOptions(argc, argv, options, &error)) {
+    ReportProblem(RequestedFormat(argc, argv), error + " (see kolvane-host --help)");
     return kExitUsage;
   }
-  const OutputFormat format = options.format;
-  if (options.help) {
-    fputs(kUsage, stdout);
+  if (options->help) {
+    fputs(Usage().c_str(), stdout);
     return kExitOk;
   }
-  if (options.version) {
+  if (options->version) {
     printf("%s %s\n", kProgram, KOLVANE_VERSION);
     return kExitOk;
   }
-  if (options.listKeys) {
-    ListKeys(format);
+  if (options->listKeys) {
+    ListKeys(options->format);
     return kExitOk;
   }
+  return std::nullopt;
+}
 
-  // The script is checked whole before anything runs.
-  // The file is read once: a trace's reports come from the same text as its
-  // steps, even when the replay appends to the file or it was standard input.
-  const bool interactive = options.script.empty() && StdinIsTerminal();
+// What the session plays: the keyboard, or a script (a trace's runs each a
+// script of its own).
+struct Input {
+  bool interactive = false;
   Script script;
-  TraceReading trace;
-  if (!interactive) {
-    std::vector<std::string> errors;
-    std::string text, fileName;
-    if (!ReadScriptText(options.script.empty() ? "-" : options.script, &text, &fileName, &error)) {
-      ReportProblem(format, error);
-      return kExitUsage;
-    }
-    trace = ReadTrace(text);
-    if (options.compare && !trace.isTrace) {
-      ReportProblem(format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
-      return kExitUsage;
-    }
-    if (!ParseScript(text, fileName, &script, &errors)) {
-      for (const std::string& line : errors) ReportProblem(format, line);
-      return kExitUsage;
-    }
-    if (options.checkOnly) {
-      ReportChecked(format, script);
-      return kExitOk;
-    }
-  } else if (options.checkOnly || options.fast) {
+  std::vector<RunReplay> runs;
+
+  std::string Name() const { return interactive ? "interactive session" : script.fileName; }
+};
+
+// The script, read once and checked whole before anything runs: a trace's
+// reports come from the same text as its steps, even when the replay
+// appends to the file or it was standard input. Ends the run for a script
+// with errors and for --check.
+Outcome ReadInput(const Options& options, Input* input) {
+  const OutputFormat format = options.format;
+  input->interactive = options.script.empty() && StdinIsTerminal();
+  if (input->interactive) {
+    if (!options.checkOnly && !options.fast) return std::nullopt;
     ReportProblem(format, std::string(options.checkOnly ? "--check" : "--fast") + " needs a script");
     return kExitUsage;
   }
-  const std::vector<RunReplay> runs = PlanRuns(script, trace, options.fast || options.compare);
-  std::string reason;
-  if (!options.timeline.empty() && !WriteTextFile(options.timeline, "", &reason)) {
-    ReportProblem(format, "cannot write timeline " + options.timeline + ": " + reason);
-    return kExitUsage;
-  }
-  // The module only says so in its log; the user who asked hears it here.
-  if (!options.trace.empty() && !CanAppendTo(options.trace, &reason)) {
-    ReportProblem(format, "cannot write trace " + options.trace + ": " + reason);
-    return kExitUsage;
-  }
-  if (!options.trace.empty() && !testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, options.trace.c_str())) {
-    ReportProblem(format, "cannot set " KOLVANE_TRACE_VARIABLE " for --trace");
-    return kExitUsage;
-  }
-
-  const std::string modulePath = options.module.empty() ? testbed::DefaultModulePath() : options.module;
-  testbed::LoadedModule module;
-  if (!module.Load(modulePath)) {
-    ReportProblem(format, module.error());
-    return kExitNoModule;
-  }
-
-  std::atomic<bool> interrupted{false};
-  CatchInterrupts(&interrupted);
-  RawKeyboard keyboard;
-  if (interactive && !keyboard.Open(&error)) {
+  std::string text, fileName, error;
+  if (!ReadScriptText(options.script.empty() ? "-" : options.script, &text, &fileName, &error)) {
     ReportProblem(format, error);
     return kExitUsage;
   }
-
-  const std::unique_ptr<SessionOutput> output = MakeSessionOutput(format, stdout, options.verbose);
-  output->Begin(Absolute(modulePath), interactive ? "interactive session" : "script " + script.fileName);
-  Played played;
-  played.comparison.trace = script.fileName;
-  const bool started = interactive ? PlayKeyboard(module.factory(), keyboard, output.get(), interrupted, &played)
-                                   : PlayRuns(module.factory(), runs, output.get(), interrupted, &played);
-  if (!started) {
-    output->Problem(played.error);
-    return kExitModuleFault;
+  const TraceReading trace = ReadTrace(text);
+  if (options.compare && !trace.isTrace) {
+    ReportProblem(format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
+    return kExitUsage;
   }
-  const SessionRecord& record = played.record;
-
-  SessionFiles files;
-  files.log = Absolute(KOLVANE_LOG_FILE);
-  if (!options.timeline.empty()) {
-    const std::string title = "kolvane-host: " + (interactive ? std::string("interactive session") : script.fileName);
-    if (WriteTextFile(options.timeline, RenderTimeline(record, title), &reason)) {
-      files.timeline = Absolute(options.timeline);
-    } else {
-      output->Problem("cannot write timeline " + options.timeline + ": " + reason);
-    }
+  std::vector<std::string> errors;
+  if (!ParseScript(text, fileName, &input->script, &errors)) {
+    for (const std::string& line : errors) ReportProblem(format, line);
+    return kExitUsage;
   }
-  output->End(Summarize(record), files);
+  if (options.checkOnly) {
+    ReportChecked(format, input->script);
+    return kExitOk;
+  }
+  input->runs = PlanRuns(input->script, trace, options.fast || options.compare);
+  return std::nullopt;
+}
+
+// A --timeline or --trace file that cannot be written is refused before
+// anything runs: the module would only say so in its log.
+Outcome CheckOutputFiles(const Options& options) {
+  std::string reason;
+  if (!options.timeline.empty() && !WriteTextFile(options.timeline, "", &reason)) {
+    ReportProblem(options.format, "cannot write timeline " + options.timeline + ": " + reason);
+    return kExitUsage;
+  }
+  if (!options.trace.empty() && !CanAppendTo(options.trace, &reason)) {
+    ReportProblem(options.format, "cannot write trace " + options.trace + ": " + reason);
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
+
+// --trace: the module reads the variable at Start.
+Outcome SetTraceVariable(const Options& options) {
+  if (options.trace.empty() || testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, options.trace.c_str())) {
+    return std::nullopt;
+  }
+  ReportProblem(options.format, std::string("cannot set ") + KOLVANE_TRACE_VARIABLE + " for --trace");
+  return kExitUsage;
+}
+
+std::string ModulePath(const Options& options) {
+  return options.module.empty() ? testbed::DefaultModulePath() : options.module;
+}
+
+Outcome LoadModule(const Options& options, testbed::LoadedModule* module) {
+  if (module->Load(ModulePath(options))) return std::nullopt;
+  ReportProblem(options.format, module->error());
+  return kExitNoModule;
+}
+
+Outcome OpenKeyboard(const Options& options, const Input& input, RawKeyboard* keyboard) {
+  std::string error;
+  if (!input.interactive || keyboard->Open(&error)) return std::nullopt;
+  ReportProblem(options.format, error);
+  return kExitUsage;
+}
+
+// Plays the keyboard or the script's runs on the module, each key on
+// `output` as it comes. Ends the run when the module would not start.
+Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn factory, RawKeyboard* keyboard,
+             const std::atomic<bool>& interrupted, SessionOutput* output, Played* played) {
+  output->Begin(Absolute(ModulePath(options)), input.interactive ? input.Name() : "script " + input.Name());
+  played->comparison.trace = input.script.fileName;
+  const bool started = input.interactive ? PlayKeyboard(factory, *keyboard, output, interrupted, played)
+                                         : PlayRuns(factory, input.runs, output, interrupted, played);
+  if (started) return std::nullopt;
+  output->Problem(played->error);
+  return kExitModuleFault;
+}
+
+// --timeline: the picture of the whole session; its absolute path, or ""
+// when none was asked for or it could not be written (said on `output`).
+std::string WriteTimeline(const Options& options, const Input& input, const SessionRecord& record,
+                          SessionOutput* output) {
+  if (options.timeline.empty()) return "";
+  std::string reason;
+  if (WriteTextFile(options.timeline, RenderTimeline(record, "kolvane-host: " + input.Name()), &reason)) {
+    return Absolute(options.timeline);
+  }
+  output->Problem("cannot write timeline " + options.timeline + ": " + reason);
+  return "";
+}
+
+// --compare: the verdict of every run against the trace.
+int CompareWithTrace(const TraceComparison& comparison, SessionOutput* output) {
+  output->Compared(comparison);
+  return comparison.Match() ? kExitOk : kExitMismatch;
+}
+
+// The exit code of a session that ran: a module that misbehaved first, then
+// an interrupt, then --compare's verdict.
+int Conclude(const Options& options, const Played& played, SessionOutput* output) {
   if (!played.stoppedCleanly) {
     output->Problem(played.error);
     return kExitModuleFault;
   }
   if (!played.completed) return kExitInterrupted;
-  if (options.compare) {
-    output->Compared(played.comparison);
-    return played.comparison.Match() ? kExitOk : kExitMismatch;
+  return options.compare ? CompareWithTrace(played.comparison, output) : kExitOk;
+}
+
+int Run(int argc, char** argv) {
+  Options options;
+  if (const Outcome done = ParseCommandLine(argc, argv, &options)) return *done;
+  Input input;
+  if (const Outcome done = ReadInput(options, &input)) return *done;
+  if (const Outcome done = CheckOutputFiles(options)) return *done;
+  if (const Outcome done = SetTraceVariable(options)) return *done;
+  testbed::LoadedModule module;
+  if (const Outcome done = LoadModule(options, &module)) return *done;
+  std::atomic<bool> interrupted{false};
+  CatchInterrupts(&interrupted);
+  RawKeyboard keyboard;
+  if (const Outcome done = OpenKeyboard(options, input, &keyboard)) return *done;
+
+  const std::unique_ptr<SessionOutput> output = MakeSessionOutput(options.format, stdout, options.verbose);
+  Played played;
+  if (const Outcome done = Play(options, input, module.factory(), &keyboard, interrupted, output.get(), &played)) {
+    return *done;
   }
-  return kExitOk;
+  const SessionFiles files{Absolute(KOLVANE_LOG_FILE), WriteTimeline(options, input, played.record, output.get())};
+  output->End(Summarize(played.record), files);
+  return Conclude(options, played, output.get());
 }
 
 }  // namespace

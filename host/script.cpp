@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/key_names.h"
+#include "receiver/device.h"
 #include "trace/printable.h"
 #include "trace/reader.h"
 
@@ -87,7 +88,7 @@ class LineParser {
     return Fail("unknown key '" + Printable(text) + "' (did you mean " + nearest + "?)");
   }
 
-  bool Duration(const std::string& text, uint32_t least, const char* why, uint32_t* milliseconds) {
+  bool Duration(const std::string& text, uint32_t least, const std::string& why, uint32_t* milliseconds) {
     switch (ReadDuration(text, milliseconds)) {
       case DurationRead::kOk: break;
       case DurationRead::kMalformed:
@@ -96,7 +97,9 @@ class LineParser {
       case DurationRead::kZero: return Fail("duration '" + Printable(text) + "' is zero: a step lasts at least 1ms");
       case DurationRead::kUnderOneMs:
         return Fail("duration '" + Printable(text) + "' is under 1ms: a step lasts at least 1ms");
-      case DurationRead::kTooLong: return Fail("duration '" + Printable(text) + "' too long: a step lasts at most 1h");
+      case DurationRead::kTooLong:
+        return Fail("duration '" + Printable(text) + "' too long: a step lasts at most " +
+                    FormatDuration(kScriptMaxDurationMs));
     }
     if (*milliseconds < least) return Fail("duration '" + Printable(text) + "' too short: " + why);
     return true;
@@ -107,8 +110,10 @@ class LineParser {
     step->kind = StepKind::kPress;
     step->durationMs = kPressShowMs;
     if (!ArgumentCount(1, 2, "press KEY [DURATION]") || !Key(words_[1], &key)) return false;
-    if (words_.size() == 3 &&
-        !Duration(words_[2], kMinVisibleMs, "a press lasts at least 60ms so a 20 ms poll sees it", &step->durationMs)) {
+    if (words_.size() == 3 && !Duration(words_[2], kMinVisibleMs,
+                                        "a press lasts at least " + FormatDuration(kMinVisibleMs) + " so a " +
+                                            std::to_string(kPollPeriodMs) + " ms poll sees it",
+                                        &step->durationMs)) {
       return false;
     }
     step->byte = static_cast<uint8_t>(key->code);
@@ -121,7 +126,10 @@ class LineParser {
     const RemoteKey* key = nullptr;
     step->kind = StepKind::kHold;
     if (!ArgumentCount(2, 2, "hold KEY DURATION") || !Key(words_[1], &key) ||
-        !Duration(words_[2], kMinHoldMs, "a hold lasts at least 160ms (100ms pressed, then held)", &step->durationMs)) {
+        !Duration(words_[2], kMinHoldMs,
+                  "a hold lasts at least " + FormatDuration(kMinHoldMs) + " (" + FormatDuration(kPressShowMs) +
+                      " pressed, then held)",
+                  &step->durationMs)) {
       return false;
     }
     step->byte = static_cast<uint8_t>(key->code);

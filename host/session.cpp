@@ -18,17 +18,6 @@ constexpr std::chrono::milliseconds kInterruptCheck{10};
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE Session::KeySink::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (!IsEqualIID(iid, IID_IUnknown)) {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  *object = static_cast<IUnknown*>(this);
-  AddRef();
-  return S_OK;
-}
-
 HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* label) {
   session_->OnKey(name, label);
   return S_OK;

@@ -20,6 +20,7 @@
 #include "host/session_output.h"
 #include "host/session_record.h"
 #include "kolvane/kolvane.h"
+#include "testbed/counted_object.h"
 #include "testbed/simulated_device.h"
 
 namespace kolvane {
@@ -56,18 +57,13 @@ class Session {
   SessionRecord record() const;
 
  private:
-  class KeySink final : public IRemoteKeySink {
+  class KeySink final : public testbed::CountedObject<IRemoteKeySink> {
    public:
-    explicit KeySink(Session* session) : session_(session) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+    explicit KeySink(Session* session) : CountedObject(nullptr), session_(session) {}
     HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override;
-    ULONG references() const { return references_.load(); }
 
    private:
     Session* const session_;
-    std::atomic<ULONG> references_{0};
   };
 
   void OnAccess(const testbed::RegisterAccess& access);

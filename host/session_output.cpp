@@ -2,11 +2,14 @@
 
 #include <inttypes.h>
 
+#include "testbed/json.h"
 #include "trace/printable.h"
 
 namespace kolvane {
 namespace host {
 namespace {
+
+using testbed::JsonString;
 
 double Milliseconds(int64_t us) { return static_cast<double>(us) / 1000.0; }
 double Seconds(int64_t us) { return static_cast<double>(us) / 1000000.0; }
@@ -179,23 +182,6 @@ class JsonlOutput final : public SessionOutput {
 };
 
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
-}
 
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose) {
   if (format == OutputFormat::kJsonl) return std::make_unique<JsonlOutput>(stream, verbose);

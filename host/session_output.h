@@ -40,9 +40,6 @@ class SessionOutput {
   virtual void Compared(const TraceComparison& comparison) = 0;
 };
 
-// `text` as a JSON string, quotes included; control characters escaped.
-std::string JsonString(const std::string& text);
-
 std::unique_ptr<SessionOutput> MakeSessionOutput(OutputFormat format, FILE* stream, bool verbose);
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/key_names.h"
 #include "testbed/format.h"
 
 namespace kolvane {
@@ -72,12 +73,6 @@ class Canvas {
   double endMs_ = 1;
   double width_ = kMinWidth;
 };
-
-std::string KeyText(const KeyReport& report) {
-  if (!report.label.empty()) return report.label;
-  const std::string prefix = "Kolvane_";
-  return report.name.compare(0, prefix.size(), prefix) == 0 ? report.name.substr(prefix.size()) : report.name;
-}
 
 void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
   svg += Format(
@@ -194,7 +189,7 @@ void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
           x, kKeyY - 6, colour);
     }
     svg += Format("<text x=\"%.1f\" y=\"%.0f\" transform=\"rotate(40 %.1f %.0f)\" fill=\"%s\">%s</text>\n", x,
-                  kKeyY + 16, x, kKeyY + 16, colour, Xml(KeyText(report)).c_str());
+                  kKeyY + 16, x, kKeyY + 16, colour, Xml(KeyDisplayName(report.name, report.label)).c_str());
   }
 }
 

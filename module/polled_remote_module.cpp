@@ -78,17 +78,18 @@ HRESULT PolledRemoteModule::Run() {
     }
 
     const uint32_t byte = ReadReceiverByte(registers);
-    const uint32_t now = platform::TickCount();
-    const KeyDecoder::Step step = decoder.OnPoll(byte, now);
-    // The key first: a slow disk under the trace never delays it.
-    const RemoteKey* key = step.report ? DispatchKey(step.code) : nullptr;
-    trace.OnPoll(byte, now);
-    if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
-    if (step.remark) decoder.Remark(platform::TickCount());
+    decoder.Poll(byte, platform::TickCount, [&](const KeyDecoder::Step& step, uint32_t now) {
+      // The key first: a slow disk under the trace never delays it.
+      const RemoteKey* key = step.report ? DispatchKey(step.code) : nullptr;
+      trace.OnPoll(byte, now);
+      if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
+    });
   }
 
   trace.End(platform::TickCount(), givenUp);
   if (stopRequested) LogMessage("kolvane: Break event received. Bye!\n");
+  // Run's result is what the register interface's last Release returns, a
+  // reference count rather than a result code; the thread routine ignores it.
   return static_cast<HRESULT>(registers->Release());
 }
 

@@ -1,7 +1,10 @@
-// The module's only door to the operating system. win32.cpp and posix.cpp
-// implement these functions; the build picks one. Handles are opaque and a
-// null handle is accepted (and ignored) by every function that takes one, so
-// cleanup paths need no checks of their own.
+// The module's only door to the operating system. win32.cpp and
+// files_win32.cpp, or posix.cpp and files_posix.cpp, implement these
+// functions; the build picks the pair. Handles are opaque, and every function
+// that takes one accepts a null handle: closing or signalling it does nothing,
+// a null event is never signalled, a null thread has ended, a null file fails
+// every call, a null module image ends no thread. So cleanup paths need no
+// checks of their own (tests/unit/platform_null_handles_test.cpp).
 #ifndef KOLVANE_PLATFORM_PLATFORM_H
 #define KOLVANE_PLATFORM_PLATFORM_H
 

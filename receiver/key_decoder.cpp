@@ -2,7 +2,7 @@
 
 namespace kolvane {
 
-KeyDecoder::Step KeyDecoder::OnPoll(uint32_t byte, uint32_t now) {
+KeyDecoder::Step KeyDecoder::Decode(uint32_t byte, uint32_t now) {
   const int32_t current = static_cast<int32_t>(byte);
   if ((byte & kHeldBit) != 0) {
     // Elapsed time in unsigned arithmetic, so the 2^32 wrap of the tick

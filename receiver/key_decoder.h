@@ -17,18 +17,28 @@ constexpr uint32_t kRepeatCodeMask = 0xFA;  // a repeat: bits 0 and 2 cleared
 class KeyDecoder {
  public:
   struct Step {
-    bool report;    // dispatch `code`
-    uint32_t code;  // key code to look up
-    bool remark;    // restart the repeat timer at the tick read after the report: on every
-                    // poll with bit 0 clear, and after each repeat
+    bool report;      // dispatch `code`
+    uint32_t code;    // key code to look up
+    bool renewsMark;  // the repeat mark moves to the tick read after the report: on every
+                      // poll with bit 0 clear, and after each repeat
   };
 
   explicit KeyDecoder(uint32_t startTick) : lastByte_(kNoByte), markTick_(startTick) {}
 
-  // One poll: `byte` is the receiver byte (0-255) read at tick `now`.
-  Step OnPoll(uint32_t byte, uint32_t now);
-  // Restarts the repeat timer; the caller passes the tick read after the report.
-  void Remark(uint32_t now) { markTick_ = now; }
+  // One poll of `byte` (0-255), in the order the repeat timing depends on:
+  // `clock()` gives the poll's tick, `handle(step, tick)` makes the report
+  // (when step.report) and whatever else the poll does, and a step that
+  // renews the repeat mark sets it to a second `clock()`, read after `handle`
+  // returned, so the time the sink took never counts toward the next repeat.
+  // `clock` is called at most twice; nothing is allocated. Returns the step.
+  template <typename Clock, typename Handler>
+  Step Poll(uint32_t byte, Clock&& clock, Handler&& handle) {
+    const uint32_t now = clock();
+    const Step step = Decode(byte, now);
+    handle(step, now);
+    if (step.renewsMark) markTick_ = clock();
+    return step;
+  }
 
   int32_t lastByte() const { return lastByte_; }
   uint32_t markTick() const { return markTick_; }
@@ -36,6 +46,8 @@ class KeyDecoder {
  private:
   // No byte with bit 0 set seen yet: nothing is reported until one is.
   static constexpr int32_t kNoByte = -1;
+
+  Step Decode(uint32_t byte, uint32_t now);
 
   int32_t lastByte_;
   uint32_t markTick_;

@@ -1,8 +1,7 @@
-// Drives the real decoder and its model side by side, poll by poll, the way
-// Run feeds the decoder: the tick read before the poll, then, when the
-// decoder asks, the tick read after the report. Stops at the first poll where
-// the two differ in what they report or in the state they keep, and can
-// print the whole run up to there.
+// Drives the real decoder and its model side by side, poll by poll, on a
+// virtual clock that the sink's time moves on between the decoder's two
+// reads. Stops at the first poll where the two differ in what they report or
+// in the state they keep, and can print the whole run up to there.
 #ifndef KOLVANE_TESTBED_DECODER_LOCKSTEP_H
 #define KOLVANE_TESTBED_DECODER_LOCKSTEP_H
 
@@ -53,8 +52,9 @@ class DecoderLockstep {
     if (after - model_.markMs() > maxAge) after = model_.markMs() + maxAge;
 
     Count(byte, now);
-    const KeyDecoder::Step step = decoder_.OnPoll(byte, Tick(now));
-    if (step.remark) decoder_.Remark(Tick(after));
+    uint64_t clock = now;  // the sink's time passes while it takes the poll
+    const KeyDecoder::Step step = decoder_.Poll(
+        byte, [&] { return Tick(clock); }, [&](const KeyDecoder::Step&, uint32_t) { clock = after; });
     const Report expected = model_.Poll(static_cast<int>(byte), now, after);
     if (expected.made) ++((byte & 1) != 0 ? coverage_.repeats : coverage_.presses);
     nowMs_ = after;

@@ -11,29 +11,9 @@ constexpr uint32_t kReceiverMask = kReceiverByteMask << kReceiverByteShift;
 
 }  // namespace
 
-SimulatedDevice::SimulatedDevice() {
+SimulatedDevice::SimulatedDevice() : CountedObject(&IID_IDeviceRegisters) {
   for (uint32_t& value : registers_) value = kRegisterResetValue;
 }
-
-HRESULT STDMETHODCALLTYPE SimulatedDevice::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown)) {
-    *object = static_cast<IUnknown*>(this);
-  } else if (IsEqualIID(iid, IID_IDeviceRegisters)) {
-    *object = static_cast<IDeviceRegisters*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE SimulatedDevice::AddRef() { return ++refCount_; }
-
-// The owner keeps the device on its stack or as a member: the count never
-// frees it, it only tells whether the module gave every reference back.
-ULONG STDMETHODCALLTYPE SimulatedDevice::Release() { return --refCount_; }
 
 HRESULT STDMETHODCALLTYPE SimulatedDevice::Reserved() { return S_OK; }
 

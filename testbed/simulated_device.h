@@ -2,7 +2,7 @@
 // register access it hands out. Registers 0x10C, 0x118 and 0x200 hold reset
 // values; the receiver byte (bits 16-23 of 0x200) idles at 0xFF, bit 0 set:
 // no key. The driver sets the byte from any thread; the module reads it on
-// its poll thread. Reference counts are atomic, as a real host's would be.
+// its poll thread. The owner keeps it; references are only counted.
 #ifndef KOLVANE_TESTBED_SIMULATED_DEVICE_H
 #define KOLVANE_TESTBED_SIMULATED_DEVICE_H
 
@@ -15,6 +15,7 @@
 
 #include "kolvane/kolvane.h"
 #include "receiver/device.h"
+#include "testbed/counted_object.h"
 
 namespace kolvane {
 namespace testbed {
@@ -28,17 +29,12 @@ struct RegisterAccess {
   uint32_t value;
 };
 
-class SimulatedDevice : public IDeviceRegisters {
+// One object is both faces: the host object answers IID_IDeviceRegisters
+// with itself.
+class SimulatedDevice : public CountedObject<IDeviceRegisters> {
  public:
   SimulatedDevice();
-  SimulatedDevice(const SimulatedDevice&) = delete;
-  SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-  // IUnknown, shared by both faces: the host object answers
-  // IID_IDeviceRegisters with the register face.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
   // IDeviceRegisters
   HRESULT STDMETHODCALLTYPE Reserved() override;
   HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override;
@@ -60,13 +56,12 @@ class SimulatedDevice : public IDeviceRegisters {
   uint32_t Register(uint32_t offset) const;
   uint64_t receiverPolls() const { return receiverPolls_.load(std::memory_order_relaxed); }
   // References held by others; 0 once the module has given all back.
-  ULONG outstandingReferences() const { return refCount_.load() - 1; }
+  ULONG outstandingReferences() const { return static_cast<ULONG>(references()); }
 
  private:
   static constexpr int kRegisterCount = 3;
   int IndexOf(uint32_t offset) const;
 
-  std::atomic<ULONG> refCount_{1};  // the owner's own reference
   std::atomic<uint8_t> receiverByte_{kIdleReceiverByte};
   std::atomic<uint64_t> receiverPolls_{0};
   mutable std::mutex mutex_;

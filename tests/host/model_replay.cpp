@@ -88,13 +88,13 @@ std::string RecordRun(const std::vector<uint8_t>& bytes, const std::vector<int>&
   for (size_t i = 0; i < bytes.size(); ++i) {
     for (int k = 0; k < polls[i]; ++k) {
       now += kPollPeriodMs;
-      const KeyDecoder::Step step = decoder.OnPoll(bytes[i], now);
-      recorder.OnPoll(bytes[i], now);
-      if (step.report) {
-        const RemoteKey* key = FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, step.code);
-        if (key != nullptr) recorder.OnReport(key->name, (bytes[i] & kHeldBit) != 0, now);
-      }
-      if (step.remark) decoder.Remark(now);
+      decoder.Poll(
+          bytes[i], [&] { return now; },
+          [&](const KeyDecoder::Step& step, uint32_t) {
+            recorder.OnPoll(bytes[i], now);
+            const RemoteKey* key = step.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, step.code) : nullptr;
+            if (key != nullptr) recorder.OnReport(key->name, (bytes[i] & kHeldBit) != 0, now);
+          });
     }
   }
   recorder.End(now + kPollPeriodMs, false);

@@ -129,8 +129,12 @@ TEST(ScriptParserErrors, DurationsOverAnHourAreTooLong) {
 }
 
 TEST(ScriptParserErrors, PressesAndHoldsTooShortForThePollAreRejected) {
-  EXPECT_THAT(Errors("press Mute 20ms\n"), ElementsAre(HasSubstr("bad.remote:1: duration '20ms' too short")));
-  EXPECT_THAT(Errors("hold Mute 150ms\n"), ElementsAre(HasSubstr("bad.remote:1: duration '150ms' too short")));
+  EXPECT_THAT(
+      Errors("press Mute 20ms\n"),
+      ElementsAre("bad.remote:1: duration '20ms' too short: a press lasts at least 60ms so a 20 ms poll sees it"));
+  EXPECT_THAT(Errors("hold Mute 150ms\n"),
+              ElementsAre("bad.remote:1: duration '150ms' too short: a hold lasts at least 160ms (100ms pressed, then "
+                          "held)"));
 }
 
 TEST(ScriptParserErrors, BadBytesAreRejected) {

@@ -2,6 +2,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "host/key_names.h"
 #include "host/session_record.h"
 #include "host/timeline.h"
 
@@ -67,6 +68,16 @@ TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
   EXPECT_NE(svg.find("test &lt;session&gt;"), std::string::npos);
   EXPECT_EQ(svg.find("A&B"), std::string::npos);
   EXPECT_EQ(svg.rfind("</svg>"), svg.size() - 7);
+}
+
+TEST(Timeline, AKeyWithoutALabelIsNamedAsTheTextOutputNamesIt) {
+  SessionRecord record;
+  record.reports = {KeyReport{20000, "Kolvane_TV", "", true, 20000, true}};
+  record.endUs = 100000;
+  ASSERT_EQ(KeyDisplayName("Kolvane_TV", ""), "TV");
+  EXPECT_NE(RenderTimeline(record, "labels").find(">TV</text>"), std::string::npos);
+  EXPECT_EQ(KeyDisplayName("Kolvane_TV", "Television"), "Television");
+  EXPECT_EQ(KeyDisplayName("Other_Key", ""), "Other_Key");
 }
 
 // The width of the picture for a session of `seconds`, polled every 20 ms.

@@ -1,46 +1,18 @@
 // Host-side doubles for driving the module: a GoogleMock key sink and a host
-// object that refuses register access. Reference counts are atomic and never
-// free the double, so a test can check that every reference came back.
+// object that refuses register access, counted by the test bed's
+// CountedObject, so a test can check that every reference came back.
 #ifndef KOLVANE_TESTS_SUPPORT_HOST_DOUBLES_H
 #define KOLVANE_TESTS_SUPPORT_HOST_DOUBLES_H
 
-#include <string.h>
-
-#include <atomic>
-
 #include "gmock/gmock.h"
 #include "kolvane/kolvane.h"
+#include "testbed/counted_object.h"
 #include "testbed/simulated_device.h"
 
 namespace kolvane {
 namespace test {
 
-// IUnknown for a double that lives on the test's stack: counts references,
-// answers IID_IUnknown and one interface of its own.
-template <typename Interface>
-class CountedObject : public Interface {
- public:
-  explicit CountedObject(const IID* own) : own_(own) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || (own_ != nullptr && IsEqualIID(iid, *own_))) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-
-  // References the module holds (AddRef minus Release).
-  int references() const { return static_cast<int>(references_.load()); }
-
- private:
-  const IID* own_;
-  std::atomic<ULONG> references_{0};
-};
+using testbed::CountedObject;
 
 class MockKeySink : public CountedObject<IRemoteKeySink> {
  public:

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "gmock/gmock.h"
@@ -32,8 +33,8 @@ std::ostream& operator<<(std::ostream& out, const Report& report) {
   return out << "{tick " << report.tick << ", code 0x" << std::hex << report.code << std::dec << "}";
 }
 
-// Feeds the decoder as the poll loop does, on a virtual clock: the tick read
-// before the poll, the report, then the tick read after it for a new mark.
+// Polls the decoder on a virtual clock: the clock stands at the poll's tick
+// and moves on while the sink takes a report.
 class VirtualPolls {
  public:
   explicit VirtualPolls(uint32_t startTick) : decoder_(startTick), tick_(startTick) {}
@@ -42,12 +43,13 @@ class VirtualPolls {
   // Returns the reported code, or kNothing.
   int PollAt(uint32_t at, uint32_t byte, uint32_t sinkMs = 0) {
     tick_ = at;
-    const KeyDecoder::Step step = decoder_.OnPoll(byte, tick_);
-    if (step.report) {
-      reports_.push_back(Report{tick_, step.code});
-      tick_ += sinkMs;
-    }
-    if (step.remark) decoder_.Remark(tick_);
+    const KeyDecoder::Step step = decoder_.Poll(
+        byte, [this] { return tick_; },
+        [&](const KeyDecoder::Step& polled, uint32_t now) {
+          if (!polled.report) return;
+          reports_.push_back(Report{now, polled.code});
+          tick_ += sinkMs;
+        });
     return step.report ? static_cast<int>(step.code) : kNothing;
   }
 
@@ -72,6 +74,57 @@ class VirtualPolls {
 
 // Ticks just before the 2^32 wrap, written as distances from it.
 constexpr uint32_t BeforeWrap(uint32_t ms) { return 0u - ms; }
+
+// --- One poll: the clock, the report, the repeat mark ----------------------
+
+// What one poll did, in order: "clock" for each read of the clock, "report"
+// for the handler.
+struct PollCalls {
+  std::vector<std::string> calls;
+  uint32_t tick;
+  KeyDecoder::Step Poll(KeyDecoder& decoder, uint32_t byte, uint32_t sinkMs) {
+    calls.clear();
+    return decoder.Poll(
+        byte,
+        [this] {
+          calls.emplace_back("clock");
+          return tick;
+        },
+        [&](const KeyDecoder::Step&, uint32_t now) {
+          calls.emplace_back("report at " + std::to_string(now));
+          tick += sinkMs;
+        });
+  }
+};
+
+TEST(KeyDecoderPoll, APressIsHandledAtThePollsTickAndTheMarkIsReadAfterTheSinkReturned) {
+  KeyDecoder decoder(1000);
+  PollCalls poll{{}, 1020};
+  poll.Poll(decoder, kIdle, 0);
+  poll.tick = 1040;
+  const KeyDecoder::Step step = poll.Poll(decoder, 0x68, 30);
+  EXPECT_TRUE(step.report);
+  EXPECT_THAT(poll.calls, ElementsAre("clock", "report at 1040", "clock"));
+  EXPECT_EQ(decoder.markTick(), 1070u);  // the sink's 30 ms do not count toward a repeat
+}
+
+TEST(KeyDecoderPoll, AHeldPollThatDoesNotRepeatReadsTheClockOnceAndKeepsTheMark) {
+  KeyDecoder decoder(1000);
+  PollCalls poll{{}, 1020};
+  poll.Poll(decoder, 0x69, 30);
+  EXPECT_THAT(poll.calls, ElementsAre("clock", "report at 1020"));
+  EXPECT_EQ(decoder.markTick(), 1000u);
+}
+
+TEST(KeyDecoderPoll, ARepeatRenewsTheMarkAtTheSecondClockRead) {
+  KeyDecoder decoder(1000);
+  PollCalls poll{{}, 1020};
+  poll.Poll(decoder, 0x69, 0);
+  poll.tick = 1201;
+  EXPECT_TRUE(poll.Poll(decoder, 0x69, 9).report);
+  EXPECT_THAT(poll.calls, ElementsAre("clock", "report at 1201", "clock"));
+  EXPECT_EQ(decoder.markTick(), 1210u);
+}
 
 // --- Fresh presses -------------------------------------------------------
 
