@@ -8,32 +8,7 @@
 # -DWORK_DIR.
 cmake_minimum_required(VERSION 3.25)
 
-# kolvane-host ${ARGN} with `environment` (a list of NAME=VALUE, or "").
-function(host_in environment input what expected_code output)
-  set(input_option)
-  if(input)
-    set(input_option INPUT_FILE ${input})
-  endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=KOLVANE_TRACE ${environment} ${EMULATOR} ${HOST} ${ARGN}
-                  WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err
-                  ${input_option})
-  string(REPLACE "\r" "" text "${out}${err}")
-  if(NOT code EQUAL expected_code)
-    message(FATAL_ERROR "${what}: kolvane-host ${ARGN} exited ${code}, expected ${expected_code}:\n${text}")
-  endif()
-  set(${output} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(host what expected_code output)
-  host_in("" "" "${what}" ${expected_code} text ${ARGN})
-  set(${output} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(expect what regex text)
-  if(NOT text MATCHES "${regex}")
-    message(FATAL_ERROR "${what}: expected to match '${regex}', got:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/host_runs.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})

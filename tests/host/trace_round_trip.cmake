@@ -7,21 +7,7 @@
 # -DEMULATOR (may be empty), -DEXAMPLES and -DWORK_DIR.
 cmake_minimum_required(VERSION 3.25)
 
-function(host what expected_code output)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=KOLVANE_TRACE ${EMULATOR} ${HOST} ${ARGN}
-                  WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  string(REPLACE "\r" "" text "${out}${err}")
-  if(NOT code EQUAL expected_code)
-    message(FATAL_ERROR "${what}: kolvane-host ${ARGN} exited ${code}, expected ${expected_code}:\n${text}")
-  endif()
-  set(${output} "${text}" PARENT_SCOPE)
-endfunction()
-
-function(expect what regex text)
-  if(NOT text MATCHES "${regex}")
-    message(FATAL_ERROR "${what}: expected to match '${regex}', got:\n${text}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/host_runs.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -57,12 +43,8 @@ endif()
 # kolvane-host refuses such a --trace itself; a host that sets the variable
 # gets its keys and a line in the log.
 file(REMOVE ${WORK_DIR}/Quillfern.log)
-execute_process(COMMAND ${CMAKE_COMMAND} -E env KOLVANE_TRACE=no-such-folder/session.trace ${EMULATOR} ${HOST}
-                        ${EXAMPLES}/raw-bytes.remote
-                WORKING_DIRECTORY ${WORK_DIR} RESULT_VARIABLE code OUTPUT_VARIABLE unopenable ERROR_VARIABLE err)
-if(NOT code EQUAL 0)
-  message(FATAL_ERROR "an unopenable trace: kolvane-host exited ${code}:\n${unopenable}${err}")
-endif()
+host_in("KOLVANE_TRACE=no-such-folder/session.trace" "" "an unopenable trace" 0 unopenable
+        ${EXAMPLES}/raw-bytes.remote)
 expect("keys without the trace" "Kolvane_TV +- +fresh.*Kolvane_ChannelUp +ChannelUp +repeat" "${unopenable}")
 file(STRINGS ${WORK_DIR}/Quillfern.log log)
 list(FILTER log INCLUDE REGEX "trace")
