@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# make lint: the layering (tools/layers.txt: no include reaches outside its
-# layer), the house format (.clang-format) on every C and C++ file, and
+# make lint: the layering (tools/layers.txt: no include or link reaches outside
+# its layer), the house format (.clang-format) on every C and C++ file, and
 # clang-tidy (.clang-tidy) on every project source the Linux build compiles
 # and on the Windows-only ones the win32 build compiles, with the static
 # analyzer added on the module's own code. Fails on any finding.
