@@ -19,9 +19,6 @@ kolvane_wine_select
 ready() { # prefix as this machine sees it, prefix as shown, wineserver, then the loader and what runs it...
   local prefix=$1 shown=$2 server=$3
   shift 3
-  # The server needs the prefix's folder, and serves the wineboot below.
-  mkdir -p "$prefix"
-  "$server" --persistent=600 </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$prefix/system.reg" ]; then
     echo "Creating the Wine prefix $shown (once)..."
     # To a file, not a pipe: the wineserver it starts would hold a pipe open.
@@ -33,7 +30,10 @@ ready() { # prefix as this machine sees it, prefix as shown, wineserver, then th
       exit 1
     fi
     rm -f "$log"
+    # The server wineboot started ends with its last program; then ours starts.
+    "$server" -w </dev/null >/dev/null 2>&1 || true
   fi
+  "$server" --persistent=600 </dev/null >/dev/null 2>&1 || true
   "$@" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
