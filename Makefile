@@ -84,14 +84,19 @@ demo: setup
 	@cmake --build --preset linux --target kolvane-host
 	@cd build/linux && bin/kolvane-host --timeline demo-timeline.svg ../../host/examples/demo.remote
 
+# Runs a program of build/$* under Wine, in that folder. A win32 program run
+# in the i386 root then stops the root's Wine, so nothing of the run stays
+# mounted (tools/i386-root.sh).
+wine_program = cd build/$* && status=0 && $(WINE_ENV) ../../tools/wine-run.sh $(1) || status=$$?; \
+  $(if $(filter win32,$*),$(CURDIR)/tools/i386-root.sh stop;) exit $$status
+
 # The same with kolvane-host.exe and the real kolvane.dll under Wine.
 demo-win32 demo-win64: demo-%: setup
 	$(if $(filter win32,$*),$(require_x86))
-	@$(WINE_ENV) tools/wine-ready.sh
+	@$(WINE_ENV) tools/wine-ready.sh $*
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* --target kolvane-host
-	@cd build/$* && $(WINE_ENV) ../../tools/wine-run.sh bin/kolvane-host.exe --timeline demo-timeline.svg \
-	  ../../host/examples/demo.remote
+	@$(call wine_program,bin/kolvane-host.exe --timeline demo-timeline.svg ../../host/examples/demo.remote)
 
 clean:
 	rm -rf build dist
@@ -134,7 +139,7 @@ bench: setup
 
 bench-win32 bench-win64: bench-%: setup
 	$(if $(filter win32,$*),$(require_x86))
-	@$(WINE_ENV) tools/wine-ready.sh
+	@$(WINE_ENV) tools/wine-ready.sh $*
 	@cmake --preset $* -DKOLVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset $* --target kolvane-bench
-	@cd build/$* && $(WINE_ENV) ../../tools/wine-run.sh bin/kolvane-bench.exe $(BENCH_ARGS)
+	@$(call wine_program,bin/kolvane-bench.exe $(BENCH_ARGS))

@@ -3,9 +3,12 @@
 # The Makefile names the needs of the goals it runs:
 #   native   the Linux build: module, kolvane-host, tests, benchmarks
 #   windows  mingw-w64, Wine (64-bit) and zip, for the Windows builds
-#   wine32   Wine's 32-bit loader, wine32:i386, to run the win32 build's
-#            programs; asked for only where this machine executes i386
-#            programs, and never fatal (what it costs is said loudly)
+#   wine32   Wine's 32-bit loader, to run the win32 build's programs; asked
+#            for only where this machine executes i386 programs, and never
+#            fatal (what it costs is said loudly): wine32:i386 where apt
+#            installs it, else an i386 root with wine32 inside, made once
+#            (tools/i386-root.sh; KOLVANE_WINE32_ROOT=1 takes that path even
+#            where wine32:i386 is installed)
 #   lint     clang-format, clang-tidy, and mingw-w64's headers for the
 #            Windows-only sources
 #   fuzz     clang, for libFuzzer
@@ -14,8 +17,9 @@
 #
 # A mirror that is partly broken is not a reason to stop: `apt-get update`
 # is retried once, a failure is a warning naming the index, and the install
-# decides. Where wine32:i386 cannot be installed, the reason is recorded for
-# tools/x86-check.sh, which names it in the NOT RUN line.
+# decides. Where neither wine32:i386 nor the i386 root can be had, the
+# reason is recorded for tools/x86-check.sh, which names it in the NOT RUN
+# line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source tools/wine-env.sh
@@ -51,21 +55,26 @@ for package in $(printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'); do
   installed "$package" || missing+=("$package")
 done
 
-# wine32:i386 only where i386 programs run: decided by running one, with
-# nothing that is not installed yet (tools/wine-env.sh).
+# Wine's 32-bit loader only where i386 programs run: decided by running one,
+# with nothing that is not installed yet (tools/wine-env.sh). An i386 root
+# made before is reused.
 wine32_missing=0
+root_needed=0
 add_i386=0
-if [ $want_wine32 -eq 1 ] && ! installed wine32:i386; then
-  if [ "${KOLVANE_NO_32BIT:-}" = 1 ]; then
-    :
-  elif blocker=$(kolvane_i386_exec_blocker) && [ -z "$blocker" ]; then
-    wine32_missing=1
-    dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
+if [ $want_wine32 -eq 1 ] && [ "${KOLVANE_NO_32BIT:-}" != 1 ] && ! kolvane_i386_root_ready &&
+  { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || ! installed wine32:i386; }; then
+  if blocker=$(kolvane_i386_exec_blocker) && [ -z "$blocker" ]; then
+    if [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
+      root_needed=1
+    else
+      wine32_missing=1
+      dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
+    fi
   else
     say "not installing wine32:i386: ${blocker:-this machine cannot execute 32-bit x86 programs}"
   fi
 fi
-[ ${#missing[@]} -eq 0 ] && [ $wine32_missing -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ $wine32_missing -eq 0 ] && [ $root_needed -eq 0 ] && exit 0
 
 install_command() { # packages...
   local prefix=""
@@ -78,6 +87,11 @@ if [ "$(id -u)" -ne 0 ]; then
     say "kolvane needs packages that are not installed. Run as root:"
     echo "  $(install_command "${missing[@]}")" >&2
     exit 1
+  fi
+  if [ $root_needed -eq 1 ]; then
+    kolvane_record_wine32_failure "the i386 root is not made and setup is not root"
+    say "the win32 build's tests will be NOT RUN: only root can make the i386 root"
+    exit 0
   fi
   kolvane_record_wine32_failure "wine32:i386 is not installed and setup is not root"
   say "the win32 build's tests will be NOT RUN: wine32:i386 is not installed. To run them, as root:"
@@ -118,6 +132,26 @@ if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
   exit 1
 fi
 
+# The i386 root with debootstrap, installed for it alone. On failure the
+# reason (after why the root was needed) is what the NOT RUN line says.
+make_root() { # why the root is needed
+  local log reason
+  log=$(mktemp)
+  if ! installed debootstrap && ! apt_install debootstrap >"$log" 2>&1; then
+    reason="debootstrap could not be installed: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
+  elif tools/i386-root.sh create 2>"$log"; then
+    kolvane_record_wine32_failure ""
+    rm -f "$log"
+    return 0
+  else
+    reason=$(sed -n 's/^i386-root.sh: //p' "$log" | tail -n 1)
+  fi
+  rm -f "$log"
+  kolvane_record_wine32_failure "$1; the i386 root could not be made: ${reason:-tools/i386-root.sh failed}"
+  say "warning: the i386 root could not be made (${reason:-tools/i386-root.sh failed});" \
+    "the win32 build's tests will be NOT RUN. The next run of setup tries again."
+}
+
 if [ $wine32_missing -eq 1 ]; then
   echo "setup: installing: wine32:i386"
   log=$(mktemp)
@@ -125,11 +159,12 @@ if [ $wine32_missing -eq 1 ]; then
     kolvane_record_wine32_failure ""
   else
     reason=$(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')
-    kolvane_record_wine32_failure "wine32:i386 could not be installed: ${reason:-apt-get failed}"
     say "warning: wine32:i386 could not be installed (${reason:-apt-get failed}); everything else is;" \
-      "the win32 build's tests will be NOT RUN. To retry, as root: $(install_command wine32:i386)"
+      "the win32 build's programs will run in an i386 root instead"
     drop_unused_i386
+    make_root "wine32:i386 could not be installed: ${reason:-apt-get failed}"
   fi
   rm -f "$log"
 fi
+[ $root_needed -eq 1 ] && make_root "KOLVANE_WINE32_ROOT=1 is set"
 exit 0

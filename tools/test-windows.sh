@@ -3,7 +3,9 @@
 # this machine cannot execute 32-bit x86 programs, the win32 build runs only
 # the checks that execute nothing (the DLL's tables, size and version
 # resource, the release archive's contents and sums) and says, in a line
-# that cannot be missed, what was not run and why.
+# that cannot be missed, what was not run and why. Where 32-bit programs
+# run in the i386 root, its Wine is stopped at the end, and with it every
+# mount the run made.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/wine-env.sh
@@ -14,5 +16,9 @@ if [ "$preset" = win32 ] && ! kolvane_x86_runs; then
   tools/not-run.sh win32
   exit 0
 fi
-tools/wine-ready.sh
+if [ "$preset" = win32 ] && kolvane_wine32_in_root; then
+  echo "win32: the tests run under Wine in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
+  trap 'tools/i386-root.sh stop' EXIT
+fi
+tools/wine-ready.sh "$preset"
 ctest --preset "$preset"

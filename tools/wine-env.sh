@@ -2,6 +2,12 @@
 # whether this machine can execute 32-bit x86 programs, and picks the Wine
 # loader and prefix accordingly.
 #
+# 32-bit programs run with this machine's own wine32:i386 where apt installs
+# it, else in the i386 root that setup makes where apt cannot
+# (tools/i386-root.sh). KOLVANE_WINE32_ROOT=1 takes the root even where
+# wine32:i386 is installed, to try that path on any machine that executes
+# 32-bit programs.
+#
 # Some kernels cannot execute i386 programs at all ("Exec format error").
 # Debian's `wine` wrapper then fails even for 64-bit programs, because it
 # always starts the 32-bit loader when wine32 is installed; the 64-bit
@@ -17,6 +23,30 @@ KOLVANE_WINE64_LOADER=/usr/lib/wine/wine64
 KOLVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Where setup records why wine32:i386 is missing, when it tried and failed.
 KOLVANE_WINE32_FAILURE=${KOLVANE_SETUP_STATE:-$KOLVANE_ROOT/build/.setup}/wine32-not-installed
+
+# The i386 root, under build/ so that `make clean` removes it; the file that
+# says it is complete; and its Wine: the loader, the server, the prefix.
+KOLVANE_I386_ROOT=${KOLVANE_I386_ROOT:-$KOLVANE_ROOT/build/i386-root}
+KOLVANE_I386_ROOT_READY=$KOLVANE_I386_ROOT/.kolvane-ready
+KOLVANE_ROOT_WINE32_LOADER=/usr/lib/wine/wine
+KOLVANE_ROOT_WINESERVER=/usr/lib/wine/wineserver32
+KOLVANE_ROOT_WINEPREFIX=/root/.wine-kolvane32
+
+# A path as a user reads it: relative to the source tree when inside it.
+kolvane_shown_path() {
+  case $1 in
+    "$KOLVANE_ROOT"/*) echo "${1#"$KOLVANE_ROOT"/}" ;;
+    *) echo "$1" ;;
+  esac
+}
+
+kolvane_i386_root_ready() { [ -f "$KOLVANE_I386_ROOT_READY" ]; }
+
+# Succeeds when 32-bit programs are to run in the i386 root: it is made, and
+# this machine's own wine32:i386 is not installed (or KOLVANE_WINE32_ROOT=1).
+kolvane_wine32_in_root() {
+  kolvane_i386_root_ready && { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || [ ! -x "$KOLVANE_WINE32_LOADER" ]; }
+}
 
 # Why this machine cannot execute i386 programs; prints nothing when it can.
 # Needs no package that a fresh machine lacks: binutils (as, ld) makes a
@@ -61,9 +91,16 @@ kolvane_x86_blocker() {
   why=$(kolvane_i386_exec_blocker)
   if [ -n "$why" ]; then
     echo "$why"
-  elif [ ! -x "$KOLVANE_WINE32_LOADER" ]; then
+  elif kolvane_wine32_in_root; then
+    if ! "$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINE32_LOADER" --version </dev/null >/dev/null 2>&1; then
+      echo "the 32-bit Wine loader of the i386 root ($(kolvane_shown_path "$KOLVANE_I386_ROOT")) does not start$(
+        [ "$(id -u)" -eq 0 ] || echo " for a user other than root")"
+    fi
+  elif [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || [ ! -x "$KOLVANE_WINE32_LOADER" ]; then
     if [ -s "$KOLVANE_WINE32_FAILURE" ]; then
       head -n 1 "$KOLVANE_WINE32_FAILURE"
+    elif [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
+      echo "KOLVANE_WINE32_ROOT=1 is set and the i386 root ($(kolvane_shown_path "$KOLVANE_I386_ROOT")) is not made"
     else
       echo "the 32-bit Wine loader ($KOLVANE_WINE32_LOADER, package wine32:i386) is not installed"
     fi
@@ -89,13 +126,14 @@ kolvane_x86_runs() {
   return 1
 }
 
-# Sets KOLVANE_WINE to the loader that runs Windows programs here. Where
-# 32-bit programs run it is Debian's wrapper in the usual prefix, as for
-# any Wine user; elsewhere the 64-bit loader, in a prefix made for it
-# unless WINEPREFIX names one.
+# Sets KOLVANE_WINE to the loader that runs Windows programs on this machine
+# itself. Where its own wine32:i386 runs 32-bit programs it is Debian's
+# wrapper in the usual prefix, as for any Wine user; elsewhere the 64-bit
+# loader, in a prefix made for it unless WINEPREFIX names one (32-bit
+# programs then run in the i386 root, where there is one).
 kolvane_wine_select() {
   export WINEDEBUG=${WINEDEBUG:--all}
-  if kolvane_x86_runs; then
+  if kolvane_x86_runs && ! kolvane_wine32_in_root; then
     KOLVANE_WINE=wine
   else
     KOLVANE_WINE=$KOLVANE_WINE64_LOADER

@@ -4,20 +4,47 @@
 # wineserver and Wine's own background services here, with no pipes of
 # ours open. Otherwise the first test would start them, they would inherit
 # ctest's output pipe, and ctest would wait for them to close it.
+#
+# wine-ready.sh [win32|win64]: the Wine that build's programs run with (both
+# without an argument). Where 32-bit programs run in the i386 root, the
+# win32 build's Wine is the root's: its wineserver lives in a private mount
+# namespace until `tools/i386-root.sh stop` ends it, at the end of the run.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
+preset=${1:-}
 kolvane_wine_select
-if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
-  echo "Creating the Wine prefix ${WINEPREFIX:-$HOME/.wine} (once)..."
-  # To a file, not a pipe: the wineserver it starts would hold a pipe open.
-  log=$(mktemp)
-  if ! "$KOLVANE_WINE" wineboot --init </dev/null >"$log" 2>&1; then
-    echo "wine-ready.sh: wineboot could not create the prefix ${WINEPREFIX:-$HOME/.wine}:" >&2
-    tail -n 5 "$log" >&2
+
+# The prefix once, then its wineserver, kept for 10 minutes after its last
+# program or until stopped, and Wine's services.
+ready() { # prefix as this machine sees it, prefix as shown, wineserver, then the loader and what runs it...
+  local prefix=$1 shown=$2 server=$3
+  shift 3
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "Creating the Wine prefix $shown (once)..."
+    # To a file, not a pipe: the wineserver it starts would hold a pipe open.
+    log=$(mktemp)
+    if ! "$@" wineboot --init </dev/null >"$log" 2>&1; then
+      echo "wine-ready.sh: wineboot could not create the prefix $shown:" >&2
+      tail -n 5 "$log" >&2
+      rm -f "$log"
+      exit 1
+    fi
     rm -f "$log"
-    exit 1
+    # The server wineboot started ends with its last program; then ours starts.
+    "$server" -w </dev/null >/dev/null 2>&1 || true
   fi
-  rm -f "$log"
+  "$server" --persistent=600 </dev/null >/dev/null 2>&1 || true
+  "$@" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# The server of the root's prefix, run in the root.
+root_wineserver() { "$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINESERVER" "$@"; }
+
+if [ "$preset" != win32 ] || ! kolvane_wine32_in_root; then
+  ready "${WINEPREFIX:-$HOME/.wine}" "${WINEPREFIX:-$HOME/.wine}" wineserver "$KOLVANE_WINE"
 fi
-wineserver --persistent=600 </dev/null >/dev/null 2>&1 || true
-"$KOLVANE_WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+if [ "$preset" != win64 ] && kolvane_x86_runs && kolvane_wine32_in_root; then
+  ready "$KOLVANE_I386_ROOT$KOLVANE_ROOT_WINEPREFIX" \
+    "$KOLVANE_ROOT_WINEPREFIX in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")" \
+    root_wineserver "$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINE32_LOADER"
+fi

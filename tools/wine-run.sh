@@ -2,8 +2,9 @@
 # Runs a Windows program under Wine with the loader this machine can use:
 # the crosscompiling emulator of the win32 and win64 builds, and what the
 # Makefile's demo and bench targets run programs with.
-# A 32-bit program on a machine that cannot execute one exits 77 (CTest's
-# skip code) with the reason, instead of a loader error.
+# A 32-bit program runs in the i386 root where that is where 32-bit programs
+# run here (tools/i386-root.sh); on a machine that cannot execute one it
+# exits 77 (CTest's skip code) with the reason, instead of a loader error.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 if [ $# -eq 0 ]; then
@@ -11,8 +12,13 @@ if [ $# -eq 0 ]; then
   exit 2
 fi
 kolvane_wine_select
-if [ -n "${KOLVANE_X86_WHY:-}" ] && kolvane_is_pe32_x86 "$1"; then
-  echo "wine-run.sh: $1 is a 32-bit x86 program and was NOT RUN: $KOLVANE_X86_WHY" >&2
-  exit 77
+if kolvane_is_pe32_x86 "$1"; then
+  if [ -n "${KOLVANE_X86_WHY:-}" ]; then
+    echo "wine-run.sh: $1 is a 32-bit x86 program and was NOT RUN: $KOLVANE_X86_WHY" >&2
+    exit 77
+  fi
+  if kolvane_wine32_in_root; then
+    exec "$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINE32_LOADER" "$@"
+  fi
 fi
 exec "$KOLVANE_WINE" "$@"

@@ -2,15 +2,17 @@
 # Setup (tools/bootstrap.sh and the Makefile's needs) against stand-ins for
 # apt-get, dpkg, dpkg-query and id first on PATH, so no real package is
 # touched: what each target asks for, a mirror that is partly broken, a
-# package that cannot be installed, and a machine that cannot execute
-# i386 programs.
+# package that cannot be installed, the i386 root where wine32:i386 cannot
+# be installed (debootstrap and the root's namespace stood in for too), and
+# a machine that cannot execute i386 programs.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin"
-unset MAKEFLAGS MAKELEVEL MFLAGS KOLVANE_X86_RUNS KOLVANE_NO_32BIT KOLVANE_X86_PROBE
+unset MAKEFLAGS MAKELEVEL MFLAGS KOLVANE_X86_RUNS KOLVANE_NO_32BIT KOLVANE_X86_PROBE KOLVANE_WINE32_ROOT
 export KOLVANE_SETUP_STATE=$work/state
+export KOLVANE_I386_ROOT=$work/i386-root
 export FAKE_LOG=$work/calls
 
 # apt-get: logs its call; FAKE_UPDATE_FAILS=1 fails the update as a mirror
@@ -31,13 +33,46 @@ case " $* " in
         exit 100
       fi
     done ;;
+  *" indextargets "*)
+    printf '%s\n' "http://mirror/debian-security/ $FAKE_CODENAME-security main Packages" \
+      "http://mirror/debian/ $FAKE_CODENAME main Packages" ;;
 esac
 exit 0
 STAND_IN
-# dpkg-query: FAKE_INSTALLED is "all" or the packages that are installed.
+# debootstrap: logs its call and makes the folder; FAKE_MIRROR_DOWN=1 fails
+# as an unreachable mirror does.
+cat >"$work/bin/debootstrap" <<'STAND_IN'
+#!/usr/bin/env bash
+echo "debootstrap $*" >>"$FAKE_LOG"
+if [ "${FAKE_MIRROR_DOWN:-0}" = 1 ]; then
+  echo "E: Failed getting release file http://mirror/debian/dists/$FAKE_CODENAME/Release" >&2
+  exit 1
+fi
+mkdir -p "${@: -2:1}"
+STAND_IN
+# unshare: runs what it is given, except a program in the i386 root, which
+# it logs as "in the root: ..." and fails when it matches FAKE_ROOT_FAILS.
+cat >"$work/bin/unshare" <<'STAND_IN'
+#!/usr/bin/env bash
+while [ "$1" != -- ]; do shift; done
+shift
+if [ "$(basename "$1")" = i386-root.sh ] && [ "$2" = inside ]; then
+  shift 3
+  echo "in the root: $*" >>"$FAKE_LOG"
+  if [ -n "${FAKE_ROOT_FAILS:-}" ] && [[ "$*" == *$FAKE_ROOT_FAILS* ]]; then
+    echo "E: Unable to locate package wine32" >&2
+    exit 100
+  fi
+  exit 0
+fi
+exec "$@"
+STAND_IN
+# dpkg-query: FAKE_INSTALLED is "all" or the packages that are installed;
+# FAKE_NOT_INSTALLED the exceptions to "all".
 cat >"$work/bin/dpkg-query" <<'STAND_IN'
 #!/usr/bin/env bash
 package=${!#}
+[[ " ${FAKE_NOT_INSTALLED:-} " == *" $package "* ]] && exit 1
 if [ "${FAKE_INSTALLED:-}" = all ] || [[ " ${FAKE_INSTALLED:-} " == *" $package "* ]]; then
   printf 'install ok installed'
   exit 0
@@ -57,6 +92,8 @@ echo "${FAKE_UID:-0}"
 STAND_IN
 chmod +x "$work/bin/"*
 export PATH=$work/bin:$PATH
+FAKE_CODENAME=$(. /etc/os-release && echo "$VERSION_CODENAME")
+export FAKE_CODENAME
 
 # A program no machine can execute: the header of an ELF file, nothing more.
 printf '\177ELF\001\001\001' >"$work/not-runnable"
@@ -67,7 +104,7 @@ fail() { echo "setup test: FAIL: $*" >&2; failures=$((failures + 1)); }
 run() { # name: runs the rest of the line with a fresh log; output in $out, exit in $code
   name=$1
   shift
-  rm -f "$FAKE_LOG" "$KOLVANE_SETUP_STATE/wine32-not-installed"
+  rm -rf "$FAKE_LOG" "$KOLVANE_SETUP_STATE/wine32-not-installed" "$KOLVANE_I386_ROOT"
   touch "$FAKE_LOG"
   out=$("$@" 2>&1)
   code=$?
@@ -100,19 +137,62 @@ expect_out "setup: could not install what this target needs"
 expect_out "apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends .*mingw-w64"
 
 # Only wine32:i386 fails, on a machine that runs i386 programs: everything
-# else is installed, setup goes on, and the reason is what the NOT RUN line says.
+# else is installed, setup goes on, and makes the i386 root: debootstrap
+# (minbase, i386, main suite only, from this machine's mirror), then wine32
+# inside it. 32-bit programs then run there, and nothing says NOT RUN.
 FAKE_INSTALLED="" FAKE_UPDATE_FAILS=1 FAKE_UNINSTALLABLE=wine32:i386 run "only wine32 fails" "$bootstrap" native windows wine32
 expect_code 0
 expect_call "dpkg --add-architecture i386"
 expect_call "apt-get .* install .*wine64"
 expect_call "apt-get .* install .*wine32:i386"
 expect_call "dpkg --remove-architecture i386"
+expect_call "apt-get .* install .*debootstrap$"
+expect_call "^debootstrap --variant=minbase --arch=i386 --components=main $FAKE_CODENAME $KOLVANE_I386_ROOT.partial http://mirror/debian/$"
+expect_call "^in the root: env DEBIAN_FRONTEND=noninteractive apt-get .* install -y --no-install-recommends wine32$"
 expect_out "warning: wine32:i386 could not be installed"
+expect_out "^setup: making an i386 Debian root \($FAKE_CODENAME main, from http://mirror/debian/\) with Wine's 32-bit loader in $KOLVANE_I386_ROOT, once: about"
+[ "$(grep -c "making an i386 Debian root" <<<"$out")" -eq 1 ] || fail "only wine32 fails: the root's line is not said once:"$'\n'"$out"
 reason=$(KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/x86-check.sh")
-[ "$reason" = "no: wine32:i386 could not be installed: Unable to correct problems, you have held broken packages." ] ||
-  fail "only wine32 fails: x86-check.sh says '$reason'"
+[ "$reason" = yes ] || fail "only wine32 fails: x86-check.sh says '$reason'"
 line=$(KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/not-run.sh" win32)
-grep -q "NOT RUN: wine32:i386 could not be installed" <<<"$line" || fail "only wine32 fails: the not-run line: $line"
+[ -z "$line" ] || fail "only wine32 fails: a not-run line: $line"
+: >"$FAKE_LOG"
+printf 'MZ' >"$work/program.exe"
+head -c 58 /dev/zero >>"$work/program.exe"
+printf '\100\0\0\0PE\0\0\114\001' >>"$work/program.exe"
+KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/wine-run.sh" "$work/program.exe" --keys >/dev/null 2>&1 ||
+  fail "only wine32 fails: wine-run.sh on a 32-bit program exited $?"
+expect_call "^in the root: /usr/lib/wine/wine $work/program.exe --keys$"
+
+# The root, once made, is reused: apt and debootstrap are not called again.
+: >"$FAKE_LOG"
+out=$(FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 "$bootstrap" native windows wine32 2>&1) || fail "root reused: setup exited $?"
+[ ! -s "$FAKE_LOG" ] || fail "root reused: calls:"$'\n'"$(cat "$FAKE_LOG")"
+
+# The root cannot be made (its mirror is down): setup still ends well, and
+# the NOT RUN line gives both reasons.
+FAKE_INSTALLED="" FAKE_UNINSTALLABLE=wine32:i386 FAKE_MIRROR_DOWN=1 run "root fails" "$bootstrap" native windows wine32
+expect_code 0
+expect_out "warning: the i386 root could not be made \(debootstrap failed: Failed getting release file http://mirror/debian/dists/$FAKE_CODENAME/Release"
+line=$(KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/not-run.sh" win32)
+grep -q "NOT RUN: wine32:i386 could not be installed: Unable to correct problems, you have held broken packages.; the i386 root could not be made: debootstrap failed: Failed getting release file" <<<"$line" ||
+  fail "root fails: the not-run line: $line"
+[ ! -e "$KOLVANE_I386_ROOT" ] || fail "root fails: an i386 root was left"
+
+# wine32 cannot be installed inside the root either.
+FAKE_INSTALLED="debootstrap" FAKE_UNINSTALLABLE=wine32:i386 FAKE_ROOT_FAILS="install -y --no-install-recommends wine32" run "wine32 fails in the root" "$bootstrap" wine32
+expect_code 0
+expect_no_call "apt-get .* install .*debootstrap"
+expect_out "the i386 root could not be made \(wine32 could not be installed in it: Unable to locate package wine32"
+[ ! -e "$KOLVANE_I386_ROOT" ] || fail "wine32 fails in the root: an i386 root was left"
+
+# KOLVANE_WINE32_ROOT=1 takes the root even where wine32:i386 is installed.
+KOLVANE_WINE32_ROOT=1 FAKE_INSTALLED=all run "root forced" "$bootstrap" native windows wine32
+expect_code 0
+expect_no_call "wine32:i386"
+expect_call "^debootstrap "
+reason=$(KOLVANE_WINE32_ROOT=1 "$root/tools/x86-check.sh")
+[ "$reason" = yes ] || fail "root forced: x86-check.sh says '$reason'"
 
 # A machine that cannot execute i386 programs: neither the architecture nor
 # wine32:i386 is asked for, and the reason says so.
@@ -121,11 +201,23 @@ FAKE_INSTALLED="" run "no i386 execution" "$bootstrap" native windows wine32
 expect_code 0
 expect_no_call "add-architecture"
 expect_no_call "i386"
+expect_no_call "debootstrap|in the root"
 expect_out "not installing wine32:i386: this machine cannot execute 32-bit x86 programs \(Exec format error\)"
 reason=$("$root/tools/x86-check.sh")
 [ "$reason" = "no: this machine cannot execute 32-bit x86 programs (Exec format error)" ] ||
   fail "no i386 execution: x86-check.sh says '$reason'"
+KOLVANE_WINE32_ROOT=1 FAKE_INSTALLED="" run "no i386 execution, root asked for" "$bootstrap" wine32
+expect_code 0
+expect_no_call "i386|debootstrap|in the root"
 export KOLVANE_X86_PROBE=/bin/true
+
+# Not root, where wine32:i386 is missing: no root is attempted, and the
+# NOT RUN line says why.
+FAKE_UID=1000 FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 run "not root, no wine32" "$bootstrap" wine32
+expect_code 0
+expect_no_call "apt-get|debootstrap|in the root"
+line=$(KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/not-run.sh" win32)
+grep -q "NOT RUN: wine32:i386 is not installed and setup is not root" <<<"$line" || fail "not root, no wine32: the not-run line: $line"
 
 # Not root: the exact command, for the packages the target needs only.
 FAKE_UID=1000 FAKE_INSTALLED="cmake make" run "not root" "$bootstrap" native
@@ -149,4 +241,4 @@ expect_out "^tools/bootstrap.sh fuzz lint native windows wine32$"
 if [ "$failures" -ne 0 ]; then
   exit 1
 fi
-echo "setup: each target asks only for what it needs; a broken mirror, a failed install and a machine without i386 execution handled"
+echo "setup: each target asks only for what it needs; a broken mirror, a failed install, the i386 root (made, reused, failing) and a machine without i386 execution handled"
