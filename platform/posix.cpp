@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <time.h>
 
 #include <new>
@@ -41,6 +42,16 @@ timespec DeadlineAfter(uint32_t milliseconds) {
     deadline.tv_nsec -= kNanosPerSecond;
   }
   return deadline;
+}
+
+// A file-size limit answers a write that starts at it with SIGXFSZ, which
+// ends the process by default; on the module's own thread it stays pending
+// and the write fails with EFBIG. The host's threads keep their masks.
+void BlockFileSizeSignal() {
+  sigset_t fileSize;
+  sigemptyset(&fileSize);
+  sigaddset(&fileSize, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &fileSize, nullptr);
 }
 
 }  // namespace
@@ -101,6 +112,7 @@ Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
       ThreadProc proc = self->proc;
       void* arg = self->arg;
       delete self;
+      BlockFileSizeSignal();
       proc(arg);
       return nullptr;
     }
