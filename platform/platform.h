@@ -39,7 +39,9 @@ void CloseEvent(Event* event);
 // caller's is left alone), so a write of its past a file-size limit fails
 // instead of ending the process.
 Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize);
-// Waits at most timeoutMs for the thread to end; true when it has ended.
+// Waits at most timeoutMs for the thread to end; true when it has ended. The
+// time is counted on a clock that setting the date does not move (POSIX:
+// CLOCK_MONOTONIC; Windows: a relative wait).
 bool WaitForThread(Thread* thread, uint32_t timeoutMs);
 // Gives the handle back; a thread still running goes on, detached.
 void CloseThread(Thread* thread);

@@ -1,5 +1,7 @@
 // POSIX back end: pthreads and CLOCK_MONOTONIC, with the Win32 back end's
 // contracts (manual-reset event, bounded join, a 32-bit tick that wraps).
+// Every timed wait runs on CLOCK_MONOTONIC, so setting the date neither
+// stretches nor shortens it.
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
@@ -20,8 +22,19 @@ struct Event {
   bool signaled;
 };
 
+// What a thread and its handle share: whether the thread's routine has
+// returned, told under the mutex on a condition variable whose timed waits
+// run on CLOCK_MONOTONIC. The last of the two to let go frees it.
+struct ThreadEnd {
+  pthread_mutex_t mutex;
+  pthread_cond_t changed;
+  bool ended;
+  int holders;  // the thread and its handle
+};
+
 struct Thread {
   pthread_t thread;
+  ThreadEnd* end;
   bool joined;
 };
 
@@ -31,10 +44,14 @@ namespace {
 
 constexpr long kNanosPerMilli = 1000000L;
 constexpr long kNanosPerSecond = 1000000000L;
+// The clock of every timed wait: setting the date does not move it.
+constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
+// Between joins that find a thread still leaving.
+constexpr uint32_t kJoinRetryMs = 1;
 
 timespec DeadlineAfter(uint32_t milliseconds) {
   timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
+  clock_gettime(kWaitClock, &deadline);
   deadline.tv_sec += milliseconds / 1000;
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * kNanosPerMilli;
   if (deadline.tv_nsec >= kNanosPerSecond) {
@@ -42,6 +59,63 @@ timespec DeadlineAfter(uint32_t milliseconds) {
     deadline.tv_nsec -= kNanosPerSecond;
   }
   return deadline;
+}
+
+bool Passed(const timespec& deadline) {
+  timespec now;
+  clock_gettime(kWaitClock, &now);
+  return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+// False once the deadline has passed. A test build may stand in for the wait.
+bool WaitUntil(ThreadEnd* end, const timespec& deadline) {
+#ifdef KOLVANE_FAULT_INJECTION
+  if (const TimedWaitStandIn standIn = TimedWaitStandInNow()) {
+    return standIn(kWaitClock, static_cast<int64_t>(deadline.tv_sec) * kNanosPerSecond + deadline.tv_nsec);
+  }
+#endif
+  return pthread_cond_clockwait(&end->changed, &end->mutex, kWaitClock, &deadline) != ETIMEDOUT;
+}
+
+ThreadEnd* NewThreadEnd() {
+  ThreadEnd* end = new (std::nothrow) ThreadEnd;
+  if (end == nullptr) return nullptr;
+  if (pthread_mutex_init(&end->mutex, nullptr) != 0) {
+    delete end;
+    return nullptr;
+  }
+  if (pthread_cond_init(&end->changed, nullptr) != 0) {
+    pthread_mutex_destroy(&end->mutex);
+    delete end;
+    return nullptr;
+  }
+  end->ended = false;
+  end->holders = 2;
+  return end;
+}
+
+void DeleteThreadEnd(ThreadEnd* end) {
+  pthread_cond_destroy(&end->changed);
+  pthread_mutex_destroy(&end->mutex);
+  delete end;
+}
+
+// One holder lets go, after marking the end when it is the thread.
+void LetGo(ThreadEnd* end, bool threadEnded) {
+  pthread_mutex_lock(&end->mutex);
+  if (threadEnded) {
+    end->ended = true;
+    pthread_cond_broadcast(&end->changed);
+  }
+  const bool last = --end->holders == 0;
+  pthread_mutex_unlock(&end->mutex);
+  if (last) DeleteThreadEnd(end);
+}
+
+// A handle whose thread was never created.
+void DeleteUnstarted(Thread* thread) {
+  if (thread->end != nullptr) DeleteThreadEnd(thread->end);
+  delete thread;
 }
 
 // A file-size limit answers a write that starts at it with SIGXFSZ, which
@@ -96,9 +170,10 @@ Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
   Thread* thread = new (std::nothrow) Thread;
   if (thread == nullptr) return nullptr;
   thread->joined = false;
+  thread->end = NewThreadEnd();
   pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) {
-    delete thread;
+  if (thread->end == nullptr || pthread_attr_init(&attr) != 0) {
+    DeleteUnstarted(thread);
     return nullptr;
   }
   // Below the system's minimum the request would fail; take the minimum.
@@ -111,39 +186,56 @@ Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
       auto* self = static_cast<Start*>(start);
       ThreadProc proc = self->proc;
       void* arg = self->arg;
+      ThreadEnd* end = self->end;
       delete self;
       BlockFileSizeSignal();
       proc(arg);
+      LetGo(end, true);
       return nullptr;
     }
     ThreadProc proc;
     void* arg;
+    ThreadEnd* end;
   };
-  Start* start = new (std::nothrow) Start{proc, arg};
+  Start* start = new (std::nothrow) Start{proc, arg, thread->end};
   const int error = start == nullptr ? ENOMEM : pthread_create(&thread->thread, &attr, Start::Run, start);
   pthread_attr_destroy(&attr);
   if (error != 0) {
     delete start;
-    delete thread;
+    DeleteUnstarted(thread);
     return nullptr;
   }
   return thread;
 }
 
+// The routine's end is awaited on the monotonic clock, then the thread's own
+// exit (and the destructors of any thread-local data a host call left on it)
+// by joins that do not block, up to the same deadline. (pthread_clockjoin_np
+// would do both at once, but ThreadSanitizer does not know it as a join.)
 bool WaitForThread(Thread* thread, uint32_t timeoutMs) {
   if (thread == nullptr || thread->joined) return true;
   const timespec deadline = DeadlineAfter(timeoutMs);
-  int error;
-  do {
-    error = pthread_timedjoin_np(thread->thread, nullptr, &deadline);
-  } while (error == EINTR);
-  thread->joined = error == 0;
-  return thread->joined;
+  ThreadEnd* end = thread->end;
+  pthread_mutex_lock(&end->mutex);
+  bool ended = end->ended;
+  while (!ended && WaitUntil(end, deadline)) ended = end->ended;
+  pthread_mutex_unlock(&end->mutex);
+  while (ended) {
+    const int error = pthread_tryjoin_np(thread->thread, nullptr);
+    if (error == 0) {
+      thread->joined = true;
+      return true;
+    }
+    if (error != EBUSY || Passed(deadline)) break;
+    SleepMs(kJoinRetryMs);
+  }
+  return false;
 }
 
 void CloseThread(Thread* thread) {
   if (thread == nullptr) return;
   if (!thread->joined) pthread_detach(thread->thread);
+  LetGo(thread->end, false);
   delete thread;
 }
 
