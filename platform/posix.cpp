@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <time.h>
 
@@ -22,20 +23,19 @@ struct Event {
   bool signaled;
 };
 
-// What a thread and its handle share: whether the thread's routine has
-// returned, told under the mutex on a condition variable whose timed waits
-// run on CLOCK_MONOTONIC. The last of the two to let go frees it.
-struct ThreadEnd {
+// One block, shared by a thread and its handle: what the thread runs, and
+// whether its routine has returned, told under the mutex on a condition
+// variable waited on with CLOCK_MONOTONIC deadlines. The last of the two to
+// let go frees it, so closing the handle early cannot pull it away.
+struct Thread {
+  ThreadProc proc;
+  void* arg;
+  pthread_t thread;
+  bool joined;  // the handle's
   pthread_mutex_t mutex;
   pthread_cond_t changed;
   bool ended;
   int holders;  // the thread and its handle
-};
-
-struct Thread {
-  pthread_t thread;
-  ThreadEnd* end;
-  bool joined;
 };
 
 struct ModuleImage {};
@@ -46,7 +46,8 @@ constexpr long kNanosPerMilli = 1000000L;
 constexpr long kNanosPerSecond = 1000000000L;
 // The clock of every timed wait: setting the date does not move it.
 constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
-// Between joins that find a thread still leaving.
+// Between joins that find a thread still leaving: yields, then sleeps.
+constexpr uint32_t kJoinYields = 100;
 constexpr uint32_t kJoinRetryMs = 1;
 
 timespec DeadlineAfter(uint32_t milliseconds) {
@@ -68,54 +69,51 @@ bool Passed(const timespec& deadline) {
 }
 
 // False once the deadline has passed. A test build may stand in for the wait.
-bool WaitUntil(ThreadEnd* end, const timespec& deadline) {
+bool WaitUntil(Thread* thread, const timespec& deadline) {
 #ifdef KOLVANE_FAULT_INJECTION
   if (const TimedWaitStandIn standIn = TimedWaitStandInNow()) {
     return standIn(kWaitClock, static_cast<int64_t>(deadline.tv_sec) * kNanosPerSecond + deadline.tv_nsec);
   }
 #endif
-  return pthread_cond_clockwait(&end->changed, &end->mutex, kWaitClock, &deadline) != ETIMEDOUT;
+  return pthread_cond_clockwait(&thread->changed, &thread->mutex, kWaitClock, &deadline) != ETIMEDOUT;
 }
 
-ThreadEnd* NewThreadEnd() {
-  ThreadEnd* end = new (std::nothrow) ThreadEnd;
-  if (end == nullptr) return nullptr;
-  if (pthread_mutex_init(&end->mutex, nullptr) != 0) {
-    delete end;
+Thread* NewThread(ThreadProc proc, void* arg) {
+  Thread* thread = new (std::nothrow) Thread;
+  if (thread == nullptr) return nullptr;
+  if (pthread_mutex_init(&thread->mutex, nullptr) != 0) {
+    delete thread;
     return nullptr;
   }
-  if (pthread_cond_init(&end->changed, nullptr) != 0) {
-    pthread_mutex_destroy(&end->mutex);
-    delete end;
+  if (pthread_cond_init(&thread->changed, nullptr) != 0) {
+    pthread_mutex_destroy(&thread->mutex);
+    delete thread;
     return nullptr;
   }
-  end->ended = false;
-  end->holders = 2;
-  return end;
+  thread->proc = proc;
+  thread->arg = arg;
+  thread->joined = false;
+  thread->ended = false;
+  thread->holders = 2;
+  return thread;
 }
 
-void DeleteThreadEnd(ThreadEnd* end) {
-  pthread_cond_destroy(&end->changed);
-  pthread_mutex_destroy(&end->mutex);
-  delete end;
+void DeleteThread(Thread* thread) {
+  pthread_cond_destroy(&thread->changed);
+  pthread_mutex_destroy(&thread->mutex);
+  delete thread;
 }
 
 // One holder lets go, after marking the end when it is the thread.
-void LetGo(ThreadEnd* end, bool threadEnded) {
-  pthread_mutex_lock(&end->mutex);
+void LetGo(Thread* thread, bool threadEnded) {
+  pthread_mutex_lock(&thread->mutex);
   if (threadEnded) {
-    end->ended = true;
-    pthread_cond_broadcast(&end->changed);
+    thread->ended = true;
+    pthread_cond_broadcast(&thread->changed);
   }
-  const bool last = --end->holders == 0;
-  pthread_mutex_unlock(&end->mutex);
-  if (last) DeleteThreadEnd(end);
-}
-
-// A handle whose thread was never created.
-void DeleteUnstarted(Thread* thread) {
-  if (thread->end != nullptr) DeleteThreadEnd(thread->end);
-  delete thread;
+  const bool last = --thread->holders == 0;
+  pthread_mutex_unlock(&thread->mutex);
+  if (last) DeleteThread(thread);
 }
 
 // A file-size limit answers a write that starts at it with SIGXFSZ, which
@@ -165,69 +163,61 @@ void CloseEvent(Event* event) {
   delete event;
 }
 
+// Adapts the routine's signature to pthreads'.
+void* RunThread(void* block) {
+  auto* thread = static_cast<Thread*>(block);
+  BlockFileSizeSignal();
+  thread->proc(thread->arg);
+  LetGo(thread, true);
+  return nullptr;
+}
+
 Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
   if (ShouldFail(Fault::kThreadCreation)) return nullptr;
-  Thread* thread = new (std::nothrow) Thread;
+  Thread* thread = NewThread(proc, arg);
   if (thread == nullptr) return nullptr;
-  thread->joined = false;
-  thread->end = NewThreadEnd();
   pthread_attr_t attr;
-  if (thread->end == nullptr || pthread_attr_init(&attr) != 0) {
-    DeleteUnstarted(thread);
+  if (pthread_attr_init(&attr) != 0) {
+    DeleteThread(thread);
     return nullptr;
   }
   // Below the system's minimum the request would fail; take the minimum.
   const size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
   pthread_attr_setstacksize(&attr, stackSize < minimum ? minimum : stackSize);
-  // Adapts the routine's signature to pthreads'. The start block is the
-  // thread's own, so closing the handle early cannot pull it away.
-  struct Start {
-    static void* Run(void* start) {
-      auto* self = static_cast<Start*>(start);
-      ThreadProc proc = self->proc;
-      void* arg = self->arg;
-      ThreadEnd* end = self->end;
-      delete self;
-      BlockFileSizeSignal();
-      proc(arg);
-      LetGo(end, true);
-      return nullptr;
-    }
-    ThreadProc proc;
-    void* arg;
-    ThreadEnd* end;
-  };
-  Start* start = new (std::nothrow) Start{proc, arg, thread->end};
-  const int error = start == nullptr ? ENOMEM : pthread_create(&thread->thread, &attr, Start::Run, start);
+  const int error = pthread_create(&thread->thread, &attr, RunThread, thread);
   pthread_attr_destroy(&attr);
   if (error != 0) {
-    delete start;
-    DeleteUnstarted(thread);
+    DeleteThread(thread);
     return nullptr;
   }
   return thread;
 }
 
-// The routine's end is awaited on the monotonic clock, then the thread's own
-// exit (and the destructors of any thread-local data a host call left on it)
-// by joins that do not block, up to the same deadline. (pthread_clockjoin_np
-// would do both at once, but ThreadSanitizer does not know it as a join.)
+// The routine's end is awaited on the monotonic clock. What is left then is
+// the thread's own exit (and the destructors of any thread-local data a host
+// call left on it), a matter of microseconds: joins that do not block see it
+// out, yielding at first, then sleeping, up to the same deadline.
+// (pthread_clockjoin_np would do both at once, but ThreadSanitizer does not
+// know it as a join.)
 bool WaitForThread(Thread* thread, uint32_t timeoutMs) {
   if (thread == nullptr || thread->joined) return true;
   const timespec deadline = DeadlineAfter(timeoutMs);
-  ThreadEnd* end = thread->end;
-  pthread_mutex_lock(&end->mutex);
-  bool ended = end->ended;
-  while (!ended && WaitUntil(end, deadline)) ended = end->ended;
-  pthread_mutex_unlock(&end->mutex);
-  while (ended) {
+  pthread_mutex_lock(&thread->mutex);
+  bool ended = thread->ended;
+  while (!ended && WaitUntil(thread, deadline)) ended = thread->ended;
+  pthread_mutex_unlock(&thread->mutex);
+  for (uint32_t tries = 0; ended; ++tries) {
     const int error = pthread_tryjoin_np(thread->thread, nullptr);
     if (error == 0) {
       thread->joined = true;
       return true;
     }
     if (error != EBUSY || Passed(deadline)) break;
-    SleepMs(kJoinRetryMs);
+    if (tries < kJoinYields) {
+      sched_yield();
+    } else {
+      SleepMs(kJoinRetryMs);
+    }
   }
   return false;
 }
@@ -235,8 +225,7 @@ bool WaitForThread(Thread* thread, uint32_t timeoutMs) {
 void CloseThread(Thread* thread) {
   if (thread == nullptr) return;
   if (!thread->joined) pthread_detach(thread->thread);
-  LetGo(thread->end, false);
-  delete thread;
+  LetGo(thread, false);
 }
 
 ThreadId CurrentThreadId() { return static_cast<ThreadId>(pthread_self()); }
