@@ -109,9 +109,17 @@ bool PollTrace::Size(uint64_t* size) {
 // A failed append may leave part of its line (a disk that filled up midway):
 // the file is cut back to the whole lines it had, so it stays a script.
 bool PollTrace::Append(const char* text, size_t length) {
-  if (platform::AppendToFile(file_, text, length)) return true;
+  const platform::FileWrite written = platform::AppendToFile(file_, text, length);
+  if (written == platform::FileWrite::kWritten) return true;
   platform::CutFile(file_, sizeBefore_);
-  LogWriteFailure();
+  if (written == platform::FileWrite::kSizeLimit) {
+    LogMessage(
+        "kolvane: The trace file %s has reached the file-size limit of this process; "
+        "the trace of this run stops there.\n",
+        path_);
+  } else {
+    LogWriteFailure();
+  }
   return false;
 }
 

@@ -11,6 +11,8 @@ std::atomic<int> pending[kFaultCount];
 
 std::atomic<int>& PendingFor(Fault fault) { return pending[static_cast<int>(fault)]; }
 
+std::atomic<TimedWaitStandIn> timedWaitStandIn{nullptr};
+
 }  // namespace
 
 void FailNext(Fault fault, int count) { PendingFor(fault).store(count); }
@@ -23,6 +25,10 @@ bool ShouldFail(Fault fault) {
   }
   return false;
 }
+
+void StandInForTimedWait(TimedWaitStandIn standIn) { timedWaitStandIn.store(standIn); }
+
+TimedWaitStandIn TimedWaitStandInNow() { return timedWaitStandIn.load(); }
 
 }  // namespace platform
 }  // namespace kolvane

@@ -1,12 +1,14 @@
 // POSIX back end of the files the module writes (platform.h): plain
 // descriptors, opened the way CERT's FIO32-C asks (O_NONBLOCK, then fstat
-// and S_ISREG), written with write(2) and no stdio buffer in between.
+// and S_ISREG), written with write(2) and no stdio buffer in between, and
+// never past the process's file-size limit.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +52,18 @@ int OpenRegular(const char* path, int access, FileOpen* result) {
   if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   *result = FileOpen::kOpened;
   return fd;
+}
+
+// Whether `length` more bytes fit at the file's end under the process's
+// file-size limit. Its real size, since other writers append too.
+bool FitsSizeLimit(int fd, size_t length) {
+  rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  struct stat info;
+  if (fstat(fd, &info) != 0) return false;
+  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  const uint64_t cap = static_cast<uint64_t>(limit.rlim_cur);
+  return size <= cap && cap - size >= length;
 }
 
 }  // namespace
@@ -98,18 +112,22 @@ size_t ReadFileAt(File* file, uint64_t offset, char* buffer, size_t size) {
   return done;
 }
 
-bool AppendToFile(File* file, const char* text, size_t length) {
-  if (file == nullptr || ShouldFail(Fault::kFileAppend)) return false;
+FileWrite AppendToFile(File* file, const char* text, size_t length) {
+  if (file == nullptr || ShouldFail(Fault::kFileAppend)) return FileWrite::kFailed;
+  const int fd = AsDescriptor(file);
   size_t done = 0;
   while (done < length) {
-    const ssize_t count = write(AsDescriptor(file), text + done, length - done);
+    // Before every write, a retry's too: the kernel cuts a write short at
+    // the limit and answers the next one with SIGXFSZ.
+    if (!FitsSizeLimit(fd, length - done)) return FileWrite::kSizeLimit;
+    const ssize_t count = write(fd, text + done, length - done);
     if (count > 0) {
       done += static_cast<size_t>(count);
     } else if (count == 0 || errno != EINTR) {
-      return false;  // ENOSPC, EDQUOT, EFBIG, EIO
+      return FileWrite::kFailed;  // ENOSPC, EDQUOT, EFBIG, EIO
     }
   }
-  return true;
+  return FileWrite::kWritten;
 }
 
 bool CutFile(File* file, uint64_t size) {

@@ -104,17 +104,18 @@ size_t ReadFileAt(File* file, uint64_t offset, char* buffer, size_t size) {
   return count;
 }
 
-bool AppendToFile(File* file, const char* text, size_t length) {
-  if (file == nullptr || ShouldFail(Fault::kFileAppend)) return false;
+// Windows has no file-size limit of a process.
+FileWrite AppendToFile(File* file, const char* text, size_t length) {
+  if (file == nullptr || ShouldFail(Fault::kFileAppend)) return FileWrite::kFailed;
   size_t done = 0;
   while (done < length) {
     DWORD count = 0;
     if (!WriteFile(AsHandle(file), text + done, static_cast<DWORD>(length - done), &count, nullptr) || count == 0) {
-      return false;  // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
+      return FileWrite::kFailed;  // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
     }
     done += count;
   }
-  return true;
+  return FileWrite::kWritten;
 }
 
 bool CutFile(File*, uint64_t) { return false; }

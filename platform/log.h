@@ -17,8 +17,9 @@ constexpr size_t kMaxLogLine = 4608;
 // text line end ("\r\n" on Windows); control characters in it (a newline in
 // a file's name) become '?', so a message stays one line. The log is opened
 // like every file the module writes (see platform.h): without blocking, as
-// a regular file only. A log that cannot be opened or written costs only the
-// message.
+// a regular file only. A log that cannot be opened or written, or a line
+// that would pass the process's file-size limit, costs only the message: no
+// part of it is written.
 void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace kolvane

@@ -35,9 +35,13 @@ bool IsEventSignaled(Event* event);
 void CloseEvent(Event* event);
 
 // Starts proc(arg) at once on a new thread with the given stack size. Null
-// on failure.
+// on failure. POSIX: the thread runs with SIGXFSZ blocked (its own mask; the
+// caller's is left alone), so a write of its past a file-size limit fails
+// instead of ending the process.
 Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize);
-// Waits at most timeoutMs for the thread to end; true when it has ended.
+// Waits at most timeoutMs for the thread to end; true when it has ended. The
+// time is counted on a clock that setting the date does not move (POSIX:
+// CLOCK_MONOTONIC; Windows: a relative wait).
 bool WaitForThread(Thread* thread, uint32_t timeoutMs);
 // Gives the handle back; a thread still running goes on, detached.
 void CloseThread(Thread* thread);
@@ -76,8 +80,17 @@ File* OpenTraceFile(const char* path, FileOpen* result);
 bool FileSize(File* file, uint64_t* size);
 // Reads up to `size` bytes at `offset`; the count read, 0 on failure.
 size_t ReadFileAt(File* file, uint64_t offset, char* buffer, size_t size);
-// Appends all of `text`; false when it was not all written (a full disk).
-bool AppendToFile(File* file, const char* text, size_t length);
+enum class FileWrite {
+  kWritten,
+  kFailed,     // not all written: a full disk, a quota, an I/O error
+  kSizeLimit,  // POSIX: it would pass the process's file-size limit
+};
+
+// Appends all of `text`. A write that would pass the process's file-size
+// limit (RLIMIT_FSIZE, against the file's real size) is not begun, or not
+// continued: the kernel would cut it short, or answer it with SIGXFSZ, whose
+// default action ends the process.
+FileWrite AppendToFile(File* file, const char* text, size_t length);
 // Cuts the file back to `size`, to drop part of a line a failed append left.
 // POSIX only; Windows writes all or nothing on a full disk, and an
 // append-only handle cannot cut. False when nothing was cut.

@@ -1,9 +1,13 @@
 // POSIX back end: pthreads and CLOCK_MONOTONIC, with the Win32 back end's
 // contracts (manual-reset event, bounded join, a 32-bit tick that wraps).
+// Every timed wait runs on CLOCK_MONOTONIC, so setting the date neither
+// stretches nor shortens it.
 #include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
+#include <signal.h>
 #include <time.h>
 
 #include <new>
@@ -19,9 +23,19 @@ struct Event {
   bool signaled;
 };
 
+// One block, shared by a thread and its handle: what the thread runs, and
+// whether its routine has returned, told under the mutex on a condition
+// variable waited on with CLOCK_MONOTONIC deadlines. The last of the two to
+// let go frees it, so closing the handle early cannot pull it away.
 struct Thread {
+  ThreadProc proc;
+  void* arg;
   pthread_t thread;
-  bool joined;
+  bool joined;  // the handle's
+  pthread_mutex_t mutex;
+  pthread_cond_t changed;
+  bool ended;
+  int holders;  // the thread and its handle
 };
 
 struct ModuleImage {};
@@ -30,10 +44,15 @@ namespace {
 
 constexpr long kNanosPerMilli = 1000000L;
 constexpr long kNanosPerSecond = 1000000000L;
+// The clock of every timed wait: setting the date does not move it.
+constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
+// Between joins that find a thread still leaving: yields, then sleeps.
+constexpr uint32_t kJoinYields = 100;
+constexpr uint32_t kJoinRetryMs = 1;
 
 timespec DeadlineAfter(uint32_t milliseconds) {
   timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
+  clock_gettime(kWaitClock, &deadline);
   deadline.tv_sec += milliseconds / 1000;
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * kNanosPerMilli;
   if (deadline.tv_nsec >= kNanosPerSecond) {
@@ -41,6 +60,70 @@ timespec DeadlineAfter(uint32_t milliseconds) {
     deadline.tv_nsec -= kNanosPerSecond;
   }
   return deadline;
+}
+
+bool Passed(const timespec& deadline) {
+  timespec now;
+  clock_gettime(kWaitClock, &now);
+  return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+// False once the deadline has passed. A test build may stand in for the wait.
+bool WaitUntil(Thread* thread, const timespec& deadline) {
+#ifdef KOLVANE_FAULT_INJECTION
+  if (const TimedWaitStandIn standIn = TimedWaitStandInNow()) {
+    return standIn(kWaitClock, static_cast<int64_t>(deadline.tv_sec) * kNanosPerSecond + deadline.tv_nsec);
+  }
+#endif
+  return pthread_cond_clockwait(&thread->changed, &thread->mutex, kWaitClock, &deadline) != ETIMEDOUT;
+}
+
+Thread* NewThread(ThreadProc proc, void* arg) {
+  Thread* thread = new (std::nothrow) Thread;
+  if (thread == nullptr) return nullptr;
+  if (pthread_mutex_init(&thread->mutex, nullptr) != 0) {
+    delete thread;
+    return nullptr;
+  }
+  if (pthread_cond_init(&thread->changed, nullptr) != 0) {
+    pthread_mutex_destroy(&thread->mutex);
+    delete thread;
+    return nullptr;
+  }
+  thread->proc = proc;
+  thread->arg = arg;
+  thread->joined = false;
+  thread->ended = false;
+  thread->holders = 2;
+  return thread;
+}
+
+void DeleteThread(Thread* thread) {
+  pthread_cond_destroy(&thread->changed);
+  pthread_mutex_destroy(&thread->mutex);
+  delete thread;
+}
+
+// One holder lets go, after marking the end when it is the thread.
+void LetGo(Thread* thread, bool threadEnded) {
+  pthread_mutex_lock(&thread->mutex);
+  if (threadEnded) {
+    thread->ended = true;
+    pthread_cond_broadcast(&thread->changed);
+  }
+  const bool last = --thread->holders == 0;
+  pthread_mutex_unlock(&thread->mutex);
+  if (last) DeleteThread(thread);
+}
+
+// A file-size limit answers a write that starts at it with SIGXFSZ, which
+// ends the process by default; on the module's own thread it stays pending
+// and the write fails with EFBIG. The host's threads keep their masks.
+void BlockFileSizeSignal() {
+  sigset_t fileSize;
+  sigemptyset(&fileSize);
+  sigaddset(&fileSize, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &fileSize, nullptr);
 }
 
 }  // namespace
@@ -80,59 +163,69 @@ void CloseEvent(Event* event) {
   delete event;
 }
 
+// Adapts the routine's signature to pthreads'.
+void* RunThread(void* block) {
+  auto* thread = static_cast<Thread*>(block);
+  BlockFileSizeSignal();
+  thread->proc(thread->arg);
+  LetGo(thread, true);
+  return nullptr;
+}
+
 Thread* StartThread(ThreadProc proc, void* arg, size_t stackSize) {
   if (ShouldFail(Fault::kThreadCreation)) return nullptr;
-  Thread* thread = new (std::nothrow) Thread;
+  Thread* thread = NewThread(proc, arg);
   if (thread == nullptr) return nullptr;
-  thread->joined = false;
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) {
-    delete thread;
+    DeleteThread(thread);
     return nullptr;
   }
   // Below the system's minimum the request would fail; take the minimum.
   const size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
   pthread_attr_setstacksize(&attr, stackSize < minimum ? minimum : stackSize);
-  // Adapts the routine's signature to pthreads'. The start block is the
-  // thread's own, so closing the handle early cannot pull it away.
-  struct Start {
-    static void* Run(void* start) {
-      auto* self = static_cast<Start*>(start);
-      ThreadProc proc = self->proc;
-      void* arg = self->arg;
-      delete self;
-      proc(arg);
-      return nullptr;
-    }
-    ThreadProc proc;
-    void* arg;
-  };
-  Start* start = new (std::nothrow) Start{proc, arg};
-  const int error = start == nullptr ? ENOMEM : pthread_create(&thread->thread, &attr, Start::Run, start);
+  const int error = pthread_create(&thread->thread, &attr, RunThread, thread);
   pthread_attr_destroy(&attr);
   if (error != 0) {
-    delete start;
-    delete thread;
+    DeleteThread(thread);
     return nullptr;
   }
   return thread;
 }
 
+// The routine's end is awaited on the monotonic clock. What is left then is
+// the thread's own exit (and the destructors of any thread-local data a host
+// call left on it), a matter of microseconds: joins that do not block see it
+// out, yielding at first, then sleeping, up to the same deadline.
+// (pthread_clockjoin_np would do both at once, but ThreadSanitizer does not
+// know it as a join.)
 bool WaitForThread(Thread* thread, uint32_t timeoutMs) {
   if (thread == nullptr || thread->joined) return true;
   const timespec deadline = DeadlineAfter(timeoutMs);
-  int error;
-  do {
-    error = pthread_timedjoin_np(thread->thread, nullptr, &deadline);
-  } while (error == EINTR);
-  thread->joined = error == 0;
-  return thread->joined;
+  pthread_mutex_lock(&thread->mutex);
+  bool ended = thread->ended;
+  while (!ended && WaitUntil(thread, deadline)) ended = thread->ended;
+  pthread_mutex_unlock(&thread->mutex);
+  for (uint32_t tries = 0; ended; ++tries) {
+    const int error = pthread_tryjoin_np(thread->thread, nullptr);
+    if (error == 0) {
+      thread->joined = true;
+      return true;
+    }
+    if (error != EBUSY || Passed(deadline)) break;
+    if (tries < kJoinYields) {
+      sched_yield();
+    } else {
+      SleepMs(kJoinRetryMs);
+    }
+  }
+  return false;
 }
 
 void CloseThread(Thread* thread) {
   if (thread == nullptr) return;
   if (!thread->joined) pthread_detach(thread->thread);
-  delete thread;
+  LetGo(thread, false);
 }
 
 ThreadId CurrentThreadId() { return static_cast<ThreadId>(pthread_self()); }

@@ -213,7 +213,11 @@ TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEn
   ExpectDeviceGivenBack(device);
 }
 
-TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
+// The given-up thread still runs on the object: a second poll thread beside
+// it would report keys twice, or use the object after the first one frees it.
+// (Releasing the object while the sink blocks: BlockingRegisterRead below, and
+// tests/unload.)
+TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndNoStartRunsBesideItsThreadUntilItEnds) {
   MockKeySink sink;
   testbed::SimulatedDevice device;
   Latch latch;
@@ -231,12 +235,26 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndIsNeverCalledAgain) {
   EXPECT_EQ(module_->Stop(), S_OK);
   EXPECT_GE(Clock::now() - begin, kStopWait - milliseconds(100));
   EXPECT_RELEASED(sink);
-  EXPECT_EQ(ReleaseModule(), 0u);  // destroyed while its thread is blocked
 
-  device.Press(kMute);  // would be reported if the thread polled on
+  NiceMock<MockKeySink> nextSink;
+  testbed::SimulatedDevice nextDevice;
+  std::atomic<int> nextCalls{0};
+  ON_CALL(nextSink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
+    ++nextCalls;
+    return S_OK;
+  }));
+  EXPECT_EQ(module_->Start(&nextSink, nextDevice.host()), E_UNEXPECTED) << "while the given-up thread runs";
+  EXPECT_RELEASED(nextSink, nextDevice);
+
+  device.Press(kMute);  // would be reported if the old thread polled on
   latch.Open();
   ExpectDeviceGivenBack(device);
-  std::this_thread::sleep_for(milliseconds(100));
+  // The thread ends a moment after it gives its registers back.
+  ASSERT_TRUE(WaitUntil([&] { return module_->Start(&nextSink, nextDevice.host()) == S_OK; }))
+      << "Start is refused after the given-up thread has ended";
+  PressAndWait(nextDevice, kChannelUp, nextCalls, 1);
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_RELEASED(nextSink, nextDevice);
   EXPECT_EQ(calls.load(), 1);
 }
 

@@ -1,6 +1,7 @@
 // File-system situations the module's files must survive, made for real on
-// Linux: a small tmpfs that fills up, a FIFO, the process's umask, and what
-// /proc says of an open descriptor; and whether this system appends whole.
+// Linux: a small tmpfs that fills up, a FIFO, the process's umask, what
+// /proc says of an open descriptor, a child process under a file-size limit;
+// and whether this system appends whole.
 // Where a situation cannot be made, the test skips with the reason.
 #ifndef KOLVANE_TESTS_SUPPORT_SPECIAL_FILES_H
 #define KOLVANE_TESTS_SUPPORT_SPECIAL_FILES_H
@@ -20,7 +21,9 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -119,6 +122,30 @@ inline long OpenFlagsOf(const std::filesystem::path& path) {
     return flags;
   }
   return -1;
+}
+
+// Runs `work` in a child process whose file-size limit (RLIMIT_FSIZE, the
+// soft one, as `ulimit -f` sets it) is `bytes`, and says how the child
+// ended: "exit 0", or the signal that killed it ("signal 25" is SIGXFSZ).
+// The child only runs `work` on its one thread, so forking a test process
+// that has others is safe.
+inline std::string RunWithFileSizeLimit(rlim_t bytes, const std::function<void()>& work) {
+  fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return std::string("fork failed: ") + strerror(errno);
+  if (child == 0) {
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    work();
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "exit " + std::to_string(WEXITSTATUS(status));
 }
 
 #endif  // __linux__

@@ -24,7 +24,7 @@ TEST(PlatformNullHandles, ANullFileFailsEveryCallAndClosingItDoesNothing) {
   char buffer[8] = "unread";
   EXPECT_EQ(platform::ReadFileAt(nullptr, 0, buffer, sizeof buffer), 0u);
   EXPECT_STREQ(buffer, "unread");
-  EXPECT_FALSE(platform::AppendToFile(nullptr, "line\n", 5));
+  EXPECT_EQ(platform::AppendToFile(nullptr, "line\n", 5), platform::FileWrite::kFailed);
   EXPECT_FALSE(platform::CutFile(nullptr, 0));
   platform::CloseFile(nullptr);
 }
