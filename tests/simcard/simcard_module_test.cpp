@@ -19,7 +19,8 @@
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 
-#define KOLVANE_SIMCARD_IMPLEMENTATION
+// The card as the test bed compiles it once (testbed/simcard.c), for the
+// tools and the module's tests alike.
 #include "kolvane/simcard.h"
 
 namespace kolvane {
