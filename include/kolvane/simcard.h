@@ -103,8 +103,7 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte);
  *   -1: at once, nothing shown, for a key the remote does not have, a hold
  *       over KOLVANE_MAX_HOLD_MS, or a null card or key; or, with the
  *       receiver set back to idle, when the module stopped polling
- *       (KOLVANE_SIMCARD_POLL_TIMEOUT_MS). Never blocks for longer than the
- *       hold and twice that bound for each byte. */
+ *       (KOLVANE_SIMCARD_POLL_TIMEOUT_MS): it never blocks forever. */
 int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms);
 
 /* The bytes a press of the key with this press byte held hold_ms shows, in
