@@ -38,13 +38,6 @@ HRESULT STDMETHODCALLTYPE KeyRecorder::OnKey(const char*, const char*) {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE IdleRegisters::ReadRegister(uint32_t offset, uint32_t* value) {
-  if (value == nullptr) return E_POINTER;
-  *value = offset == kRegisterReceiver ? static_cast<uint32_t>(kIdleReceiverByte) << kReceiverByteShift : 0;
-  reads_.fetch_add(1, std::memory_order_relaxed);
-  return S_OK;
-}
-
 Harness::Harness() {
   device_.SetAccessObserver([this](const testbed::RegisterAccess& access) { OnAccess(access); });
 }
@@ -76,7 +69,7 @@ void Harness::CreateAndReleaseSpareModule() {
 
 HRESULT Harness::Start() { return module_->Start(&keys_, device_.host()); }
 
-HRESULT Harness::StartIdle() { return module_->Start(&keys_, &idleRegisters_); }
+HRESULT Harness::StartIdle() { return module_->Start(&keys_, idleCard_.host()); }
 
 HRESULT Harness::Stop() { return module_->Stop(); }
 
@@ -99,8 +92,8 @@ bool Harness::WaitForKeys(uint64_t count, int timeoutMs) const {
   return WaitUntil([&] { return keys_.count() >= count; }, timeoutMs);
 }
 
-bool Harness::WaitForIdleRegisterReads(uint64_t count, int timeoutMs) const {
-  return WaitUntil([&] { return idleRegisters_.reads() >= count; }, timeoutMs);
+bool Harness::WaitForIdleCardPolls(uint64_t count, int timeoutMs) const {
+  return WaitUntil([&] { return idleCard_.receiverPolls() >= count; }, timeoutMs);
 }
 
 bool Harness::SetByteAndWaitForPoll(uint8_t byte, int timeoutMs) {

@@ -1,5 +1,5 @@
 // A host built for measuring: it loads the module by path like any host,
-// starts it on a simulated device, and timestamps every poll of the receiver
+// starts it on the simulated card, and timestamps every poll of the receiver
 // register and every key report on the poll thread. Nothing here allocates
 // once set up, so the allocation counter sees the module alone.
 #ifndef KOLVANE_BENCH_HARNESS_H
@@ -12,9 +12,10 @@
 #include <string>
 
 #include "kolvane/kolvane.h"
+#include "receiver/device.h"
 #include "testbed/counted_object.h"
 #include "testbed/module_loader.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 
 namespace kolvane {
 namespace bench {
@@ -40,23 +41,6 @@ class KeyRecorder final : public testbed::CountedObject<IRemoteKeySink> {
   int64_t times_[kCapacity] = {};
 };
 
-// The least a host's registers can be: every read shows an idle receiver
-// and counts itself; no lock, clock or observer. The CPU rounds start the
-// module on it, so they weigh the module's poll against the bare sleeper's
-// wake-up rather than the simulator's bookkeeping.
-class IdleRegisters final : public testbed::CountedObject<IDeviceRegisters> {
- public:
-  IdleRegisters() : CountedObject(&IID_IDeviceRegisters) {}
-  HRESULT STDMETHODCALLTYPE Reserved() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override;
-  HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t, uint32_t) override { return S_OK; }
-
-  uint64_t reads() const { return reads_.load(std::memory_order_relaxed); }
-
- private:
-  std::atomic<uint64_t> reads_{0};
-};
-
 class Harness {
  public:
   Harness();
@@ -68,15 +52,17 @@ class Harness {
   bool Load(const std::string& path, std::string* error);
 
   HRESULT Start();
-  // Starts the module on idleRegisters() instead of the simulated device.
+  // Starts the module on idleCard(), the card alone with no observer (a few
+  // atomic words), so the CPU rounds weigh the module's poll against the
+  // bare sleeper's wake-up rather than the harness's bookkeeping.
   HRESULT StartIdle();
   HRESULT Stop();
   // Creates and releases a second module object: an allocation the
   // counter must see.
   void CreateAndReleaseSpareModule();
 
-  testbed::SimulatedDevice& device() { return device_; }
-  const IdleRegisters& idleRegisters() const { return idleRegisters_; }
+  testbed::SimCard& device() { return device_; }
+  const testbed::SimCard& idleCard() const { return idleCard_; }
   const KeyRecorder& keys() const { return keys_; }
 
   // Polls of register 0x200 so far, and what the latest one saw.
@@ -92,7 +78,8 @@ class Harness {
   // Sleep in 1 ms steps until the condition holds or timeoutMs passes.
   bool WaitForPolls(uint64_t count, int timeoutMs) const;
   bool WaitForKeys(uint64_t count, int timeoutMs) const;
-  bool WaitForIdleRegisterReads(uint64_t count, int timeoutMs) const;
+  // Polls of the idle card since its latest Start's set-up.
+  bool WaitForIdleCardPolls(uint64_t count, int timeoutMs) const;
   // Sets the receiver byte and waits until a later poll has read it.
   bool SetByteAndWaitForPoll(uint8_t byte, int timeoutMs);
 
@@ -101,8 +88,8 @@ class Harness {
 
   testbed::LoadedModule library_;
   IRemoteModule* module_ = nullptr;
-  testbed::SimulatedDevice device_;
-  IdleRegisters idleRegisters_;
+  testbed::SimCard device_;
+  testbed::SimCard idleCard_;
   KeyRecorder keys_;
   std::atomic<uint64_t> polls_{0};
   std::atomic<uint8_t> lastByte_{0};

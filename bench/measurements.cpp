@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kPollTimeoutMs = 500;  // generous: a loaded machine may stall a poll
 constexpr int kRepeatTimeoutMs = 1000;
-constexpr uint64_t kSetupReads = 3;  // 0x10C, 0x118 and 0x200 once per start
 
 void SleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
@@ -90,15 +89,15 @@ CpuFigure MeasureBareSleeper(double seconds) {
 }
 
 bool MeasureIdleModule(Harness& harness, double seconds, CpuFigure* figure) {
-  const IdleRegisters& registers = harness.idleRegisters();
-  const uint64_t before = registers.reads();
+  const testbed::SimCard& card = harness.idleCard();
   if (harness.StartIdle() != S_OK) return false;
-  // Past the thread's start-up and the register set-up: three reads, then polls.
-  const bool polling = harness.WaitForIdleRegisterReads(before + kSetupReads + 1, kPollTimeoutMs);
+  // Past the thread's start-up and the register set-up: the card counts the
+  // polls of each Start from 0.
+  const bool polling = harness.WaitForIdleCardPolls(1, kPollTimeoutMs);
   if (polling) {
-    const CpuWindow window(registers.reads());
+    const CpuWindow window(card.receiverPolls());
     SleepFor(seconds);
-    *figure = window.End(registers.reads());
+    *figure = window.End(card.receiverPolls());
   }
   harness.Stop();
   return polling;

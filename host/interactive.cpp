@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #include "host/key_names.h"
-#include "testbed/simulated_device.h"
+#include "receiver/device.h"
 
 namespace kolvane {
 namespace host {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "kolvane/simcard.h"
+
 namespace kolvane {
 namespace host {
 namespace {
@@ -19,7 +21,7 @@ std::string ShortName(const std::string& name) {
   return name.compare(0, kNamePrefixLength, kNamePrefix) == 0 ? name.substr(kNamePrefixLength) : name;
 }
 
-// Every accepted spelling of every key, in table order.
+// Every spelling kolvane_simcard_key accepts, for suggestions.
 std::vector<std::string> Spellings(const RemoteKey& key) {
   std::vector<std::string> spellings = {key.name, ShortName(key.name)};
   if (key.label[0] != '\0') spellings.push_back(key.label);
@@ -43,14 +45,12 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+// The simulated card's own lookup, so a script and a host's test that
+// presses on the card read a key's name alike.
 const RemoteKey* FindKeyBySpelling(const std::string& text) {
-  const std::string wanted = Lower(text);
-  for (const RemoteKey& key : RemoteKeyTable) {
-    for (const std::string& spelling : Spellings(key)) {
-      if (Lower(spelling) == wanted) return &key;
-    }
-  }
-  return nullptr;
+  if (text.find('\0') != std::string::npos) return nullptr;
+  const KolvaneKey* key = kolvane_simcard_key(text.c_str());
+  return key == nullptr ? nullptr : FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, key->byte);
 }
 
 std::string NearestKeySpelling(const std::string& text) {

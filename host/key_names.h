@@ -1,6 +1,7 @@
 // The remote's keys as a person types them: by name ("Kolvane_ChannelUp"),
 // by name without the prefix ("ChannelUp", "TV") or by label ("Power"), in
-// any case. Used by the script parser and the key list of --keys.
+// any case: the simulated card's own lookup (kolvane_simcard_key). Used by
+// the script parser and the key list of --keys.
 #ifndef KOLVANE_HOST_KEY_NAMES_H
 #define KOLVANE_HOST_KEY_NAMES_H
 

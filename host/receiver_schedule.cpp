@@ -1,6 +1,6 @@
 #include "host/receiver_schedule.h"
 
-#include "testbed/simulated_device.h"
+#include "kolvane/simcard.h"
 
 namespace kolvane {
 namespace host {
@@ -17,14 +17,19 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
     const int index = static_cast<int>(i);
     switch (step.kind) {
       case StepKind::kPress:
-        show(step.byte, step.durationMs, index);
-        show(kIdleReceiverByte, kReleaseIdleMs, -1);
+      case StepKind::kHold: {
+        // The simulated card's own press: a hold, or a press up to its
+        // press time, shows just what kolvane_simcard_press shows; a longer
+        // press shows its code for all its time.
+        const bool longPress = step.kind == StepKind::kPress && step.durationMs > kPressShowMs;
+        KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
+        const int count = kolvane_simcard_phases(step.byte, longPress ? kPressShowMs : step.durationMs, phases);
+        if (longPress) phases[0].ms = step.durationMs;
+        for (int phase = 0; phase < count; ++phase) {
+          show(static_cast<uint8_t>(phases[phase].receiver_byte), phases[phase].ms, phase == 0 ? index : -1);
+        }
         break;
-      case StepKind::kHold:
-        show(step.byte, kPressShowMs, index);
-        show(static_cast<uint8_t>(step.byte | kHeldBit), step.durationMs - kPressShowMs, -1);
-        show(kIdleReceiverByte, kReleaseIdleMs, -1);
-        break;
+      }
       case StepKind::kWait: show(kIdleReceiverByte, step.durationMs, index); break;
       case StepKind::kRaw: show(step.byte, step.durationMs, index); break;
     }

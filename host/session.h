@@ -1,4 +1,4 @@
-// One run of the module against the simulated device: creates the module
+// One run of the module on the simulated card: creates the module
 // object through its factory, starts it with a key sink and the device,
 // records every change of the receiver byte, every poll and every OnKey, and
 // hands each report to the output's own thread as it comes. OnKey only
@@ -20,8 +20,9 @@
 #include "host/session_output.h"
 #include "host/session_record.h"
 #include "kolvane/kolvane.h"
+#include "receiver/device.h"
 #include "testbed/counted_object.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 
 namespace kolvane {
 namespace host {
@@ -72,7 +73,7 @@ class Session {
   GetInterfacePtrFn const factory_;
   OutputQueue output_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  testbed::SimulatedDevice device_;
+  testbed::SimCard device_;
   KeySink sink_{this};
   IRemoteModule* module_ = nullptr;
 

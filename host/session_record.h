@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 
 namespace kolvane {
 namespace host {

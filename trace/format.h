@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include "kolvane/simcard.h"
+
 namespace kolvane {
 
 constexpr uint64_t kBytesPerKiB = 1024;
@@ -26,9 +28,10 @@ constexpr uint64_t kBytesPerMiB = 1024 * kBytesPerKiB;
 constexpr uint64_t kTraceSizeCap = 8 * kBytesPerMiB;
 constexpr const char kTraceCapComment[] = "# trace stopped: the file reached its size cap of ";
 
-// A script step lasts at most this long (a script refuses a longer one); the
-// trace writes a longer byte as several steps.
-constexpr uint32_t kScriptMaxDurationMs = 3600u * 1000u;
+// A script step lasts at most this long (a script refuses a longer one), an
+// hour, as a simulated card's longest hold; the trace writes a longer byte as
+// several steps.
+constexpr uint32_t kScriptMaxDurationMs = KOLVANE_MAX_HOLD_MS;
 
 // The step a trace writes for a receiver byte.
 constexpr const char kTraceStepWord[] = "raw";

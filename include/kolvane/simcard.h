@@ -10,23 +10,29 @@
  * A single header: declarations always, the implementation in the one
  * source file that defines KOLVANE_SIMCARD_IMPLEMENTATION before including
  * it. Nothing to link and no ABI to match; C89 or C++98 and later, with
- * MSVC, mingw-w64, GCC or Clang.
+ * MSVC (Visual Studio 2010 or later, for <stdint.h>), mingw-w64, GCC or
+ * Clang.
  *
  *   #define KOLVANE_SIMCARD_IMPLEMENTATION
  *   #include <kolvane/simcard.h>
  *
  *   KolvaneSimCard *card = kolvane_simcard_new();
  *   IRemoteModule_Start(module, &sink, (IUnknown *)kolvane_simcard_registers(card));
- *   kolvane_simcard_wait_reads(card, 1, 5000);       (the module's first poll)
- *   kolvane_simcard_press(card, "ChannelUp", 100);   (OnKey("Kolvane_ChannelUp", "ChannelUp"))
+ *   kolvane_simcard_wait_reads(card, 1, 5000);       (the first poll of this Start)
+ *   kolvane_simcard_press(card, "ChannelUp", 100);   (0: the module saw it)
  *   IRemoteModule_Stop(module);
  *   kolvane_simcard_free(card);
  *
  * A card may be used from any thread; presses on one card one at a time.
  *
- * Hooks, defined before the implementation:
- *   KOLVANE_SIMCARD_SLEEP_MS(card, ms)  how a press waits; by default the
- *                                       calling thread sleeps (Sleep, select)
+ * Hooks, defined before the implementation, each pair both or neither:
+ *   KOLVANE_SIMCARD_SLEEP_MS(card, ms)  how a press or a wait passes time,
+ *   KOLVANE_SIMCARD_NOW_MS(card)        and the clock it reads (unsigned
+ *                                       long ms, wrapping); by default the
+ *                                       thread sleeps and the system's
+ *                                       monotonic clock. On a virtual clock
+ *                                       the sleep is where the module's polls
+ *                                       happen (they read register 0x200).
  *   KOLVANE_SIMCARD_MALLOC(size), KOLVANE_SIMCARD_FREE(pointer)
  *                                       the card's memory; malloc and free */
 #ifndef KOLVANE_SIMCARD_H
@@ -40,18 +46,38 @@
  * kolvane-host's scripts: the press byte for hold_ms, at most
  * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (press byte |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
- * KOLVANE_MIN_SHOW_MS, so that at least two polls 20 ms apart see it; then
- * idle for KOLVANE_RELEASE_IDLE_MS. The module repeats a key whose held
- * byte stays more than 200 ms, so a hold of 350 ms or more repeats. */
+ * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. The module
+ * repeats a key whose held byte stays more than 200 ms, so a hold of 350 ms
+ * or more repeats. A hold is at most KOLVANE_MAX_HOLD_MS, a script's longest
+ * step. */
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
+#define KOLVANE_MAX_HOLD_MS 3600000u /* an hour */
+
+/* Each of those bytes stays on the receiver until the module has read
+ * register 0x200 this often since it was shown, as well as for its time:
+ * a read under way when the byte changed may have seen the one before. */
+#define KOLVANE_SIMCARD_PRESS_READS 2
+/* A press gives up when the module has not read the receiver for this long
+ * while it shows a byte (it notices within twice that): the module is not
+ * started, was stopped, or its sink holds the poll thread up. */
+#define KOLVANE_SIMCARD_POLL_TIMEOUT_MS 3000
+
+/* At most this many bytes make one press. */
+#define KOLVANE_SIMCARD_MAX_PHASES 3
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 typedef struct KolvaneSimCard KolvaneSimCard;
+
+/* One byte of a press and the least time it shows. */
+typedef struct KolvaneSimCardPhase {
+  unsigned receiver_byte;
+  unsigned ms;
+} KolvaneSimCardPhase;
 
 /* A new card: registers at 0, the receiver idle (0xFF), no references. NULL
  * when memory runs out. */
@@ -68,23 +94,37 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte);
 
 /* Presses a key, named by its name ("Kolvane_ChannelUp"), its name without
  * the prefix ("ChannelUp") or its label ("Power"), in any case, and holds it
- * down for hold_ms as described at KOLVANE_PRESS_SHOW_MS; then shows idle and
- * returns 0. Blocks the calling thread for that long, so a test presses from
- * its own thread while the module polls on its own. -1 at once, nothing
- * shown, for a key the remote does not have (or a null card or key). */
+ * down for hold_ms; the bytes and their times are at KOLVANE_PRESS_SHOW_MS,
+ * and each stays until the module has read it (KOLVANE_SIMCARD_PRESS_READS).
+ * Blocks the calling thread meanwhile, so a test presses from its own thread
+ * while the module polls on its own.
+ *   0:  the module read every byte of the press, so its sink has had the key
+ *       (and the repeats a long hold makes) by the time press returns.
+ *   -1: at once, nothing shown, for a key the remote does not have, a hold
+ *       over KOLVANE_MAX_HOLD_MS, or a null card or key; or, with the
+ *       receiver set back to idle, when the module stopped polling
+ *       (KOLVANE_SIMCARD_POLL_TIMEOUT_MS): it never blocks forever. */
 int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms);
+
+/* The bytes a press of the key with this press byte held hold_ms shows, in
+ * order, with the least time of each: their count (2 or 3), or 0 for a hold
+ * over KOLVANE_MAX_HOLD_MS. kolvane_simcard_press shows these. */
+int kolvane_simcard_phases(unsigned key_byte, unsigned hold_ms, KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES]);
 
 /* The key that kolvane_simcard_press would press for this spelling, or
  * NULL. */
 const KolvaneKey* kolvane_simcard_key(const char* key);
 
-/* How often the module has polled the receiver: the reads of register 0x200
- * since its set-up wrote it. A test waits for the first one rather than
- * sleeping, so that its first press counts. */
+/* How often the module has polled the receiver since its latest set-up: the
+ * reads of register 0x200 after the set-up wrote it. Every Start counts
+ * afresh: it is 0 from the moment the module takes the card (in Start) until
+ * that start's first poll. So after each Start a test waits for
+ * kolvane_simcard_wait_reads(card, 1, ...) before its first press, since
+ * the module reports nothing until it has seen the idle receiver once. */
 unsigned long kolvane_simcard_reads(const KolvaneSimCard* card);
 
-/* Waits until kolvane_simcard_reads reaches count: 0, or -1 after
- * timeout_ms. */
+/* Waits until kolvane_simcard_reads reaches count: 0, or -1 once timeout_ms
+ * have passed on the monotonic clock (or for a null card). */
 int kolvane_simcard_wait_reads(const KolvaneSimCard* card, unsigned long count, unsigned timeout_ms);
 
 /* A register's value as the module would read it now (0x200 with the
@@ -116,6 +156,13 @@ int kolvane_simcard_free(KolvaneSimCard* card);
  * in a header by design. */
 /* NOLINTBEGIN(google-readability-casting,modernize-use-override,modernize-use-nullptr,misc-definitions-in-headers) */
 
+#if defined(KOLVANE_SIMCARD_MALLOC) != defined(KOLVANE_SIMCARD_FREE)
+#error "kolvane/simcard.h: define both KOLVANE_SIMCARD_MALLOC and KOLVANE_SIMCARD_FREE, or neither"
+#endif
+#if defined(KOLVANE_SIMCARD_SLEEP_MS) != defined(KOLVANE_SIMCARD_NOW_MS)
+#error "kolvane/simcard.h: define both KOLVANE_SIMCARD_SLEEP_MS and KOLVANE_SIMCARD_NOW_MS, or neither"
+#endif
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -128,11 +175,6 @@ typedef LONG kolvane_simcard_word_;
 #define KOLVANE_SIMCARD_INCREMENT_(p) InterlockedIncrement((LONG volatile*)(p))
 #define KOLVANE_SIMCARD_DECREMENT_(p) InterlockedDecrement((LONG volatile*)(p))
 #elif defined(__GNUC__)
-/* select() rather than nanosleep(): <sys/select.h> declares it in strict
- * C89 and C99 too, where nanosleep needs _POSIX_C_SOURCE set before the
- * source file's first include. */
-#include <errno.h>
-#include <sys/select.h>
 typedef long kolvane_simcard_word_;
 #define KOLVANE_SIMCARD_LOAD_(p) __atomic_load_n((p), __ATOMIC_SEQ_CST)
 #define KOLVANE_SIMCARD_STORE_(p, v) __atomic_store_n((p), (long)(v), __ATOMIC_SEQ_CST)
@@ -151,10 +193,20 @@ typedef long kolvane_simcard_word_;
 #include <new>
 #endif
 
+/* A REFIID as the pointer the card's code takes: C++ passes a reference,
+ * with CINTERFACE too. */
+#ifdef __cplusplus
+#define KOLVANE_SIMCARD_IID_(iid) (&(iid))
+#else
+#define KOLVANE_SIMCARD_IID_(iid) (iid)
+#endif
+
 /* The registers by index: set-up values as written; 0x200 without the
  * receiver byte, which is the receiver's own. */
 #define KOLVANE_SIMCARD_REGISTERS_ 3
 #define KOLVANE_SIMCARD_RECEIVER_BITS_ (KOLVANE_RECEIVER_BYTE_MASK << KOLVANE_RECEIVER_BYTE_SHIFT)
+/* How often a press or a wait looks at the reads and the clock. */
+#define KOLVANE_SIMCARD_STEP_MS_ 5u
 
 static HRESULT kolvane_simcard_query_(KolvaneSimCard* card, const IID* iid, void** object);
 static ULONG kolvane_simcard_add_ref_(KolvaneSimCard* card);
@@ -166,7 +218,7 @@ static HRESULT kolvane_simcard_write_(KolvaneSimCard* card, uint32_t offset, uin
 struct KolvaneSimCardFace_ : public IDeviceRegisters {
   KolvaneSimCard* card;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) {
-    return kolvane_simcard_query_(card, &iid, object);
+    return kolvane_simcard_query_(card, KOLVANE_SIMCARD_IID_(iid), object);
   }
   ULONG STDMETHODCALLTYPE AddRef(void) { return kolvane_simcard_add_ref_(card); }
   ULONG STDMETHODCALLTYPE Release(void) { return kolvane_simcard_release_(card); }
@@ -188,8 +240,9 @@ struct KolvaneSimCard {
 #endif
   kolvane_simcard_word_ references; /* held by others */
   kolvane_simcard_word_ receiver;   /* the receiver byte */
-  kolvane_simcard_word_ reads;      /* polls of 0x200 */
-  kolvane_simcard_word_ set_up;     /* 0x200 has been written */
+  kolvane_simcard_word_ set_up;     /* the latest set-up has written 0x200 */
+  kolvane_simcard_word_ reads;      /* polls of 0x200 since that set-up */
+  kolvane_simcard_word_ polls;      /* polls of 0x200 ever, for presses */
   kolvane_simcard_word_ registers[KOLVANE_SIMCARD_REGISTERS_];
 };
 
@@ -229,8 +282,15 @@ static HRESULT kolvane_simcard_query_(KolvaneSimCard* card, const IID* iid, void
   return S_OK;
 }
 
+/* The first reference is the module's Start taking the card: a new run, whose
+ * reads count only after its own set-up. */
 static ULONG kolvane_simcard_add_ref_(KolvaneSimCard* card) {
-  return (ULONG)KOLVANE_SIMCARD_INCREMENT_(&card->references);
+  const long references = (long)KOLVANE_SIMCARD_INCREMENT_(&card->references);
+  if (references == 1) {
+    KOLVANE_SIMCARD_STORE_(&card->set_up, 0);
+    KOLVANE_SIMCARD_STORE_(&card->reads, 0);
+  }
+  return (ULONG)references;
 }
 
 /* The host frees the card, never the count: at 0 it only tells that the
@@ -249,15 +309,20 @@ static HRESULT kolvane_simcard_read_(KolvaneSimCard* card, uint32_t offset, uint
   *value = kolvane_simcard_value_(card, index);
   if (offset == KOLVANE_REGISTER_RECEIVER && KOLVANE_SIMCARD_LOAD_(&card->set_up) != 0) {
     KOLVANE_SIMCARD_INCREMENT_(&card->reads);
+    KOLVANE_SIMCARD_INCREMENT_(&card->polls);
   }
   return S_OK;
 }
 
+/* A set-up begins with 0x10C and ends with 0x200: the reads of 0x200 in
+ * between are the set-up's own, not polls. */
 static HRESULT kolvane_simcard_write_(KolvaneSimCard* card, uint32_t offset, uint32_t value) {
   const int index = kolvane_simcard_index_(offset);
   if (index < 0) return E_UNEXPECTED;
+  if (offset == KOLVANE_REGISTER_CONTROL) KOLVANE_SIMCARD_STORE_(&card->set_up, 0);
   if (offset == KOLVANE_REGISTER_RECEIVER) {
     value &= ~(uint32_t)KOLVANE_SIMCARD_RECEIVER_BITS_;
+    KOLVANE_SIMCARD_STORE_(&card->reads, 0);
     KOLVANE_SIMCARD_STORE_(&card->set_up, 1);
   }
   KOLVANE_SIMCARD_STORE_(&card->registers[index], value);
@@ -266,7 +331,7 @@ static HRESULT kolvane_simcard_write_(KolvaneSimCard* card, uint32_t offset, uin
 
 #if !defined(__cplusplus) || defined(CINTERFACE)
 static HRESULT STDMETHODCALLTYPE kolvane_simcard_c_query_(IDeviceRegisters* self, REFIID iid, void** object) {
-  return kolvane_simcard_query_((KolvaneSimCard*)self, iid, object);
+  return kolvane_simcard_query_((KolvaneSimCard*)self, KOLVANE_SIMCARD_IID_(iid), object);
 }
 static ULONG STDMETHODCALLTYPE kolvane_simcard_c_add_ref_(IDeviceRegisters* self) {
   return kolvane_simcard_add_ref_((KolvaneSimCard*)self);
@@ -289,20 +354,54 @@ static const IDeviceRegistersVtbl kolvane_simcard_vtbl_ = {kolvane_simcard_c_que
                                                            kolvane_simcard_c_read_,    kolvane_simcard_c_write_};
 #endif
 
+/* The default clock and sleep: monotonic milliseconds that wrap, compared by
+ * unsigned differences. */
 #ifndef KOLVANE_SIMCARD_SLEEP_MS
 #define KOLVANE_SIMCARD_SLEEP_MS(card, ms) kolvane_simcard_sleep_(ms)
-static void kolvane_simcard_sleep_(unsigned ms) {
+#define KOLVANE_SIMCARD_NOW_MS(card) kolvane_simcard_now_ms_()
 #ifdef _WIN32
-  Sleep(ms);
+static unsigned long kolvane_simcard_now_ms_(void) {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&count);
+  return (unsigned long)(count.QuadPart / frequency.QuadPart * 1000 +
+                         count.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
+}
+static void kolvane_simcard_sleep_(unsigned ms) { Sleep(ms); }
 #else
+/* select() rather than nanosleep(): <sys/select.h> declares it in strict
+ * C89 and C99 too, where nanosleep needs _POSIX_C_SOURCE set before the
+ * source file's first include. */
+#include <errno.h>
+#include <sys/select.h>
+#include <time.h>
+/* Strict ISO C on glibc hides the POSIX clock; declare it as glibc does. */
+#if defined(__GLIBC__) && !defined(__USE_POSIX199309)
+#include <bits/types/clockid_t.h>
+#include <bits/types/struct_timespec.h>
+extern int clock_gettime(clockid_t, struct timespec*);
+#endif
+#ifdef CLOCK_MONOTONIC
+#define KOLVANE_SIMCARD_CLOCK_ CLOCK_MONOTONIC
+#else
+#define KOLVANE_SIMCARD_CLOCK_ 1 /* Linux's CLOCK_MONOTONIC */
+#endif
+static unsigned long kolvane_simcard_now_ms_(void) {
+  struct timespec now;
+  now.tv_sec = 0;
+  now.tv_nsec = 0;
+  clock_gettime(KOLVANE_SIMCARD_CLOCK_, &now);
+  return (unsigned long)now.tv_sec * 1000UL + (unsigned long)now.tv_nsec / 1000000UL;
+}
+static void kolvane_simcard_sleep_(unsigned ms) {
   struct timeval left;
   left.tv_sec = (long)(ms / 1000);
   left.tv_usec = (long)(ms % 1000) * 1000L;
   /* Interrupted, Linux leaves the time still to wait in `left`. */
   while (select(0, NULL, NULL, NULL, &left) != 0 && errno == EINTR) {
   }
-#endif
 }
+#endif
 #endif
 
 /* ASCII case-insensitive equality, so the host's locale plays no part. */
@@ -341,8 +440,9 @@ KolvaneSimCard* kolvane_simcard_new(void) {
 #endif
   KOLVANE_SIMCARD_STORE_(&card->references, 0);
   KOLVANE_SIMCARD_STORE_(&card->receiver, KOLVANE_RECEIVER_IDLE);
-  KOLVANE_SIMCARD_STORE_(&card->reads, 0);
   KOLVANE_SIMCARD_STORE_(&card->set_up, 0);
+  KOLVANE_SIMCARD_STORE_(&card->reads, 0);
+  KOLVANE_SIMCARD_STORE_(&card->polls, 0);
   for (i = 0; i < KOLVANE_SIMCARD_REGISTERS_; ++i) KOLVANE_SIMCARD_STORE_(&card->registers[i], 0);
   return card;
 }
@@ -353,21 +453,67 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte) 
   if (card != NULL) KOLVANE_SIMCARD_STORE_(&card->receiver, receiver_byte & KOLVANE_RECEIVER_BYTE_MASK);
 }
 
-int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms) {
-  const KolvaneKey* found = kolvane_simcard_key(key);
-  unsigned pressed = hold_ms < KOLVANE_PRESS_SHOW_MS ? hold_ms : KOLVANE_PRESS_SHOW_MS;
-  if (card == NULL || found == NULL) return -1;
-  if (pressed < KOLVANE_MIN_SHOW_MS) pressed = KOLVANE_MIN_SHOW_MS;
-  kolvane_simcard_set_receiver(card, found->byte);
-  KOLVANE_SIMCARD_SLEEP_MS(card, pressed);
+int kolvane_simcard_phases(unsigned key_byte, unsigned hold_ms,
+                           KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES]) {
+  int count = 0;
+  if (hold_ms > KOLVANE_MAX_HOLD_MS) return 0;
+  phases[count].receiver_byte = key_byte & KOLVANE_RECEIVER_BYTE_MASK;
+  phases[count].ms = hold_ms < KOLVANE_PRESS_SHOW_MS ? hold_ms : KOLVANE_PRESS_SHOW_MS;
+  if (phases[count].ms < KOLVANE_MIN_SHOW_MS) phases[count].ms = KOLVANE_MIN_SHOW_MS;
+  ++count;
   if (hold_ms > KOLVANE_PRESS_SHOW_MS) {
     const unsigned rest = hold_ms - KOLVANE_PRESS_SHOW_MS;
-    kolvane_simcard_set_receiver(card, found->byte | KOLVANE_RECEIVER_HELD_BIT);
-    KOLVANE_SIMCARD_SLEEP_MS(card, rest < KOLVANE_MIN_SHOW_MS ? KOLVANE_MIN_SHOW_MS : rest);
+    phases[count].receiver_byte = (key_byte | KOLVANE_RECEIVER_HELD_BIT) & KOLVANE_RECEIVER_BYTE_MASK;
+    phases[count].ms = rest < KOLVANE_MIN_SHOW_MS ? KOLVANE_MIN_SHOW_MS : rest;
+    ++count;
   }
-  kolvane_simcard_set_receiver(card, KOLVANE_RECEIVER_IDLE);
-  KOLVANE_SIMCARD_SLEEP_MS(card, KOLVANE_RELEASE_IDLE_MS);
-  return 0;
+  phases[count].receiver_byte = KOLVANE_RECEIVER_IDLE;
+  phases[count].ms = KOLVANE_RELEASE_IDLE_MS;
+  return count + 1;
+}
+
+/* Shows a byte for at least `ms` and until the module has read it
+ * KOLVANE_SIMCARD_PRESS_READS times: 1; or 0 once no read has come for
+ * KOLVANE_SIMCARD_POLL_TIMEOUT_MS. The reads are looked at every step while
+ * they are owed, and at least once a bound after that, so a module that stops
+ * is noticed within twice the bound. */
+static int kolvane_simcard_show_(KolvaneSimCard* card, unsigned receiver_byte, unsigned ms) {
+  unsigned long start, first, seen, quiet_since;
+  kolvane_simcard_set_receiver(card, receiver_byte);
+  start = quiet_since = KOLVANE_SIMCARD_NOW_MS(card);
+  first = seen = (unsigned long)KOLVANE_SIMCARD_LOAD_(&card->polls);
+  for (;;) {
+    const unsigned long now = KOLVANE_SIMCARD_NOW_MS(card);
+    const unsigned long polls = (unsigned long)KOLVANE_SIMCARD_LOAD_(&card->polls);
+    const unsigned long elapsed = now - start;
+    const int read = polls - first >= KOLVANE_SIMCARD_PRESS_READS;
+    unsigned long wait;
+    if (polls != seen) {
+      seen = polls;
+      quiet_since = now;
+    }
+    if (read && elapsed >= ms) return 1;
+    if (now - quiet_since >= KOLVANE_SIMCARD_POLL_TIMEOUT_MS) return 0;
+    wait = KOLVANE_SIMCARD_POLL_TIMEOUT_MS - (now - quiet_since);
+    if (!read && wait > KOLVANE_SIMCARD_STEP_MS_) wait = KOLVANE_SIMCARD_STEP_MS_;
+    if (elapsed < ms && ms - elapsed < wait) wait = ms - elapsed;
+    KOLVANE_SIMCARD_SLEEP_MS(card, (unsigned)wait);
+  }
+}
+
+int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms) {
+  const KolvaneKey* found = kolvane_simcard_key(key);
+  KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
+  int count, i;
+  if (card == NULL || found == NULL) return -1;
+  count = kolvane_simcard_phases(found->byte, hold_ms, phases);
+  for (i = 0; i < count; ++i) {
+    if (!kolvane_simcard_show_(card, phases[i].receiver_byte, phases[i].ms)) {
+      kolvane_simcard_set_receiver(card, KOLVANE_RECEIVER_IDLE);
+      return -1;
+    }
+  }
+  return count > 0 ? 0 : -1;
 }
 
 unsigned long kolvane_simcard_reads(const KolvaneSimCard* card) {
@@ -375,12 +521,14 @@ unsigned long kolvane_simcard_reads(const KolvaneSimCard* card) {
 }
 
 int kolvane_simcard_wait_reads(const KolvaneSimCard* card, unsigned long count, unsigned timeout_ms) {
-  const unsigned step_ms = 5;
-  unsigned waited = 0;
+  unsigned long start;
+  if (card == NULL) return -1;
+  start = KOLVANE_SIMCARD_NOW_MS(card);
   while (kolvane_simcard_reads(card) < count) {
-    if (card == NULL || waited >= timeout_ms) return -1;
-    KOLVANE_SIMCARD_SLEEP_MS(card, step_ms);
-    waited += step_ms;
+    const unsigned long elapsed = KOLVANE_SIMCARD_NOW_MS(card) - start;
+    if (elapsed >= timeout_ms) return -1;
+    KOLVANE_SIMCARD_SLEEP_MS(card, timeout_ms - elapsed < KOLVANE_SIMCARD_STEP_MS_ ? (unsigned)(timeout_ms - elapsed)
+                                                                                   : KOLVANE_SIMCARD_STEP_MS_);
   }
   return 0;
 }

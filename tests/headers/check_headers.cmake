@@ -24,7 +24,9 @@ endforeach()
 if("simcard.h" IN_LIST headers)
   set(text_simcard_implementation
       "#define KOLVANE_INIT_IIDS\n#define KOLVANE_SIMCARD_IMPLEMENTATION\n#include <kolvane/simcard.h>\n")
-  list(APPEND cases simcard_implementation)
+  # C++ hosts that use the C interfaces (CINTERFACE): REFIID is still a reference.
+  set(text_simcard_cinterface "#define CINTERFACE\n${text_simcard_implementation}")
+  list(APPEND cases simcard_implementation simcard_cinterface)
 endif()
 foreach(case IN LISTS cases)
   file(WRITE ${WORK_DIR}/${case}.c "${text_${case}}extern int kolvane_header_only;\n")
@@ -60,6 +62,21 @@ foreach(side IN ITEMS c cpp)
   string(REPLACE ";" " " standards "${standards}")
   message(STATUS "${name}: ${standards}")
 endforeach()
+
+# A hook of a pair defined alone is refused, saying so, rather than mixing
+# the card's allocator or clock with the default's.
+if("simcard.h" IN_LIST headers AND CC AND NOT CC MATCHES "-NOTFOUND$")
+  foreach(hook IN ITEMS "KOLVANE_SIMCARD_MALLOC(size) malloc(size)" "KOLVANE_SIMCARD_FREE(pointer) free(pointer)"
+                        "KOLVANE_SIMCARD_SLEEP_MS(card, ms) (void)0" "KOLVANE_SIMCARD_NOW_MS(card) 0UL")
+    file(WRITE ${WORK_DIR}/simcard_one_hook.c "#define ${hook}\n${text_simcard_implementation}extern int kolvane_header_only;\n")
+    execute_process(COMMAND ${CC} -I${INCLUDE_DIR} -fsyntax-only ${WORK_DIR}/simcard_one_hook.c
+                    WORKING_DIRECTORY ${WORK_DIR} OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE failed)
+    math(EXPR compiled "${compiled} + 1")
+    if(NOT failed OR NOT out MATCHES "define both KOLVANE_SIMCARD_")
+      string(APPEND failures "simcard.h with only ${hook} defined compiled, or failed without saying why:\n${out}\n")
+    endif()
+  endforeach()
+endif()
 
 if(failures)
   message(FATAL_ERROR "public headers that do not compile alone:\n${failures}")

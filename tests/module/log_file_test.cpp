@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/special_files.h"
@@ -45,7 +45,7 @@ TEST_F(LogFile, AFifoByTheLogsNameHoldsUpNeitherTheFactoryNorStartNorStop) {
           ++keys;
           return S_OK;
         });
-    testbed::SimulatedDevice device;
+    testbed::SimCard device;
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
     ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
     device.Press(0xD8);

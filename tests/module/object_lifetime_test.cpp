@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/wait.h"
@@ -70,7 +70,7 @@ TEST_F(ReferenceCounting, ReservedSucceedsAndChangesNothing) {
 
 TEST_F(ReferenceCounting, ReleasingANeverStartedObjectReleasesNothing) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   EXPECT_EQ(ReleaseModule(), 0u);
   EXPECT_RELEASED(sink, device);
   EXPECT_EQ(device.receiverPolls(), 0u);
@@ -79,7 +79,7 @@ TEST_F(ReferenceCounting, ReleasingANeverStartedObjectReleasesNothing) {
 TEST_F(ReferenceCounting, ReleasingAStartedObjectStopsItAndGivesEverythingBack) {
   RemoveLog();
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   EXPECT_EQ(sink.references(), 1);
   EXPECT_EQ(ReleaseModule(), 0u);
@@ -137,7 +137,7 @@ TEST(UnopenableLog, LeavesTheModuleWorking) {
   IRemoteModule* module = LoadedModuleEnvironment::factory()();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   std::atomic<bool> reported{false};
   EXPECT_CALL(sink, OnKey(::testing::StrEq("Kolvane_Mute"), ::testing::StrEq("Mute")))
       .WillOnce([&](const char*, const char*) {

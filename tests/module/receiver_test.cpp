@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
@@ -49,7 +49,7 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
 };
 
 // Records the first register accesses in order.
-class RecordingDevice : public testbed::SimulatedDevice {
+class RecordingDevice : public testbed::SimCard {
  public:
   static constexpr size_t kKept = 8;
   RecordingDevice() {
@@ -163,7 +163,7 @@ TEST_F(Receiver, AStopSignalledBeforeTheLoopStillSetsUpThenPollsNothingAndSaysBy
 
 TEST_F(Receiver, AHeldKeyIsReportedOnceAtOnceThenRepeatedMoreThan200msApart) {
   RecordingSink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   device.Press(kVolumeUp);
@@ -187,7 +187,7 @@ TEST_F(Receiver, AHeldKeyIsReportedOnceAtOnceThenRepeatedMoreThan200msApart) {
 
 TEST_F(Receiver, Bit2IsIgnoredAndUnknownCodesReportNothing) {
   RecordingSink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
   for (uint8_t byte : {uint8_t{0xD0}, uint8_t{0x6A}, uint8_t{0x6C}}) {  // no key, bit 1 set, TV with bit 2

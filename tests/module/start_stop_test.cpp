@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "receiver/device.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
@@ -32,7 +32,7 @@ constexpr milliseconds kStopWait{5000};
 
 // Counts set-up writes of the control register: one per Start that reached
 // the poll loop.
-class CountingDevice : public testbed::SimulatedDevice {
+class CountingDevice : public testbed::SimCard {
  public:
   CountingDevice() {
     SetAccessObserver([this](const testbed::RegisterAccess& access) {
@@ -94,7 +94,7 @@ TEST_F(StartStop, EachStartRunsAFreshThreadThatSetsUpAndReports) {
 
 TEST_F(StartStop, KeysArriveOnThePollThreadNotTheHosts) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   std::atomic<int> calls{0};
   std::thread::id reporter;
   EXPECT_CALL(sink, OnKey(StrEq("Kolvane_ChannelUp"), StrEq("ChannelUp"))).WillOnce([&](const char*, const char*) {
@@ -112,7 +112,7 @@ TEST_F(StartStop, StartWhileRunningIsRefusedAndChangesNothing) {
   NiceMock<MockKeySink> sink;
   MockKeySink otherSink;
   CountingDevice device;
-  testbed::SimulatedDevice otherDevice;
+  testbed::SimCard otherDevice;
   std::atomic<int> calls{0};
   ON_CALL(sink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
     ++calls;
@@ -147,7 +147,7 @@ TEST_F(StartStop, AHostWithoutRegistersLeavesTheObjectStartedUntilStop) {
 }
 
 TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 3; }));
   const auto begin = Clock::now();
@@ -162,7 +162,7 @@ TEST_F(StartStop, StopReturnsWithinAboutOnePoll) {
 class UnsupportedCalls : public ModuleTest {
  protected:
   // The poll thread has given the device back once the module is gone.
-  void ExpectDeviceGivenBack(testbed::SimulatedDevice& device) {
+  void ExpectDeviceGivenBack(testbed::SimCard& device) {
     EXPECT_TRUE(WaitUntil([&] { return device.outstandingReferences() == 0; }))
         << device.outstandingReferences() << " references left";
   }
@@ -170,7 +170,7 @@ class UnsupportedCalls : public ModuleTest {
 
 TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   std::atomic<int> calls{0};
   std::atomic<bool> stopReturned{false};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -196,7 +196,7 @@ TEST_F(UnsupportedCalls, StopFromInsideOnKeyReturnsAtOnceAndNoKeyFollows) {
 
 TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEnds) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   std::atomic<int> calls{0};
   std::atomic<ULONG> released{99};
   IRemoteModule* module = module_;
@@ -219,7 +219,7 @@ TEST_F(UnsupportedCalls, LastReleaseFromInsideOnKeyFreesTheObjectWhenTheThreadEn
 // tests/unload.)
 TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndNoStartRunsBesideItsThreadUntilItEnds) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   Latch latch;
   std::atomic<int> calls{0};
   EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
@@ -260,7 +260,7 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndNoStartRunsBesideItsThreadUn
 
 TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyReleasesItsRegisters) {
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   Latch latch;
   std::atomic<bool> blockNextPoll{false};
   std::atomic<uint64_t> accessesAfterRelease{0};
@@ -288,7 +288,7 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
 // The counts after one start and stop, so that threads the runtime starts
 // once (a sanitizer's own, for one) are not taken for leaks.
 ProcessResources WarmedUpResources(IRemoteModule* module) {
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   EXPECT_EQ(module->Start(nullptr, device.host()), S_OK);
   EXPECT_EQ(module->Stop(), S_OK);
   return CountProcessResources();
@@ -320,7 +320,7 @@ TEST(ManyCycles, TwoThousandStartStopCyclesBalanceEverything) {
 
 TEST(ManyCycles, AThousandCreateStartReleaseCyclesBalanceEverything) {
   NiceMock<MockKeySink> sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   IRemoteModule* first = LoadedModuleEnvironment::factory()();
   ASSERT_NE(first, nullptr);
   const ProcessResources before = WarmedUpResources(first);

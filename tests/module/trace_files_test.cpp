@@ -52,7 +52,7 @@ TEST_F(TraceFiles, AFullDiskStopsTheTraceWithOneLogLineAndTheNextRunStartsOnALin
   WriteFile("disk/run.trace", std::string(kPage - 251, '#') + "\n");
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "disk/run.trace"));
 
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   PressChannelUpOn(module_, device, 4);
   const std::vector<std::string> log = ReadLogLines();
   EXPECT_EQ(CountStartingWith(log, "kolvane: Cannot write the trace file disk/run.trace"), 1)
@@ -110,7 +110,7 @@ TEST_F(TraceFiles, ASecondModuleOnTheSameFileGetsALogLineAndNoTraceWhileBothRepo
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
   IRemoteModule* second = NewModule();
   ASSERT_NE(second, nullptr);
-  testbed::SimulatedDevice firstDevice, secondDevice;
+  testbed::SimCard firstDevice, secondDevice;
   KeyNames firstSink, secondSink;
   ASSERT_EQ(module_->Start(&firstSink, firstDevice.host()), S_OK);
   ASSERT_EQ(second->Start(&secondSink, secondDevice.host()), S_OK);
@@ -140,7 +140,7 @@ TEST_F(TraceFiles, TheCapHoldsAgainstTheFilesRealSizeWhenOthersAppendDuringARun)
   const uint64_t room = 1000;
   WriteFile("run.trace", std::string(kTraceSizeCap - room - 1, '#') + "\n");
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   KeyNames sink;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size("run.trace") > kTraceSizeCap - room + 100; }));
@@ -196,7 +196,7 @@ TEST_F(TraceFiles, ANewTraceIsReadableByItsOwnerOnly) {
 TEST_F(TraceFiles, TheOpenTraceIsNotInheritedByAChildProcess) {
 #ifdef __linux__
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 1; }));
   const long flags = OpenFlagsOf("run.trace");

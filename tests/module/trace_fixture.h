@@ -15,7 +15,7 @@
 
 #include "gmock/gmock.h"
 #include "kolvane/kolvane.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/wait.h"
@@ -76,7 +76,7 @@ class Trace : public ModuleTest {
   // Starts `module` on `device`, presses ChannelUp `presses` times once the
   // poll loop runs, letting it go each time, then stops it; the sink must
   // have had every press.
-  static void PressChannelUpOn(IRemoteModule* module, testbed::SimulatedDevice& device, int presses = 1) {
+  static void PressChannelUpOn(IRemoteModule* module, testbed::SimCard& device, int presses = 1) {
     KeyNames sink;
     ASSERT_EQ(module->Start(&sink, device.host()), S_OK);
     for (int press = 1; press <= presses; ++press) {
@@ -94,7 +94,7 @@ class Trace : public ModuleTest {
   }
   // One fresh press of ChannelUp with the variable as it stands.
   void PressChannelUp() {
-    testbed::SimulatedDevice device;
+    testbed::SimCard device;
     PressChannelUpOn(module_, device);
     EXPECT_RELEASED(device);
   }

@@ -68,7 +68,7 @@ bool EndsTheRun(const std::vector<std::string>& lines) {
 
 TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   StoppingSink sink(module_);
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
@@ -85,7 +85,7 @@ TEST_F(Trace, AGivenUpThreadStillEndsAndClosesItsTrace) {
 // in OnKey for a second and a half. The step ends at that poll.
 TEST_F(Trace, AGivenUpRunTimesItsLastByteByThePollsThatSawItNotByTheWaitForTheThread) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   StoppingSink sink(module_, std::chrono::milliseconds(1500));
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
@@ -116,7 +116,7 @@ class TraceWatchingSink : public KeyNames {
 
 TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   TraceWatchingSink sink;
   ASSERT_EQ(module_->Start(&sink, device.host()), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= 2; }));
@@ -131,7 +131,7 @@ TEST_F(Trace, AKeyReachesTheSinkBeforeAnyTraceLineOfItsPollIsWritten) {
 
 TEST_F(Trace, EveryStartAppendsItsOwnRun) {
   ASSERT_TRUE(testbed::SetModuleEnvironment(KOLVANE_TRACE_VARIABLE, "run.trace"));
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   for (int run = 0; run < 2; ++run) {
     ASSERT_EQ(module_->Start(nullptr, device.host()), S_OK);
     const uint64_t polls = device.receiverPolls();

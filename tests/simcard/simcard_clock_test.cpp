@@ -1,8 +1,10 @@
 // The simulated card of kolvane/simcard.h on a virtual clock: what a press
 // and a hold show on the receiver and for how long, what polls at any phase
 // see of it and what the module's decoder makes of that; reference counting,
-// freeing, the registers and allocation failure. The header's hooks replace
-// its sleep and its allocator, so no test here waits in real time.
+// freeing, the registers and allocation failure; a press that waits for the
+// polls however late they come and gives up when they stop; every start
+// counting its reads afresh. The header's hooks replace its clock, its sleep
+// and its allocator, so no test here waits in real time.
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -18,7 +20,9 @@ struct KolvaneSimCard;
 namespace {
 
 // The test's clock: each sleep of the card advances it and may poll the
-// receiver, as a module's poll loop would, every 20 virtual ms.
+// receiver, as a module's poll loop would, every 20 virtual ms; a poll may
+// take longer (a slow sink), the polls may stop, and a sleep may last longer
+// than asked (Windows' Sleep rounds up to its 15.6 ms tick).
 struct VirtualClock {
   struct Shown {
     unsigned byte;
@@ -34,6 +38,11 @@ struct VirtualClock {
   uint32_t nowMs = 0;
   bool polling = false;
   uint32_t nextPollMs = 0;
+  uint32_t stopPollingAtMs = UINT32_MAX;
+  uint32_t sleepTickMs = 1;
+  // Extra time the poll that first sees a byte with bit 0 clear other than
+  // idle takes before the next, once (a sink slow on its first key).
+  uint32_t slowFirstKeyMs = 0;
   std::vector<Shown> shown;  // the receiver byte over time, equal bytes merged
   std::vector<Poll> polls;
 
@@ -59,6 +68,7 @@ void TestFree(void* pointer) {
 }  // namespace
 
 #define KOLVANE_SIMCARD_SLEEP_MS(card, ms) virtualClock->Sleep(ms)
+#define KOLVANE_SIMCARD_NOW_MS(card) static_cast<unsigned long>(virtualClock->nowMs)
 #define KOLVANE_SIMCARD_MALLOC(size) TestMalloc(size)
 #define KOLVANE_SIMCARD_FREE(pointer) TestFree(pointer)
 #define KOLVANE_SIMCARD_IMPLEMENTATION
@@ -78,6 +88,7 @@ std::ostream& operator<<(std::ostream& out, const VirtualClock::Shown& shown) {
 unsigned ReceiverByte(const KolvaneSimCard* card) { return (kolvane_simcard_register(card, 0x200) >> 16) & 0xFF; }
 
 void VirtualClock::Sleep(unsigned ms) {
+  ms = (ms + sleepTickMs - 1) / sleepTickMs * sleepTickMs;
   const unsigned now = ReceiverByte(card);
   if (!shown.empty() && shown.back().byte == now) {
     shown.back().ms += ms;
@@ -85,14 +96,26 @@ void VirtualClock::Sleep(unsigned ms) {
     shown.push_back(Shown{now, ms});
   }
   const uint32_t end = nowMs + ms;
-  while (polling && nextPollMs < end) {
+  while (polling && nextPollMs < end && nextPollMs < stopPollingAtMs) {
     uint32_t value = 0;
     IDeviceRegisters* registers = kolvane_simcard_registers(card);
     registers->ReadRegister(0x200, &value);
-    polls.push_back(Poll{nextPollMs, (value >> 16) & 0xFF});
+    const unsigned byte = (value >> 16) & 0xFF;
+    polls.push_back(Poll{nextPollMs, byte});
     nextPollMs += 20;
+    if ((byte & 1) == 0 && slowFirstKeyMs != 0) {
+      nextPollMs += slowFirstKeyMs;
+      slowFirstKeyMs = 0;
+    }
   }
   nowMs = end;
+}
+
+// How many polls read `byte`.
+int PollsOf(const std::vector<VirtualClock::Poll>& polls, unsigned byte) {
+  int seen = 0;
+  for (const VirtualClock::Poll& poll : polls) seen += poll.byte == byte ? 1 : 0;
+  return seen;
 }
 
 class SimCardClockTest : public ::testing::Test {
@@ -125,12 +148,14 @@ class SimCardClockTest : public ::testing::Test {
 // --- What a press shows, and for how long ---
 
 TEST_F(SimCardClockTest, APressShowsThePressByteFor100MsThenIdleFor100Ms) {
+  StartPolling(0);
   EXPECT_EQ(kolvane_simcard_press(card_, "ChannelUp", 100), 0);
   EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0xD8, 100}, VirtualClock::Shown{0xFF, 100}));
   EXPECT_EQ(ReceiverByte(card_), 0xFFu);
 }
 
 TEST_F(SimCardClockTest, AShorterPressIsStillShownFor60Ms) {
+  StartPolling(0);
   for (unsigned holdMs : {0u, 1u, 20u, 59u}) {
     SCOPED_TRACE(::testing::Message() << "held " << holdMs << " ms");
     clock_.shown.clear();
@@ -143,12 +168,14 @@ TEST_F(SimCardClockTest, AShorterPressIsStillShownFor60Ms) {
 }
 
 TEST_F(SimCardClockTest, AHoldShowsThePressByteFor100MsThenTheHeldByteForTheRest) {
+  StartPolling(0);
   EXPECT_EQ(kolvane_simcard_press(card_, "VolumeUp", 1000), 0);
   EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x58, 100}, VirtualClock::Shown{0x59, 900},
                                         VirtualClock::Shown{0xFF, 100}));
 }
 
 TEST_F(SimCardClockTest, AHoldJustPastTheFirstStretchShowsTheHeldByteFor60Ms) {
+  StartPolling(0);
   EXPECT_EQ(kolvane_simcard_press(card_, "Mute", 101), 0);
   EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x08, 100}, VirtualClock::Shown{0x09, 60},
                                         VirtualClock::Shown{0xFF, 100}));
@@ -167,8 +194,7 @@ TEST_F(SimCardClockTest, EveryByteOfAPressOrHoldIsSeenByAtLeastTwoPollsAtAnyPhas
       StartPolling(phase);
       ASSERT_EQ(kolvane_simcard_press(card_, "Enter", holdMs), 0);
       for (unsigned expected : {0x98u, 0x99u, 0xFFu}) {
-        int seen = 0;
-        for (const VirtualClock::Poll& poll : clock_.polls) seen += poll.byte == expected ? 1 : 0;
+        const int seen = PollsOf(clock_.polls, expected);
         if (expected == 0x99 && holdMs <= 100) {
           EXPECT_EQ(seen, 0) << "a press shows no held byte";
         } else {
@@ -261,6 +287,7 @@ TEST_F(SimCardClockTest, EveryKeyOfThePublicListIsPressedWithItsOwnByte) {
   const std::vector<Listed> keys = {KOLVANE_KEYS(KOLVANE_TEST_LISTED)};
 #undef KOLVANE_TEST_LISTED
   ASSERT_EQ(keys.size(), 31u);
+  StartPolling(0);
   for (const Listed& key : keys) {
     SCOPED_TRACE(key.name);
     clock_.shown.clear();
@@ -389,6 +416,89 @@ TEST_F(SimCardClockTest, WaitingForReadsEndsAtTheCountOrGivesUpAfterTheTimeout) 
   EXPECT_GE(kolvane_simcard_reads(card_), 3u);
   EXPECT_LE(clock_.nowMs - start, 60u);
   EXPECT_EQ(kolvane_simcard_wait_reads(nullptr, 1, 10), -1);
+}
+
+// --- Presses tied to the module's polls ---
+
+TEST_F(SimCardClockTest, APressWaitsForTwoReadsOfEachByteWhenASlowSinkHoldsThePollsUp) {
+  StartPolling(0);
+  clock_.Sleep(40);  // the loop sees the idle receiver first
+  clock_.slowFirstKeyMs = 350;
+  for (const char* key : {"ChannelUp", "VolumeUp", "Mute", "Power"}) {
+    SCOPED_TRACE(key);
+    clock_.polls.clear();
+    ASSERT_EQ(kolvane_simcard_press(card_, key, 100), 0);
+    EXPECT_GE(PollsOf(clock_.polls, kolvane_simcard_key(key)->byte), 2);
+    EXPECT_GE(PollsOf(clock_.polls, 0xFF), 2);
+  }
+  // The first press waited out the slow poll: its byte stayed 350 ms and more.
+  EXPECT_GE(clock_.shown[1].ms, 350u);
+}
+
+TEST_F(SimCardClockTest, APressNobodyPollsGivesUpAfterTheBoundWithTheReceiverIdle) {
+  EXPECT_EQ(kolvane_simcard_press(card_, "ChannelUp", 100), -1);
+  EXPECT_EQ(clock_.nowMs, 3000u);
+  EXPECT_EQ(ReceiverByte(card_), 0xFFu);
+  // A poll before the set-up is no poll.
+  kolvane_simcard_set_receiver(card_, 0xFF);
+  clock_.polling = true;
+  clock_.nextPollMs = clock_.nowMs;
+  EXPECT_EQ(kolvane_simcard_press(card_, "ChannelUp", 1000), -1);
+  EXPECT_EQ(clock_.nowMs, 6000u);
+}
+
+TEST_F(SimCardClockTest, PollsThatStopDuringAHoldEndThePressWithTheReceiverIdle) {
+  StartPolling(0);
+  clock_.stopPollingAtMs = 500;  // the module stopped, 400 ms into a hold of 10 s
+  EXPECT_EQ(kolvane_simcard_press(card_, "VolumeUp", 10000), -1);
+  // The held byte had its two reads by 125 ms; the press looks again at
+  // 3125 ms (polls came since) and at 6125 ms (none for the bound).
+  EXPECT_EQ(clock_.nowMs, 6125u);
+  EXPECT_EQ(ReceiverByte(card_), 0xFFu);
+  EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{0x58, 100}, VirtualClock::Shown{0x59, 6025}));
+}
+
+TEST_F(SimCardClockTest, AHoldOverAnHourIsRefusedAtOnceAndAnHourIsNot) {
+  StartPolling(0);
+  for (unsigned holdMs : {3600001u, static_cast<unsigned>(-1)}) {
+    SCOPED_TRACE(holdMs);
+    EXPECT_EQ(kolvane_simcard_press(card_, "Mute", holdMs), -1);
+    EXPECT_THAT(clock_.shown, IsEmpty());
+    EXPECT_EQ(clock_.nowMs, 0u);
+  }
+  KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
+  EXPECT_EQ(kolvane_simcard_phases(0x08, 3600001u, phases), 0);
+  ASSERT_EQ(kolvane_simcard_phases(0x08, 3600000u, phases), 3);
+  EXPECT_EQ(phases[1].receiver_byte, 0x09u);
+  EXPECT_EQ(phases[1].ms, 3600000u - 100u);
+}
+
+TEST_F(SimCardClockTest, EveryStartCountsItsReadsAfreshAfterItsOwnSetUp) {
+  IDeviceRegisters* registers = kolvane_simcard_registers(card_);
+  for (int start = 1; start <= 3; ++start) {
+    SCOPED_TRACE(::testing::Message() << "start " << start);
+    registers->AddRef();  // Start takes the card
+    EXPECT_EQ(kolvane_simcard_reads(card_), 0u);
+    EXPECT_EQ(kolvane_simcard_wait_reads(card_, 1, 100), -1) << "no poll yet";
+    uint32_t value = 0;
+    for (uint32_t offset : {0x10Cu, 0x118u, 0x200u}) {  // the set-up: read, OR, write
+      registers->ReadRegister(offset, &value);
+      registers->WriteRegister(offset, value | 0x4);
+    }
+    EXPECT_EQ(kolvane_simcard_reads(card_), 0u) << "the set-up's read of 0x200 is no poll";
+    registers->ReadRegister(0x200, &value);
+    EXPECT_EQ(kolvane_simcard_wait_reads(card_, 1, 100), 0);
+    registers->ReadRegister(0x200, &value);
+    EXPECT_EQ(kolvane_simcard_reads(card_), 2u);
+    registers->Release();  // Stop gives it back
+  }
+}
+
+TEST_F(SimCardClockTest, AWaitForReadsEndsOnTheClockHoweverLongEachSleepLasts) {
+  clock_.sleepTickMs = 16;  // each sleep of 5 ms lasts 16
+  EXPECT_EQ(kolvane_simcard_wait_reads(card_, 1, 1000), -1);
+  EXPECT_GE(clock_.nowMs, 1000u);
+  EXPECT_LT(clock_.nowMs, 1016u);
 }
 
 }  // namespace

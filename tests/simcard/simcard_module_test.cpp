@@ -2,11 +2,14 @@
 // as a host loads it, in real time: every key of the public list reaches the
 // sink with its name and label, a hold repeats, the module sets the card up,
 // the card cannot be freed under the module, and reads on other threads while
-// a key is pressed (run under ThreadSanitizer too). Bounds are generous: the
-// machine may be busy, or Wine.
+// a key is pressed (run under ThreadSanitizer too); a press that returns 0
+// is a key the sink has, after restarts on one card and behind a slow sink,
+// and a press the module does not poll returns -1 within the card's bound.
+// Bounds are generous: the machine may be busy, or Wine.
 #include <stdint.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,7 +19,8 @@
 #include "tests/module/module_fixture.h"
 #include "tests/support/host_doubles.h"
 
-#define KOLVANE_SIMCARD_IMPLEMENTATION
+// The card as the test bed compiles it once (testbed/simcard.c), for the
+// tools and the module's tests alike.
 #include "kolvane/simcard.h"
 
 namespace kolvane {
@@ -33,15 +37,22 @@ struct Reported {
 
 void PrintTo(const Reported& key, std::ostream* out) { *out << key.name << " (" << key.label << ")"; }
 
-// A sink that keeps every key in order; OnKey runs on the poll thread.
+// A press the module is not polling ends within the card's bound; this much
+// more for a busy machine.
+constexpr std::chrono::milliseconds kGivingUpSlack{3000};
+
+// A sink that keeps every key in order; OnKey runs on the poll thread. It
+// may take its time over the first key, as a host that draws there does.
 class RecordingSink : public CountedObject<IRemoteKeySink> {
  public:
   RecordingSink() : CountedObject(nullptr) {}
   HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (keys_.empty() && firstKeyDelay_.count() > 0) std::this_thread::sleep_for(firstKeyDelay_);
     keys_.push_back(Reported{name, label});
     return S_OK;
   }
+  void SlowOnFirstKey(std::chrono::milliseconds delay) { firstKeyDelay_ = delay; }
   std::vector<Reported> keys() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return keys_;
@@ -50,7 +61,10 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
  private:
   mutable std::mutex mutex_;
   std::vector<Reported> keys_;
+  std::chrono::milliseconds firstKeyDelay_{0};
 };
+
+using Clock = std::chrono::steady_clock;
 
 class SimCardModuleTest : public ModuleTest {
  protected:
@@ -154,6 +168,60 @@ TEST_F(SimCardModuleTest, ReadsOnOtherThreadsWhileAKeyIsPressedSeeOnlyItsBytes) 
   const std::vector<Reported> keys = sink_.keys();
   EXPECT_GE(keys.size(), 3u);  // three presses, and a repeat or not for each
   for (const Reported& key : keys) EXPECT_EQ(key, (Reported{"Kolvane_ChannelUp", "ChannelUp"}));
+}
+
+TEST_F(SimCardModuleTest, TenStartsOnOneCardEachWithAPressGiveTenKeys) {
+  for (int cycle = 0; cycle < 10; ++cycle) {
+    SCOPED_TRACE(::testing::Message() << "cycle " << cycle);
+    StartOnTheCard();
+    ASSERT_EQ(kolvane_simcard_press(card_, "ChannelUp", 100), 0);
+    ASSERT_EQ(module_->Stop(), S_OK);
+    EXPECT_EQ(sink_.keys().size(), static_cast<size_t>(cycle) + 1);
+  }
+}
+
+TEST_F(SimCardModuleTest, ASinkThatTakes350MsOverItsFirstKeyLosesNoPress) {
+  sink_.SlowOnFirstKey(std::chrono::milliseconds(350));
+  StartOnTheCard();
+  for (const char* key : {"ChannelUp", "VolumeUp", "Mute", "Power"})
+    ASSERT_EQ(kolvane_simcard_press(card_, key, 100), 0);
+  // Every key is in: press returned 0 only after the module read the idle byte twice.
+  EXPECT_EQ(sink_.keys(), (std::vector<Reported>{{"Kolvane_ChannelUp", "ChannelUp"},
+                                                 {"Kolvane_VolumeUp", "VolumeUp"},
+                                                 {"Kolvane_Mute", "Mute"},
+                                                 {"Kolvane_Exit", "Power"}}));
+  EXPECT_EQ(module_->Stop(), S_OK);
+}
+
+TEST_F(SimCardModuleTest, APressWhileTheModuleIsNotStartedReturnsMinusOneWithinTheBound) {
+  for (int round = 0; round < 2; ++round) {  // never started, then stopped
+    SCOPED_TRACE(round == 0 ? "never started" : "stopped");
+    const Clock::time_point began = Clock::now();
+    EXPECT_EQ(kolvane_simcard_press(card_, "ChannelUp", 100), -1);
+    const auto took = Clock::now() - began;
+    EXPECT_GE(took, std::chrono::milliseconds(KOLVANE_SIMCARD_POLL_TIMEOUT_MS - 50));
+    EXPECT_LE(took, std::chrono::milliseconds(KOLVANE_SIMCARD_POLL_TIMEOUT_MS) + kGivingUpSlack);
+    EXPECT_EQ(kolvane_simcard_register(card_, 0x200) >> 16 & 0xFF, 0xFFu);
+    StartOnTheCard();
+    ASSERT_EQ(module_->Stop(), S_OK);
+  }
+  EXPECT_TRUE(sink_.keys().empty());
+}
+
+TEST_F(SimCardModuleTest, TheModuleStoppedDuringAHoldEndsThePressWithMinusOne) {
+  StartOnTheCard();
+  std::atomic<int> result{1};
+  std::thread presser([&] { result = kolvane_simcard_press(card_, "VolumeUp", 60000); });
+  const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(10);
+  while (sink_.keys().empty() && Clock::now() < giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_FALSE(sink_.keys().empty()) << "the press never arrived";
+  const Clock::time_point stopped = Clock::now();
+  EXPECT_EQ(module_->Stop(), S_OK);
+  presser.join();
+  // Not the minute of the hold: the press notices the polls stopped.
+  EXPECT_EQ(result.load(), -1);
+  EXPECT_LE(Clock::now() - stopped, std::chrono::milliseconds(2 * KOLVANE_SIMCARD_POLL_TIMEOUT_MS) + kGivingUpSlack);
+  EXPECT_EQ(kolvane_simcard_register(card_, 0x200) >> 16 & 0xFF, 0xFFu);
 }
 
 }  // namespace

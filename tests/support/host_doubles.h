@@ -7,7 +7,7 @@
 #include "gmock/gmock.h"
 #include "kolvane/kolvane.h"
 #include "testbed/counted_object.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 
 namespace kolvane {
 namespace test {
@@ -27,9 +27,7 @@ class RefusingHost : public CountedObject<IUnknown> {
 };
 
 // References the module still holds on a host object or double.
-inline int HeldReferences(const testbed::SimulatedDevice& device) {
-  return static_cast<int>(device.outstandingReferences());
-}
+inline int HeldReferences(const testbed::SimCard& device) { return static_cast<int>(device.outstandingReferences()); }
 template <typename Interface>
 int HeldReferences(const CountedObject<Interface>& object) {
   return object.references();

@@ -7,7 +7,8 @@
 #include <atomic>
 
 #include "gtest/gtest.h"
-#include "testbed/simulated_device.h"
+#include "receiver/device.h"
+#include "testbed/sim_card.h"
 #include "tests/support/wait.h"
 
 namespace kolvane {
@@ -15,7 +16,7 @@ namespace test {
 
 // Presses `code` once the poll loop has seen the idle byte, and waits until
 // the sink has been called `expected` times in all; the key is then let go.
-inline void PressAndWait(testbed::SimulatedDevice& device, uint8_t code, const std::atomic<int>& calls, int expected) {
+inline void PressAndWait(testbed::SimCard& device, uint8_t code, const std::atomic<int>& calls, int expected) {
   const uint64_t polls = device.receiverPolls();
   ASSERT_TRUE(WaitUntil([&] { return device.receiverPolls() >= polls + 2; }));
   device.Press(code);

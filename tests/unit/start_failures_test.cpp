@@ -4,7 +4,7 @@
 #include "gtest/gtest.h"
 #include "kolvane/kolvane.h"
 #include "platform/fault_injection.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/scratch_directory.h"
 
@@ -20,7 +20,7 @@ TEST_P(StartFailure, ReturnsUnexpectedStartsNoThreadAndStopGivesTheReferencesBac
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
 
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
@@ -43,7 +43,7 @@ TEST_P(StartFailure, ReleaseWithoutStopGivesTheReferencesBack) {
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   MockKeySink sink;
-  testbed::SimulatedDevice device;
+  testbed::SimCard device;
   platform::FailNext(GetParam());
   EXPECT_EQ(module->Start(&sink, device.host()), E_UNEXPECTED);
   EXPECT_EQ(module->Release(), 0u);

@@ -7,7 +7,7 @@
 
 #include "kolvane/kolvane.h"
 #include "testbed/module_loader.h"
-#include "testbed/simulated_device.h"
+#include "testbed/sim_card.h"
 #include "tests/support/host_doubles.h"
 #include "tests/support/latch.h"
 #include "tests/support/press.h"
@@ -37,7 +37,7 @@ class Unloading : public ::testing::Test {
     IRemoteModule* module = loaded.factory()();
     ASSERT_NE(module, nullptr);
     ::testing::NiceMock<MockKeySink> sink;
-    testbed::SimulatedDevice device;
+    testbed::SimCard device;
     std::atomic<int> calls{0};
     ON_CALL(sink, OnKey(_, _)).WillByDefault([&](const char*, const char*) {
       ++calls;
@@ -77,7 +77,7 @@ TEST_F(Unloading, AHostMayUnloadAsSoonAsStopReturnsWhileItsOwnKeyCallStillBlocks
     IRemoteModule* module = loaded.factory()();
     ASSERT_NE(module, nullptr);
     MockKeySink sink;
-    testbed::SimulatedDevice device;
+    testbed::SimCard device;
     Latch dialog;  // a modal dialog shown from the key handler
     std::atomic<int> calls{0};
     EXPECT_CALL(sink, OnKey(_, _)).WillOnce([&](const char*, const char*) {
