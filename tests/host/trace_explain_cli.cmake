@@ -43,7 +43,7 @@ if(LONG)
   record(stuck "hold VolumeUp 31s\n")
   explain("a stuck key" 1 explained stuck.trace)
   expect("a stuck key"
-         "1\\. Kolvane_VolumeUp was held for 3[0-9]\\.[0-9]+s, far longer than a person holds a button: a stuck button.* - line 4, [0-9.]+s: 0x58 \\(Kolvane_VolumeUp\\) for 0\\.[0-9]+s - line [0-9]+, [0-9.]+s: 0x59 \\(Kolvane_VolumeUp held\\) for 3[0-9]\\.[0-9]+s - line [0-9]+, [0-9.]+s: released: 0xFF \\(idle\\) .*repeated the key about every 200 ms: 1[0-9][0-9] repeats here\\. What to do: Look for a jammed button"
+         "1\\. Kolvane_VolumeUp was held for 3[0-9]\\.[0-9]+s, far longer than a person holds a button: a stuck button.* - line 5, [0-9.]+s: 0x58 \\(Kolvane_VolumeUp\\) for 0\\.[0-9]+s - line [0-9]+, [0-9.]+s: 0x59 \\(Kolvane_VolumeUp held\\) for 3[0-9]\\.[0-9]+s - line [0-9]+, [0-9.]+s: released: 0xFF \\(idle\\) .*repeated the key about every 200 ms: 1[0-9][0-9] repeats here\\. What to do: Look for a jammed button"
          "${explained}")
   return()
 endif()
