@@ -77,6 +77,7 @@ void WriteText(const TraceExplanation& explanation, FILE* stream) {
         WriteWrapped(stream, indent + "- ", indent + "  ", "and " + std::to_string(finding.moreEvidence) + " more");
       }
       if (!finding.cause.empty()) WriteWrapped(stream, indent, indent, finding.cause);
+      if (!finding.cost.empty()) WriteWrapped(stream, indent, indent, "What it cost: " + finding.cost);
       WriteWrapped(stream, indent, indent, "What to do: " + finding.action);
     }
   }
@@ -105,10 +106,10 @@ void WriteJsonl(const TraceExplanation& explanation, FILE* stream) {
       }
       fprintf(stream,
               "{\"event\":\"finding\",%s,\"kind\":\"%s\",\"summary\":%s,\"evidence\":[%s],\"more_evidence\":%zu,"
-              "\"cause\":%s,\"action\":%s}\n",
+              "\"cause\":%s,\"cost\":%s,\"action\":%s}\n",
               RunFields(explanation, i).c_str(), FindingName(finding.kind), JsonString(finding.summary).c_str(),
               evidence.c_str(), finding.moreEvidence, JsonString(finding.cause).c_str(),
-              JsonString(finding.action).c_str());
+              JsonString(finding.cost).c_str(), JsonString(finding.action).c_str());
     }
   }
   fprintf(stream, "{\"event\":\"explain\",\"trace\":%s,\"runs\":%zu,\"runs_with_findings\":%zu,\"findings\":%zu}\n",

@@ -86,7 +86,7 @@ int BitsApart(uint32_t a, uint32_t b) {
 // --- the findings, one function each ----------------------------------------
 
 Finding NoPolls(const TraceRun& run) {
-  Finding finding{FindingKind::kNoPolls, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kNoPolls, "", {}, 0, "", "", ""};
   if (run.endLine != 0) {
     finding.summary = "The module never polled the receiver: the run ended " + TraceSeconds(run.endMs) +
                       " after it began without one read of register 0x200.";
@@ -111,7 +111,7 @@ Finding NoPolls(const TraceRun& run) {
 }
 
 Finding NoHeldBitByte(const std::vector<Shown>& shown) {
-  Finding finding{FindingKind::kNoHeldBitByte, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kNoHeldBitByte, "", {}, 0, "", "", ""};
   finding.summary =
       "No key could be reported: the receiver never showed a byte with bit 0 set (the idle receiver shows 0xFF), and "
       "the module reports nothing until it has seen one.";
@@ -131,7 +131,7 @@ Finding NoHeldBitByte(const std::vector<Shown>& shown) {
 }
 
 Finding ByteNeverChanged(const TraceRun& run, const Shown& only, uint64_t polls) {
-  Finding finding{FindingKind::kByteNeverChanged, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kByteNeverChanged, "", {}, 0, "", "", ""};
   finding.summary = "The receiver byte never changed: every poll, about " + std::to_string(polls) + " over " +
                     TraceSeconds(only.ms) + ", read " + ByteText(only.byte) + ".";
   AddEvidence(&finding, only.line, only.startMs,
@@ -165,7 +165,7 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
   std::vector<Finding> findings;
   for (uint32_t code : order) {
     const std::vector<const Shown*>& times = seen[code];
-    Finding finding{FindingKind::kUnknownCode, "", {}, 0, "", ""};
+    Finding finding{FindingKind::kUnknownCode, "", {}, 0, "", "", ""};
     finding.summary = "Code " + Hex(code) + " is no key of this remote: the receiver showed it " +
                       Count(times.size(), "time", "times") + ", and the module reported nothing for it.";
     for (const Shown* at : times) {
@@ -227,7 +227,7 @@ std::vector<Finding> StuckKeys(const TraceRun& run, const std::vector<Shown>& sh
       for (const TracedReport& report : run.reports) {
         repeats += report.repeat && report.name == key->name && report.line > before && report.line < last ? 1 : 0;
       }
-      Finding finding{FindingKind::kStuckKey, "", {}, 0, "", ""};
+      Finding finding{FindingKind::kStuckKey, "", {}, 0, "", "", ""};
       finding.summary = std::string(key->name) + " was held for " + TraceSeconds(ms) +
                         ", far longer than a person holds a button: a stuck button, or something lying on the remote.";
       for (size_t j = i; j < end; ++j) {
@@ -248,7 +248,7 @@ std::vector<Finding> StuckKeys(const TraceRun& run, const std::vector<Shown>& sh
 }
 
 Finding LatePolls(const TraceRun& run) {
-  Finding finding{FindingKind::kLatePolls, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kLatePolls, "", {}, 0, "", "", ""};
   std::map<int64_t, const TracedReport*> reportAt;
   for (const TracedReport& report : run.reports) reportAt[report.ms] = &report;
   const TracedLatePoll* longest = &run.latePolls.front();
@@ -278,9 +278,8 @@ Finding LatePolls(const TraceRun& run) {
   finding.summary = Count(count, "poll", "polls") + " came late, the longest " + Milliseconds(longest->lateMs) +
                     " late at " + TraceSeconds(longest->ms) + " (line " + std::to_string(longest->line) +
                     "): the poll thread was held.";
-  std::string cost = "What it cost: up to " + Milliseconds(gap) + " at a time (" + Milliseconds(total) +
-                     " late in all) no poll read the receiver, so a press shorter than that could come and go "
-                     "unseen.";
+  finding.cost = "For up to " + Milliseconds(gap) + " at a time (" + Milliseconds(total) +
+                 " in all) no poll read the receiver: a press shorter than that could come and go unseen.";
   std::string cause;
   if (afterReport > 0) {
     cause += std::to_string(afterReport) + " of " + std::to_string(count) +
@@ -291,7 +290,7 @@ Finding LatePolls(const TraceRun& run) {
     cause += std::to_string(count - afterReport - atSetup) + " of " + std::to_string(count) +
              " came after no report: the host's ReadRegister was slow, or the machine stalled. ";
   }
-  finding.cause = cost + " " + cause.substr(0, cause.size() - 1);
+  finding.cause = cause.substr(0, cause.size() - 1);
   finding.action = afterReport > 0
                        ? "Return from OnKey at once: note the key and do the work (drawing, logging, switching "
                          "channels) on a thread of your own."
@@ -300,7 +299,7 @@ Finding LatePolls(const TraceRun& run) {
 }
 
 Finding GivenUp(const TraceRun& run) {
-  Finding finding{FindingKind::kGivenUp, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kGivenUp, "", {}, 0, "", "", ""};
   finding.summary =
       "Stop gave up waiting for the poll thread: a call into the host held the thread longer than Stop waits.";
   if (!run.reports.empty()) {
@@ -318,7 +317,7 @@ Finding GivenUp(const TraceRun& run) {
 }
 
 Finding CutBySizeCap(const TraceRun& run) {
-  Finding finding{FindingKind::kCutBySizeCap, "", {}, 0, "", ""};
+  Finding finding{FindingKind::kCutBySizeCap, "", {}, 0, "", "", ""};
   char cap[kTraceCapTextSize];
   FormatTraceCap(kTraceSizeCap, cap);
   finding.summary = std::string("The trace file reached its size cap of ") + cap +

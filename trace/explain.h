@@ -51,6 +51,7 @@ struct Finding {
   std::vector<Evidence> evidence;
   size_t moreEvidence = 0;  // evidence not listed
   std::string cause;        // "" when the summary says it
+  std::string cost;         // what it cost the keys, "" when the summary says it
   std::string action;       // what to do
 };
 

@@ -73,7 +73,7 @@ std::vector<FindingKind> Kinds(const std::string& text) {
 Finding Only(const std::string& text) {
   const RunExplanation run = ExplainRun(ReadTrace(text).runs.front());
   EXPECT_EQ(run.findings.size(), 1u) << text;
-  return run.findings.empty() ? Finding{FindingKind::kNoPolls, "", {}, 0, "", ""} : run.findings.front();
+  return run.findings.empty() ? Finding{FindingKind::kNoPolls, "", {}, 0, "", "", ""} : run.findings.front();
 }
 
 TEST(Explain, ARunThatPressedKeysAndRepeatedIsCleanAndCountsThem) {
@@ -142,7 +142,7 @@ TEST(Explain, ALatePollRightAfterAReportBlamesOnKeyAndOneAtTheStartTheSetUp) {
   EXPECT_THAT(finding.evidence[0].text, HasSubstr("200 ms late, the run's first: the register set-up held it"));
   EXPECT_THAT(finding.evidence[1].text, HasSubstr("300 ms late, right after Kolvane_ChannelUp fresh at 0.260s"));
   EXPECT_THAT(finding.summary, HasSubstr("2 polls came late, the longest 300 ms late at 0.580s"));
-  EXPECT_THAT(finding.cause, HasSubstr("up to 320 ms at a time (500 ms late in all)"));
+  EXPECT_THAT(finding.cost, HasSubstr("For up to 320 ms at a time (500 ms in all) no poll read the receiver"));
   EXPECT_THAT(finding.action, HasSubstr("Return from OnKey at once"));
 }
 
