@@ -116,8 +116,9 @@ Finding NoHeldBitByte(const std::vector<Shown>& shown) {
       "No key could be reported: the receiver never showed a byte with bit 0 set (the idle receiver shows 0xFF), and "
       "the module reports nothing until it has seen one.";
   AddEvidence(&finding, shown.front().line, shown.front().startMs, "the first poll read " + ByteText(shown.front().byte));
+  // The first byte is the card's idle, whatever key shares its code.
   for (size_t i = 1; i < shown.size(); ++i) {
-    if (KeyOf(shown[i].byte) == nullptr) continue;
+    if (KeyOf(shown[i].byte) == nullptr || shown[i].byte == shown.front().byte) continue;
     AddEvidence(&finding, shown[i].line, shown[i].startMs,
                 ByteText(shown[i].byte) + " for " + Milliseconds(shown[i].ms) + ": a press, not reported");
   }
