@@ -49,9 +49,8 @@ void WriteText(const TraceExplanation& explanation, FILE* stream) {
   if (runs > 1) {
     const size_t wrong = explanation.RunsWithFindings();
     WriteWrapped(stream, "", "  ",
-                 "Explain: " + std::to_string(runs) + " runs of " + explanation.trace + ": " +
-                     std::to_string(wrong) + " with something wrong, " + std::to_string(runs - wrong) +
-                     " with nothing wrong.");
+                 "Explain: " + std::to_string(runs) + " runs of " + explanation.trace + ": " + std::to_string(wrong) +
+                     " with something wrong, " + std::to_string(runs - wrong) + " with nothing wrong.");
   }
   for (size_t i = 0; i < runs; ++i) {
     const RunExplanation& run = explanation.runs[i];
@@ -92,9 +91,9 @@ void WriteJsonl(const TraceExplanation& explanation, FILE* stream) {
   for (size_t i = 0; i < explanation.runs.size(); ++i) {
     const RunExplanation& run = explanation.runs[i];
     const std::string counts = ",\"keys\":" + std::to_string(run.fresh + run.repeats) +
-                               ",\"fresh\":" + std::to_string(run.fresh) + ",\"repeat\":" +
-                               std::to_string(run.repeats) + ",\"polls\":" + std::to_string(run.polls) +
-                               ",\"length_ms\":" + std::to_string(run.ms);
+                               ",\"fresh\":" + std::to_string(run.fresh) +
+                               ",\"repeat\":" + std::to_string(run.repeats) +
+                               ",\"polls\":" + std::to_string(run.polls) + ",\"length_ms\":" + std::to_string(run.ms);
     fprintf(stream, "{\"event\":\"explain_run\",%s,\"started\":%s,\"findings\":%zu%s}\n",
             RunFields(explanation, i).c_str(), JsonString(run.started).c_str(), run.findings.size(), counts.c_str());
     for (const Finding& finding : run.findings) {

@@ -106,11 +106,11 @@ struct Options {
   std::string module;
   std::string script;
   std::string timeline;
-  std::string trace;     // --trace: the module's trace file
-  bool compare = false;  // --compare: the script is a trace to check
-  bool explain = false;  // --explain: the script is a trace to explain
+  std::string trace;         // --trace: the module's trace file
+  bool compare = false;      // --compare: the script is a trace to check
+  bool explain = false;      // --explain: the script is a trace to explain
   uint32_t sinkDelayMs = 0;  // --slow-sink
-  bool fast = false;     // --fast (and --compare): quiet stretches cut short
+  bool fast = false;         // --fast (and --compare): quiet stretches cut short
   OutputFormat format = OutputFormat::kText;
   bool verbose = false;
   bool checkOnly = false;
@@ -200,8 +200,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       std::string trace;
       if (!value(&trace)) return false;
       if (!options->script.empty()) {
-        *error = "more than one script: '" + Printable(options->script) + "' and " + name + " '" + Printable(trace) +
-                 "'";
+        *error =
+            "more than one script: '" + Printable(options->script) + "' and " + name + " '" + Printable(trace) + "'";
         return false;
       }
       options->script = trace;
@@ -422,8 +422,9 @@ Outcome ExplainTraceFile(const Options& options) {
   if (!options.explain) return std::nullopt;
   if (!options.trace.empty() || !options.timeline.empty() || options.fast || options.checkOnly ||
       options.sinkDelayMs != 0) {
-    ReportProblem(options.format, "--explain only reads a trace: it takes no --trace, --timeline, --fast, --check "
-                                  "or --slow-sink (see kolvane-host --help)");
+    ReportProblem(options.format,
+                  "--explain only reads a trace: it takes no --trace, --timeline, --fast, --check "
+                  "or --slow-sink (see kolvane-host --help)");
     return kExitUsage;
   }
   std::string text, fileName, error;

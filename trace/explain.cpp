@@ -115,7 +115,8 @@ Finding NoHeldBitByte(const std::vector<Shown>& shown) {
   finding.summary =
       "No key could be reported: the receiver never showed a byte with bit 0 set (the idle receiver shows 0xFF), and "
       "the module reports nothing until it has seen one.";
-  AddEvidence(&finding, shown.front().line, shown.front().startMs, "the first poll read " + ByteText(shown.front().byte));
+  AddEvidence(&finding, shown.front().line, shown.front().startMs,
+              "the first poll read " + ByteText(shown.front().byte));
   // The first byte is the card's idle, whatever key shares its code.
   for (size_t i = 1; i < shown.size(); ++i) {
     if (KeyOf(shown[i].byte) == nullptr || shown[i].byte == shown.front().byte) continue;
@@ -137,7 +138,7 @@ Finding ByteNeverChanged(const TraceRun& run, const Shown& only, uint64_t polls)
                     TraceSeconds(only.ms) + ", read " + ByteText(only.byte) + ".";
   AddEvidence(&finding, only.line, only.startMs,
               ByteText(only.byte) + (only.lastLine != only.line ? " from here to line " + std::to_string(only.lastLine)
-                                                                 : std::string(" throughout")));
+                                                                : std::string(" throughout")));
   if (run.endLine != 0) AddEvidence(&finding, run.endLine, run.endMs, "the run ended");
   finding.cause =
       "If buttons were pressed during this run, the card's receiver is not delivering them, or the host's register "
@@ -184,8 +185,10 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
     }
     std::string names;
     for (size_t i = 0; i < keys.size(); ++i) {
-      names += (i == 0 ? "" : i + 1 == keys.size() ? " or " : ", ") + std::string(keys[i]->name) + " (" +
-               Hex(keys[i]->code) + ")";
+      names += (i == 0                 ? ""
+                : i + 1 == keys.size() ? " or "
+                                       : ", ") +
+               std::string(keys[i]->name) + " (" + Hex(keys[i]->code) + ")";
     }
     const std::string apart = Count(static_cast<size_t>(nearest), "bit", "bits") + " apart";
     // A bit error is random: one code once, close to a key. The same code
@@ -196,7 +199,8 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
           "Check the remote's batteries, its distance and aim, and light falling on the receiver; press the button "
           "again.";
     } else {
-      finding.cause = "The nearest key is " + names + ", " + apart + (times.size() > 1 ? ", and the code came back" : "") +
+      finding.cause = "The nearest key is " + names + ", " + apart +
+                      (times.size() > 1 ? ", and the code came back" : "") +
                       ": most likely another remote's button (another device's, or a universal remote set to "
                       "other codes).";
       finding.action = "Use the card's own remote, or set the universal remote to this card's codes.";
@@ -238,8 +242,8 @@ std::vector<Finding> StuckKeys(const TraceRun& run, const std::vector<Shown>& sh
       if (end < shown.size()) {
         AddEvidence(&finding, shown[end].line, shown[end].startMs, "released: " + ByteText(shown[end].byte));
       }
-      finding.cause = "While it lasted the module repeated the key about every " + Milliseconds(kRepeatDelayMs) +
-                      ": " + Count(repeats, "repeat", "repeats") + " here.";
+      finding.cause = "While it lasted the module repeated the key about every " + Milliseconds(kRepeatDelayMs) + ": " +
+                      Count(repeats, "repeat", "repeats") + " here.";
       finding.action = "Look for a jammed button on the remote, or something pressing on it.";
       findings.push_back(finding);
     }
@@ -321,8 +325,8 @@ Finding CutBySizeCap(const TraceRun& run) {
   Finding finding{FindingKind::kCutBySizeCap, "", {}, 0, "", "", ""};
   char cap[kTraceCapTextSize];
   FormatTraceCap(kTraceSizeCap, cap);
-  finding.summary = std::string("The trace file reached its size cap of ") + cap +
-                    " in this run: what happened after is not in it.";
+  finding.summary =
+      std::string("The trace file reached its size cap of ") + cap + " in this run: what happened after is not in it.";
   AddEvidence(&finding, run.cutLine, -1, "the size cap's note");
   if (run.unstepped > 0) {
     AddEvidence(&finding, run.lastStepLine, -1,
@@ -334,7 +338,8 @@ Finding CutBySizeCap(const TraceRun& run) {
 
 uint64_t PollsAbout(const TraceRun& run) {
   uint64_t polls = 0;
-  for (const TracedStep& step : run.steps) polls += std::max<uint64_t>(1, (step.ms + kPollPeriodMs / 2) / kPollPeriodMs);
+  for (const TracedStep& step : run.steps)
+    polls += std::max<uint64_t>(1, (step.ms + kPollPeriodMs / 2) / kPollPeriodMs);
   uint64_t missed = 0;
   for (const TracedLatePoll& late : run.latePolls) missed += late.lateMs / kPollPeriodMs;
   return std::max<uint64_t>(polls > missed ? polls - missed : 0, run.steps.size());

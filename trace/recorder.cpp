@@ -154,11 +154,8 @@ void TraceRecorder::End(uint32_t now, bool givenUp) {
   // A step lasts at least 1 ms in a script.
   FlushByte(end, 1);
   byte_ = kNoByte;
-  Emit(Line()
-           .Text(kTraceEndStart)
-           .Seconds(now - startTick_)
-           .Text(" after it began")
-           .Text(givenUp ? kTraceGivenUp : ""));
+  Emit(
+      Line().Text(kTraceEndStart).Seconds(now - startTick_).Text(" after it began").Text(givenUp ? kTraceGivenUp : ""));
 }
 
 bool TraceRecorder::EndsCapped(const char* tail, size_t length, uint64_t cap) {

@@ -134,8 +134,14 @@ TEST(Explain, CodesBeforeTheFirstByteWithBitZeroSetAreNotCountedTwice) {
 }
 
 TEST(Explain, ALatePollRightAfterAReportBlamesOnKeyAndOneAtTheStartTheSetUp) {
-  const std::string text =
-      Recorded().Hold(200).Show(0xFF, 40).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Hold(300).Show(0xFF, 40).End();
+  const std::string text = Recorded()
+                               .Hold(200)
+                               .Show(0xFF, 40)
+                               .Show(0xD8, 20)
+                               .Report("Kolvane_ChannelUp", false)
+                               .Hold(300)
+                               .Show(0xFF, 40)
+                               .End();
   const Finding finding = Only(text);
   EXPECT_EQ(finding.kind, FindingKind::kLatePolls);
   ASSERT_EQ(finding.evidence.size(), 2u);
@@ -155,8 +161,14 @@ TEST(Explain, FindingsComeMostImportantFirst) {
 // Replay and --compare read a trace through ReadTrace: with the late-poll
 // comments blanked out (line numbers kept) they read the same.
 TEST(Explain, LatePollCommentsChangeNothingAReplayOrCompareReads) {
-  const std::string text =
-      Recorded().Show(0xFF, 40).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Hold(300).Show(0xD8, 20).Show(0xFF, 20).End();
+  const std::string text = Recorded()
+                               .Show(0xFF, 40)
+                               .Show(0xD8, 20)
+                               .Report("Kolvane_ChannelUp", false)
+                               .Hold(300)
+                               .Show(0xD8, 20)
+                               .Show(0xFF, 20)
+                               .End();
   const std::string blank = std::regex_replace(text, std::regex("# [0-9.]+s poll [0-9]+ms late"), "");
   ASSERT_NE(text, blank);
   const TraceRun with = ReadTrace(text).runs.front();

@@ -145,9 +145,8 @@ TEST(TraceRecorder, APollAWholePeriodLateIsNotedWithWhenItCameAndHowLate) {
   trace.recorder().OnPoll(0xD8, tick + 320);  // 1380: 300 ms late
   trace.recorder().OnPoll(0xFF, tick + 340);
   trace.recorder().End(tick + 340, false);
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 40ms", "# 0.060s Kolvane_ChannelUp fresh",
-                                        "# 0.380s poll 300ms late", "raw 0xD8 340ms", "raw 0xFF 1ms",
-                                        "# end of run, 0.400s after it began"));
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 40ms", "# 0.060s Kolvane_ChannelUp fresh", "# 0.380s poll 300ms late",
+                                        "raw 0xD8 340ms", "raw 0xFF 1ms", "# end of run, 0.400s after it began"));
 }
 
 // One period late is the least that is noted; a poll a little late is the
@@ -155,8 +154,8 @@ TEST(TraceRecorder, APollAWholePeriodLateIsNotedWithWhenItCameAndHowLate) {
 TEST(TraceRecorder, APollIsLateFromOnePeriodAfterItsDueTimeNotBefore) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
-  trace.recorder().OnPoll(0xFF, 39);  // the first poll, 19 ms late
-  trace.recorder().OnPoll(0xFF, 78);  // 19 ms late
+  trace.recorder().OnPoll(0xFF, 39);   // the first poll, 19 ms late
+  trace.recorder().OnPoll(0xFF, 78);   // 19 ms late
   trace.recorder().OnPoll(0xFF, 118);  // 20 ms late
   trace.recorder().OnPoll(0xD8, 157);  // 19 ms late, with a new byte
   trace.recorder().OnPoll(0xD8, 197);  // 20 ms late
