@@ -149,6 +149,40 @@ Finding ByteNeverChanged(const TraceRun& run, const Shown& only, uint64_t polls)
   return finding;
 }
 
+// Who sent a code of no key: the keys nearest to it by differing bits, and
+// what its count suggests. A bit error is random: one code once, close to a
+// key. The same code again and again is a button that sends it.
+void ExplainSender(uint32_t code, size_t times, Finding* finding) {
+  int nearest = kBitsInByte + 1;
+  std::vector<const RemoteKey*> keys;
+  for (const RemoteKey& key : RemoteKeyTable) {
+    const int bits = BitsApart(code, key.code);
+    if (bits < nearest) keys.clear();
+    if (bits <= nearest) {
+      nearest = bits;
+      keys.push_back(&key);
+    }
+  }
+  std::string cause = "The nearest key is ";
+  for (size_t i = 0; i < keys.size(); ++i) {
+    cause += i == 0 ? "" : i + 1 == keys.size() ? " or " : ", ";
+    cause += keys[i]->name;
+    cause += " (" + Hex(keys[i]->code) + ")";
+  }
+  cause += ", " + Count(static_cast<size_t>(nearest), "bit", "bits") + " apart";
+  if (nearest <= kBitErrorMaxBits && times == 1) {
+    finding->cause = cause + ": most likely a bit error on the way.";
+    finding->action =
+        "Check the remote's batteries, its distance and aim, and light falling on the receiver; press the button "
+        "again.";
+    return;
+  }
+  if (times > 1) cause += ", and the code came back";
+  finding->cause =
+      cause + ": most likely another remote's button (another device's, or a universal remote set to other codes).";
+  finding->action = "Use the card's own remote, or set the universal remote to this card's codes.";
+}
+
 // Codes of no key, after the first byte with bit 0 set (before it, the
 // decoder takes nothing). A press and its held state count once.
 std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
@@ -173,38 +207,7 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
     for (const Shown* at : times) {
       AddEvidence(&finding, at->line, at->startMs, Hex(at->byte) + " for " + Milliseconds(at->ms));
     }
-    int nearest = kBitsInByte + 1;
-    std::vector<const RemoteKey*> keys;
-    for (const RemoteKey& key : RemoteKeyTable) {
-      const int bits = BitsApart(code, key.code);
-      if (bits < nearest) keys.clear();
-      if (bits <= nearest) {
-        nearest = bits;
-        keys.push_back(&key);
-      }
-    }
-    std::string names;
-    for (size_t i = 0; i < keys.size(); ++i) {
-      names += (i == 0                 ? ""
-                : i + 1 == keys.size() ? " or "
-                                       : ", ") +
-               std::string(keys[i]->name) + " (" + Hex(keys[i]->code) + ")";
-    }
-    const std::string apart = Count(static_cast<size_t>(nearest), "bit", "bits") + " apart";
-    // A bit error is random: one code once, close to a key. The same code
-    // again and again is a button that sends it.
-    if (nearest <= kBitErrorMaxBits && times.size() == 1) {
-      finding.cause = "The nearest key is " + names + ", " + apart + ": most likely a bit error on the way.";
-      finding.action =
-          "Check the remote's batteries, its distance and aim, and light falling on the receiver; press the button "
-          "again.";
-    } else {
-      finding.cause = "The nearest key is " + names + ", " + apart +
-                      (times.size() > 1 ? ", and the code came back" : "") +
-                      ": most likely another remote's button (another device's, or a universal remote set to "
-                      "other codes).";
-      finding.action = "Use the card's own remote, or set the universal remote to this card's codes.";
-    }
+    ExplainSender(code, times.size(), &finding);
     findings.push_back(finding);
   }
   return findings;
