@@ -17,6 +17,9 @@ namespace {
 
 constexpr int64_t kMsPerSecond = 1000;
 constexpr int kBitsInByte = 8;
+// Late polls right after reports blame OnKey when they were on average at
+// least this many times later than the others.
+constexpr int64_t kOnKeyBlameFactor = 2;
 
 // One byte as the polls saw it, the steps of an hour-long spell joined.
 struct Shown {
@@ -259,12 +262,21 @@ Finding LatePolls(const TraceRun& run) {
   Finding finding{FindingKind::kLatePolls, "", {}, 0, "", "", ""};
   std::map<int64_t, const TracedReport*> reportAt;
   for (const TracedReport& report : run.reports) reportAt[report.ms] = &report;
-  const TracedLatePoll* longest = &run.latePolls.front();
-  int64_t total = 0;
-  size_t afterReport = 0;
-  size_t atSetup = 0;
-  for (const TracedLatePoll& late : run.latePolls) {
-    if (late.lateMs > longest->lateMs) longest = &late;
+  // The longest first: they are the evidence, listed in the trace's order.
+  std::vector<const TracedLatePoll*> byLength;
+  for (const TracedLatePoll& late : run.latePolls) byLength.push_back(&late);
+  std::stable_sort(byLength.begin(), byLength.end(),
+                   [](const TracedLatePoll* a, const TracedLatePoll* b) { return a->lateMs > b->lateMs; });
+  const TracedLatePoll& longest = *byLength.front();
+  const size_t listed = std::min(byLength.size(), kMaxEvidence);
+  std::sort(byLength.begin(), byLength.begin() + static_cast<ptrdiff_t>(listed),
+            [](const TracedLatePoll* a, const TracedLatePoll* b) { return a->line < b->line; });
+  finding.moreEvidence = byLength.size() - listed;
+
+  int64_t total = 0, afterReportMs = 0, otherMs = 0;
+  size_t afterReport = 0, atSetup = 0;
+  for (size_t i = 0; i < byLength.size(); ++i) {
+    const TracedLatePoll& late = *byLength[i];
     total += late.lateMs;
     // The poll before it: a period and the delay earlier.
     const int64_t previous = late.ms - late.lateMs - kPollPeriodMs;
@@ -272,26 +284,37 @@ Finding LatePolls(const TraceRun& run) {
     std::string text = "poll " + Milliseconds(late.lateMs) + " late";
     if (previous <= 0) {
       ++atSetup;
+      otherMs += late.lateMs;
       text += ", the run's first: the register set-up held it";
     } else if (report != reportAt.end()) {
       ++afterReport;
+      afterReportMs += late.lateMs;
       text += ", right after " + Printable(report->second->name) + " " +
               (report->second->repeat ? kTraceRepeat : kTraceFresh) + " at " + TraceSeconds(previous) + " (line " +
               std::to_string(report->second->line) + ")";
+    } else {
+      otherMs += late.lateMs;
     }
-    AddEvidence(&finding, late.line, late.ms, text);
+    if (i < listed) finding.evidence.push_back(Evidence{late.line, late.ms, text});
   }
   const size_t count = run.latePolls.size();
-  const int64_t gap = longest->lateMs + kPollPeriodMs;
-  finding.summary = Count(count, "poll", "polls") + " came late, the longest " + Milliseconds(longest->lateMs) +
-                    " late at " + TraceSeconds(longest->ms) + " (line " + std::to_string(longest->line) +
+  const int64_t gap = longest.lateMs + kPollPeriodMs;
+  finding.summary = Count(count, "poll", "polls") + " came late, the longest " + Milliseconds(longest.lateMs) +
+                    " late at " + TraceSeconds(longest.ms) + " (line " + std::to_string(longest.line) +
                     "): the poll thread was held.";
   finding.cost = "For up to " + Milliseconds(gap) + " at a time (" + Milliseconds(total) +
                  " in all) no poll read the receiver: a press shorter than that could come and go unseen.";
+  // OnKey is to blame when the polls after reports were late by far the
+  // most; a busy machine delays a poll after a report now and then too.
+  const size_t others = count - afterReport;
+  const bool onKey =
+      afterReport > 0 && (others == 0 || afterReportMs * static_cast<int64_t>(others) >=
+                                             kOnKeyBlameFactor * otherMs * static_cast<int64_t>(afterReport));
   std::string cause;
   if (afterReport > 0) {
-    cause += std::to_string(afterReport) + " of " + std::to_string(count) +
-             " came right after a report: the host's OnKey held the poll thread, and the next poll waits for it. ";
+    cause += std::to_string(afterReport) + " of " + std::to_string(count) + " came right after a report: the host's " +
+             (onKey ? "OnKey held the poll thread" : "OnKey may have held the poll thread") +
+             ", and the next poll waits for it. ";
   }
   if (atSetup > 0) cause += "The first poll waited for the register set-up: the host's register access was slow. ";
   if (afterReport + atSetup < count) {
@@ -299,10 +322,10 @@ Finding LatePolls(const TraceRun& run) {
              " came after no report: the host's ReadRegister was slow, or the machine stalled. ";
   }
   finding.cause = cause.substr(0, cause.size() - 1);
-  finding.action = afterReport > 0
-                       ? "Return from OnKey at once: note the key and do the work (drawing, logging, switching "
-                         "channels) on a thread of your own."
-                       : "Time the host's ReadRegister, and look for what stalls the machine (load, power saving).";
+  finding.action = onKey ? "Return from OnKey at once: note the key and do the work (drawing, logging, switching "
+                           "channels) on a thread of your own."
+                         : "Time the host's OnKey and ReadRegister, and look for what stalls the machine (load, "
+                           "power saving).";
   return finding;
 }
 
