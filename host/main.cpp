@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/explain_output.h"
 #include "host/interactive.h"
 #include "host/key_names.h"
 #include "host/receiver_schedule.h"
@@ -25,6 +26,7 @@
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
 #include "trace/compare.h"
+#include "trace/explain.h"
 #include "trace/printable.h"
 #include "trace/reader.h"
 
@@ -37,6 +39,7 @@ using testbed::JsonString;
 constexpr int kExitOk = 0;
 constexpr int kExitModuleFault = 1;
 constexpr int kExitMismatch = kExitModuleFault;  // --compare: the replay made other reports
+constexpr int kExitFound = kExitModuleFault;     // --explain: something is wrong
 constexpr int kExitUsage = 2;
 constexpr int kExitNoModule = 3;
 constexpr int kExitInterrupted = 130;
@@ -49,7 +52,7 @@ struct ExitCode {
 };
 constexpr ExitCode kExitCodes[] = {
     {kExitOk, "done"},
-    {kExitModuleFault, "the module misbehaved, or --compare found a difference"},
+    {kExitModuleFault, "the module misbehaved, --compare found a difference, or --explain something wrong"},
     {kExitUsage, "bad command line or script, or a file that cannot be read or written"},
     {kExitNoModule, "the module could not be loaded"},
     {kExitInterrupted, "interrupted"},
@@ -76,6 +79,10 @@ const char kUsageOptions[] =
     "  --compare TRACE      replay TRACE and check the module makes the reports it\n"
     "                       recorded (a hold may repeat once more or less); exit 1\n"
     "                       with the first difference; plays it as with --fast\n"
+    "  --explain TRACE      say what went wrong in each run of TRACE and what to do;\n"
+    "                       exit 1 when something did, runs nothing\n"
+    "  --slow-sink DURATION OnKey holds the poll thread this long on every key,\n"
+    "                       as a host that works inside OnKey does\n"
     "  --fast               cut short every stretch that cannot change a report\n"
     "                       (an idle receiver, a code of no key)\n"
     "  --keys               list the remote's keys\n"
@@ -99,9 +106,11 @@ struct Options {
   std::string module;
   std::string script;
   std::string timeline;
-  std::string trace;     // --trace: the module's trace file
-  bool compare = false;  // --compare: the script is a trace to check
-  bool fast = false;     // --fast (and --compare): quiet stretches cut short
+  std::string trace;         // --trace: the module's trace file
+  bool compare = false;      // --compare: the script is a trace to check
+  bool explain = false;      // --explain: the script is a trace to explain
+  uint32_t sinkDelayMs = 0;  // --slow-sink
+  bool fast = false;         // --fast (and --compare): quiet stretches cut short
   OutputFormat format = OutputFormat::kText;
   bool verbose = false;
   bool checkOnly = false;
@@ -187,15 +196,23 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       if (!value(&options->timeline)) return false;
     } else if (name == "--trace") {
       if (!value(&options->trace)) return false;
-    } else if (name == "--compare") {
+    } else if (name == "--compare" || name == "--explain") {
       std::string trace;
       if (!value(&trace)) return false;
       if (!options->script.empty()) {
-        *error = "more than one script: '" + Printable(options->script) + "' and --compare '" + Printable(trace) + "'";
+        *error =
+            "more than one script: '" + Printable(options->script) + "' and " + name + " '" + Printable(trace) + "'";
         return false;
       }
       options->script = trace;
-      options->compare = true;
+      (name == "--compare" ? options->compare : options->explain) = true;
+    } else if (name == "--slow-sink") {
+      std::string duration;
+      if (!value(&duration)) return false;
+      if (!ParseDuration(duration, &options->sinkDelayMs)) {
+        *error = "bad duration '" + Printable(duration) + "' for --slow-sink (e.g. 300ms or 1.2s)";
+        return false;
+      }
     } else if (name == "--format") {
       std::string format;
       if (!value(&format)) return false;
@@ -224,8 +241,9 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       return false;
     } else if (options->script.empty()) {
       options->script = name;
-    } else if (options->compare) {
-      *error = "more than one script: --compare '" + Printable(options->script) + "' and '" + Printable(name) + "'";
+    } else if (options->compare || options->explain) {
+      *error = "more than one script: " + std::string(options->compare ? "--compare" : "--explain") + " '" +
+               Printable(options->script) + "' and '" + Printable(name) + "'";
       return false;
     } else {
       *error = "more than one script: '" + Printable(options->script) + "' and '" + Printable(name) + "'";
@@ -290,12 +308,13 @@ bool StartSession(Session& session, uint8_t startByte, std::string* error) {
 // Start with the run's first byte on the receiver, its steps, a Stop. A run
 // that is interrupted or whose module misbehaves ends the session. False
 // when the module would not start (`played->error` says why).
-bool PlayRuns(GetInterfacePtrFn factory, const std::vector<RunReplay>& runs, SessionOutput* output,
-              const std::atomic<bool>& interrupted, Played* played) {
+bool PlayRuns(GetInterfacePtrFn factory, const std::vector<RunReplay>& runs, uint32_t sinkDelayMs,
+              SessionOutput* output, const std::atomic<bool>& interrupted, Played* played) {
   for (size_t i = 0; i < runs.size(); ++i) {
     const RunReplay& run = runs[i];
     if (runs.size() > 1) output->Run(i + 1, runs.size(), run.trace.headerLine, run.trace.header);
     Session session(factory, output);
+    session.SetSinkDelay(sinkDelayMs);
     if (!StartSession(session, run.schedule.startByte, &played->error)) return false;
     std::vector<int64_t> shownUs;
     played->completed = PlaySchedule(session, run.script, run.schedule, interrupted, &shownUs);
@@ -312,9 +331,10 @@ bool PlayRuns(GetInterfacePtrFn factory, const std::vector<RunReplay>& runs, Ses
 
 // The keyboard on one session, until `q` or Ctrl-C. False when the module
 // would not start.
-bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, SessionOutput* output,
+bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, uint32_t sinkDelayMs, SessionOutput* output,
                   const std::atomic<bool>& interrupted, Played* played) {
   Session session(factory, output);
+  session.SetSinkDelay(sinkDelayMs);
   if (!StartSession(session, kIdleReceiverByte, &played->error)) return false;
   RunInteractive(session, keyboard, interrupted);
   played->completed = !interrupted.load();
@@ -396,6 +416,32 @@ Outcome ReadInput(const Options& options, Input* input) {
   return std::nullopt;
 }
 
+// --explain: reads the trace and says what went wrong in each run; runs
+// nothing. Ends the run whatever it finds.
+Outcome ExplainTraceFile(const Options& options) {
+  if (!options.explain) return std::nullopt;
+  if (!options.trace.empty() || !options.timeline.empty() || options.fast || options.checkOnly ||
+      options.sinkDelayMs != 0) {
+    ReportProblem(options.format,
+                  "--explain only reads a trace: it takes no --trace, --timeline, --fast, --check "
+                  "or --slow-sink (see kolvane-host --help)");
+    return kExitUsage;
+  }
+  std::string text, fileName, error;
+  if (!ReadScriptText(options.script, &text, &fileName, &error)) {
+    ReportProblem(options.format, error);
+    return kExitUsage;
+  }
+  const TraceReading trace = ReadTrace(text);
+  if (!trace.isTrace) {
+    ReportProblem(options.format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
+    return kExitUsage;
+  }
+  const TraceExplanation explanation = ExplainTrace(trace, fileName);
+  WriteExplanation(explanation, options.format, stdout);
+  return explanation.Findings() == 0 ? kExitOk : kExitFound;
+}
+
 // A --timeline or --trace file that cannot be written is refused before
 // anything runs: the module would only say so in its log.
 Outcome CheckOutputFiles(const Options& options) {
@@ -443,8 +489,9 @@ Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn facto
              const std::atomic<bool>& interrupted, SessionOutput* output, Played* played) {
   output->Begin(Absolute(ModulePath(options)), input.interactive ? input.Name() : "script " + input.Name());
   played->comparison.trace = input.script.fileName;
-  const bool started = input.interactive ? PlayKeyboard(factory, *keyboard, output, interrupted, played)
-                                         : PlayRuns(factory, input.runs, output, interrupted, played);
+  const bool started = input.interactive
+                           ? PlayKeyboard(factory, *keyboard, options.sinkDelayMs, output, interrupted, played)
+                           : PlayRuns(factory, input.runs, options.sinkDelayMs, output, interrupted, played);
   if (started) return std::nullopt;
   output->Problem(played->error);
   return kExitModuleFault;
@@ -483,6 +530,7 @@ int Conclude(const Options& options, const Played& played, SessionOutput* output
 int Run(int argc, char** argv) {
   Options options;
   if (const Outcome done = ParseCommandLine(argc, argv, &options)) return *done;
+  if (const Outcome done = ExplainTraceFile(options)) return *done;
   Input input;
   if (const Outcome done = ReadInput(options, &input)) return *done;
   if (const Outcome done = CheckOutputFiles(options)) return *done;

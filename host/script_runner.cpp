@@ -48,7 +48,9 @@ bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule
     }
   }
   if (completed) completed = SleepUntil(at(schedule.lengthMs), interrupted);
-  session.ShowByte(kIdleReceiverByte);
+  // A trace's run ends on its own last byte, as the module saw it: a card
+  // whose receiver reads 0x00 never shows the idle byte.
+  if (!script.fromTrace) session.ShowByte(kIdleReceiverByte);
   if (completed) {
     completed = schedule.quickTail ? session.WaitUntilPolled(interrupted)
                                    : SleepUntil(Clock::now() + std::chrono::milliseconds(kTailMs), interrupted);

@@ -19,7 +19,8 @@ constexpr uint32_t kTailMs = 200;
 
 // Shows the schedule's receiver bytes at their times, narrating each of the
 // script's steps as it begins, then leaves the receiver idle for kTailMs (a
-// quick tail: until a poll has seen it). A quick change stays only until the
+// quick tail: until a poll has seen it); a trace's run keeps its last byte
+// instead. A quick change stays only until the
 // module has polled it; the changes after it keep their spacing from there.
 // `shownUs`, when given, receives when each change went on the receiver
 // (session time). False when `interrupted` was set before the end. The

@@ -3,6 +3,8 @@
 #include <inttypes.h>
 #include <stdio.h>
 
+#include <thread>
+
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
 
@@ -20,6 +22,7 @@ constexpr std::chrono::milliseconds kInterruptCheck{10};
 
 HRESULT STDMETHODCALLTYPE Session::KeySink::OnKey(const char* name, const char* label) {
   session_->OnKey(name, label);
+  if (session_->sinkDelayMs_ != 0) std::this_thread::sleep_for(std::chrono::milliseconds(session_->sinkDelayMs_));
   return S_OK;
 }
 
@@ -109,6 +112,7 @@ bool Session::Stop(std::string* error) {
   const HRESULT stopped = module_->Stop();
   const ULONG left = module_->Release();
   module_ = nullptr;
+  AwaitHeldReferences();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     record_.endUs = NowUs();
@@ -130,6 +134,18 @@ bool Session::Stop(std::string* error) {
     ok = false;
   }
   return ok;
+}
+
+// A slow sink may hold the poll thread past Stop's wait: Stop then gives the
+// thread up, and the thread gives back its references once OnKey returns.
+// The sink and the device must outlive that.
+void Session::AwaitHeldReferences() {
+  if (sinkDelayMs_ == 0) return;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(sinkDelayMs_) + kPollPatience;
+  while ((device_.outstandingReferences() != 0 || sink_.references() != 0) &&
+         std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(kInterruptCheck);
+  }
 }
 
 SessionRecord Session::record() const {

@@ -57,6 +57,10 @@ class Session {
   int64_t NowUs() const;
   SessionRecord record() const;
 
+  // OnKey holds the poll thread this long after recording each key, as a
+  // host that does its work inside OnKey (--slow-sink). Set before Start.
+  void SetSinkDelay(uint32_t ms) { sinkDelayMs_ = ms; }
+
  private:
   class KeySink final : public testbed::CountedObject<IRemoteKeySink> {
    public:
@@ -70,7 +74,10 @@ class Session {
   void OnAccess(const testbed::RegisterAccess& access);
   void OnKey(const char* name, const char* label);
 
+  void AwaitHeldReferences();
+
   GetInterfacePtrFn const factory_;
+  uint32_t sinkDelayMs_ = 0;
   OutputQueue output_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   testbed::SimCard device_;

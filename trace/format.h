@@ -7,13 +7,15 @@
 // first poll that saw it to the first poll that saw the next byte), and each
 // report the module made is a comment
 //   # 12.345s Kolvane_ChannelUp fresh        (or "repeat")
-// with the time since the run began. Other comments head and close the run.
+// with the time since the run began. Other comments head and close the run,
+// and note a poll that came late.
 #ifndef KOLVANE_TRACE_FORMAT_H
 #define KOLVANE_TRACE_FORMAT_H
 
 #include <stdint.h>
 
 #include "kolvane/simcard.h"
+#include "receiver/device.h"
 
 namespace kolvane {
 
@@ -39,6 +41,18 @@ constexpr const char kTraceStepWord[] = "raw";
 // The words a report comment ends with.
 constexpr const char kTraceFresh[] = "fresh";
 constexpr const char kTraceRepeat[] = "repeat";
+
+// A poll that came at least kLatePollMs later than its period after the one
+// before is noted in a comment, "# 1.520s poll 480ms late": when it came and
+// by how much. A reader takes it as it takes any other comment.
+constexpr uint32_t kLatePollMs = kPollPeriodMs;
+constexpr const char kTraceLatePoll[] = "poll";
+constexpr const char kTraceLate[] = "late";
+
+// A run's closing comment, "# end of run, 1.730s after it began", with
+// kTraceGivenUp at its end when Stop could not wait for the poll thread.
+constexpr const char kTraceEndStart[] = "# end of run, ";
+constexpr const char kTraceGivenUp[] = ", given up by Stop";
 
 // A run's header, by which a reader knows where each run begins:
 // "# kolvane VERSION trace, PLATFORM, started DATE TIME".

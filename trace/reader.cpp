@@ -1,5 +1,8 @@
 #include "trace/reader.h"
 
+#include <ctype.h>
+#include <stdlib.h>
+
 #include <sstream>
 
 #include "trace/format.h"
@@ -32,6 +35,55 @@ bool ParseReport(const std::string& line, TracedReport* report) {
   if (!ParseSeconds(time, &report->ms)) return false;
   report->name = name;
   report->repeat = kind == kTraceRepeat;
+  return true;
+}
+
+// "1234ms": a whole number of milliseconds, 1 to a script step's longest.
+bool ParseMilliseconds(const std::string& text, uint32_t* ms) {
+  constexpr size_t kMostDigits = 7;  // kScriptMaxDurationMs has 7
+  if (text.size() < 3 || text.size() - 2 > kMostDigits || text.compare(text.size() - 2, 2, "ms") != 0) return false;
+  uint32_t value = 0;
+  for (size_t i = 0; i + 2 < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + static_cast<uint32_t>(text[i] - '0');
+  }
+  *ms = value;
+  return true;
+}
+
+// "raw 0xNN DURATIONms", as the recorder writes a step.
+bool ParseStep(const std::string& line, TracedStep* step) {
+  std::istringstream words(line);
+  std::string word, byte, duration, extra;
+  if (!(words >> word >> byte >> duration) || (words >> extra) || word != kTraceStepWord) return false;
+  if (byte.size() != 4 || byte.compare(0, 2, "0x") != 0 || !isxdigit(static_cast<unsigned char>(byte[2])) ||
+      !isxdigit(static_cast<unsigned char>(byte[3]))) {
+    return false;
+  }
+  uint32_t ms = 0;
+  if (!ParseMilliseconds(duration, &ms) || ms == 0 || ms > kScriptMaxDurationMs) return false;
+  step->byte = static_cast<uint32_t>(strtoul(byte.c_str() + 2, nullptr, 16));
+  step->ms = ms;
+  return true;
+}
+
+// "# 1.520s poll 480ms late".
+bool ParseLatePoll(const std::string& line, TracedLatePoll* late) {
+  std::istringstream words(line);
+  std::string hash, time, poll, amount, word, extra;
+  if (!(words >> hash >> time >> poll >> amount >> word) || (words >> extra)) return false;
+  if (hash != "#" || poll != kTraceLatePoll || word != kTraceLate) return false;
+  return ParseSeconds(time, &late->ms) && ParseMilliseconds(amount, &late->lateMs);
+}
+
+// "# end of run, 1.730s after it began" and ", given up by Stop".
+bool ParseEnd(const std::string& line, int64_t* ms, bool* givenUp) {
+  const std::string start = kTraceEndStart;
+  if (!StartsWith(line, kTraceEndStart)) return false;
+  const size_t time = line.find(' ', start.size());
+  if (time == std::string::npos || !ParseSeconds(line.substr(start.size(), time - start.size()), ms)) return false;
+  *givenUp = line.size() >= sizeof kTraceGivenUp - 1 &&
+             line.compare(line.size() - (sizeof kTraceGivenUp - 1), std::string::npos, kTraceGivenUp) == 0;
   return true;
 }
 
@@ -81,14 +133,27 @@ TraceReading ReadTrace(const std::string& text) {
     }
     TraceRun& run = reading.runs.back();
     if (!line.empty()) last = StartsWith(line, kTraceCapComment);
+    if (last) run.cutLine = number;
     TracedReport report;
+    TracedStep step{number, 0, 0};
+    TracedLatePoll late{number, 0, 0};
     if (IsStep(line)) {
       if (!pending.empty()) run.stepLinesWithReports.insert(number);
       run.reports.insert(run.reports.end(), pending.begin(), pending.end());
       pending.clear();
       run.lastStepLine = number;
+      if (ParseStep(line, &step)) {
+        run.steps.push_back(step);
+      } else {
+        ++run.otherSteps;
+      }
     } else if (ParseReport(line, &report)) {
+      report.line = number;
       pending.push_back(report);
+    } else if (ParseLatePoll(line, &late)) {
+      run.latePolls.push_back(late);
+    } else if (ParseEnd(line, &run.endMs, &run.givenUp)) {
+      run.endLine = number;
     }
   }
   if (reading.runs.empty()) reading.runs.emplace_back();  // an empty text

@@ -19,6 +19,21 @@ struct TracedReport {
   int64_t ms;  // since the run (or the replay) began
   std::string name;
   bool repeat;
+  int line = 0;  // in the trace; 0 for a replay's
+};
+
+// A step as the module writes it, "raw 0xNN DURATIONms".
+struct TracedStep {
+  int line;
+  uint32_t byte;
+  uint32_t ms;  // how long the polls saw it
+};
+
+// A poll that came late, "# 1.520s poll 480ms late".
+struct TracedLatePoll {
+  int line;
+  int64_t ms;       // when it came, since the run began
+  uint32_t lateMs;  // after its period
 };
 
 // One run of the module: its header line and every line up to the next
@@ -35,6 +50,16 @@ struct TraceRun {
   size_t unstepped = 0;
   std::set<int> stepLinesWithReports;  // the steps during which a report was made
   int lastStepLine = 0;                // 0 when there is no step
+  int cutLine = 0;                     // where the size cap's note is, when cut
+  // Its steps in the module's own format (a step written otherwise, by hand,
+  // is left out and counted), and the polls that came late.
+  std::vector<TracedStep> steps;
+  size_t otherSteps = 0;
+  std::vector<TracedLatePoll> latePolls;
+  // Its closing comment: when the run ended, and whether Stop gave it up.
+  int endLine = 0;  // 0: none (the application ended first, or the run goes on)
+  int64_t endMs = 0;
+  bool givenUp = false;
 };
 
 struct TraceReading {

@@ -93,6 +93,7 @@ size_t TraceRecorder::CapComment(uint64_t cap, char (&line)[kMaxLine]) {
 void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* version, const char* platform,
                           bool endLineFirst) {
   startTick_ = now;
+  lastPoll_ = now;  // the first poll is due a period after the run began
   if (endLineFirst) Put("\n", 1);
   Emit(Line()
            .Text(kTraceHeaderStart)
@@ -109,6 +110,7 @@ void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* versi
 // longest step is written as each such step is complete, leaving the rest
 // (at least one poll's worth) under way.
 void TraceRecorder::OnPoll(uint32_t byte, uint32_t now) {
+  const uint32_t sinceLastPoll = now - lastPoll_;
   if (static_cast<int32_t>(byte) != byte_) {
     FlushByte(now, 0);
     byte_ = static_cast<int32_t>(byte);
@@ -120,6 +122,19 @@ void TraceRecorder::OnPoll(uint32_t byte, uint32_t now) {
     }
   }
   lastPoll_ = now;
+  // Late by a whole period or more: a host call or the machine held the
+  // thread, and a byte shown for less than the gap could go unseen.
+  if (sinceLastPoll >= kPollPeriodMs + kLatePollMs) {
+    Emit(Line()
+             .Text("# ")
+             .Seconds(now - startTick_)
+             .Text(" ")
+             .Text(kTraceLatePoll)
+             .Text(" ")
+             .Number(sinceLastPoll - kPollPeriodMs)
+             .Text("ms ")
+             .Text(kTraceLate));
+  }
 }
 
 void TraceRecorder::OnReport(const char* name, bool repeat, uint32_t now) {
@@ -139,11 +154,8 @@ void TraceRecorder::End(uint32_t now, bool givenUp) {
   // A step lasts at least 1 ms in a script.
   FlushByte(end, 1);
   byte_ = kNoByte;
-  Emit(Line()
-           .Text("# end of run, ")
-           .Seconds(now - startTick_)
-           .Text(" after it began")
-           .Text(givenUp ? ", given up by Stop" : ""));
+  Emit(
+      Line().Text(kTraceEndStart).Seconds(now - startTick_).Text(" after it began").Text(givenUp ? kTraceGivenUp : ""));
 }
 
 bool TraceRecorder::EndsCapped(const char* tail, size_t length, uint64_t cap) {

@@ -104,8 +104,8 @@ TEST(TraceRecorder, ReportsAreCommentsTimedFromTheRunsBeginningInTheOrderTheyCam
   trace.recorder().OnReport("Kolvane_ChannelUp", true, 12845);
   trace.recorder().End(12860, false);
   EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 40ms", "# 0.041s Kolvane_ChannelUp fresh", "raw 0xD8 20ms",
-                                        "# 12.345s Kolvane_ChannelUp repeat", "raw 0xD9 12300ms",
-                                        "# end of run, 12.360s after it began"));
+                                        "# 12.340s poll 12260ms late", "# 12.345s Kolvane_ChannelUp repeat",
+                                        "raw 0xD9 12300ms", "# end of run, 12.360s after it began"));
 }
 
 TEST(TraceRecorder, TheEndGivesTheLastByteAtLeastOneMillisecondAndSaysWhenTheRunWasGivenUp) {
@@ -122,9 +122,9 @@ TEST(TraceRecorder, TheEndGivesTheLastByteAtLeastOneMillisecondAndSaysWhenTheRun
 TEST(TraceRecorder, TheLastStepEndsAPollAfterTheLastPollThatSawItsByteNotWhenTheThreadEnded) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
-  const uint32_t tick = trace.Polls(0xD8, 8, 100);  // 100..240
+  const uint32_t tick = trace.Polls(0xD8, 8, 20);  // 20..160
   trace.recorder().End(tick + 6000, true);
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xD8 160ms", "# end of run, 6.260s after it began, given up by Stop"));
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xD8 160ms", "# end of run, 6.180s after it began, given up by Stop"));
 }
 
 TEST(TraceRecorder, ARunWithNoPollEndsWithTheClosingCommentAlone) {
@@ -134,12 +134,54 @@ TEST(TraceRecorder, ARunWithNoPollEndsWithTheClosingCommentAlone) {
   EXPECT_THAT(trace.Body(), ElementsAre("# end of run, 0.003s after it began"));
 }
 
+// A host's OnKey held the thread after a report: the next poll came 300 ms
+// after its period, and the comment says when it came and by how much.
+TEST(TraceRecorder, APollAWholePeriodLateIsNotedWithWhenItCameAndHowLate) {
+  Trace trace;
+  trace.recorder().Begin(1000, "", "", "", false);
+  uint32_t tick = trace.Polls(0xFF, 2, 1020);  // 1020, 1040
+  trace.recorder().OnPoll(0xD8, tick);         // 1060
+  trace.recorder().OnReport("Kolvane_ChannelUp", false, tick);
+  trace.recorder().OnPoll(0xD8, tick + 320);  // 1380: 300 ms late
+  trace.recorder().OnPoll(0xFF, tick + 340);
+  trace.recorder().End(tick + 340, false);
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 40ms", "# 0.060s Kolvane_ChannelUp fresh", "# 0.380s poll 300ms late",
+                                        "raw 0xD8 340ms", "raw 0xFF 1ms", "# end of run, 0.400s after it began"));
+}
+
+// One period late is the least that is noted; a poll a little late is the
+// sleep's own jitter. The first poll is due a period after the run began.
+TEST(TraceRecorder, APollIsLateFromOnePeriodAfterItsDueTimeNotBefore) {
+  Trace trace;
+  trace.recorder().Begin(0, "", "", "", false);
+  trace.recorder().OnPoll(0xFF, 39);   // the first poll, 19 ms late
+  trace.recorder().OnPoll(0xFF, 78);   // 19 ms late
+  trace.recorder().OnPoll(0xFF, 118);  // 20 ms late
+  trace.recorder().OnPoll(0xD8, 157);  // 19 ms late, with a new byte
+  trace.recorder().OnPoll(0xD8, 197);  // 20 ms late
+  EXPECT_THAT(trace.Body(), ElementsAre("# 0.118s poll 20ms late", "raw 0xFF 118ms", "# 0.197s poll 20ms late"));
+  Trace late;
+  late.recorder().Begin(0, "", "", "", false);
+  late.recorder().OnPoll(0xFF, 40);
+  EXPECT_THAT(late.Body(), ElementsAre("# 0.040s poll 20ms late"));
+}
+
+TEST(TraceRecorder, ALatePollAcrossTheTickWrapIsTimedRight) {
+  Trace trace;
+  const uint32_t start = 0xFFFFFFF0u;
+  trace.recorder().Begin(start, "", "", "", false);
+  trace.recorder().OnPoll(0xFF, start + 20);
+  trace.recorder().OnPoll(0xFF, start + 540);  // 500 ms late, past the wrap
+  EXPECT_THAT(trace.Body(), ElementsAre("# 0.540s poll 500ms late"));
+}
+
 TEST(TraceRecorder, AByteHeldLongerThanAScriptStepAllowsTakesSeveralSteps) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
   trace.recorder().OnPoll(0xFF, 0);
   trace.recorder().OnPoll(0x48, 2 * kScriptMaxDurationMs + 40);
-  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 3600000ms", "raw 0xFF 3600000ms", "raw 0xFF 40ms"));
+  EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 3600000ms", "raw 0xFF 3600000ms", "raw 0xFF 40ms",
+                                        "# 7200.040s poll 7200020ms late"));
 }
 
 // The file keeps an idle spell's timing even if the run never ends (a crash).

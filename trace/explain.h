@@ -1,0 +1,89 @@
+// `kolvane-host --explain TRACE`: why a remote "does nothing", read out of
+// a trace run by run, for the person who supports a host rather than for
+// the decoder's author. Each finding names what went wrong, its evidence
+// (the trace's lines and times) and what to do; a run with none gets one
+// line with its keys, repeats and polls.
+#ifndef KOLVANE_TRACE_EXPLAIN_H
+#define KOLVANE_TRACE_EXPLAIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "trace/reader.h"
+
+namespace kolvane {
+
+// A button held longer than this is no person's: a stuck key, or something
+// lying on the remote. Holding VolumeUp from silence to full takes some 20 s.
+constexpr uint32_t kStuckKeyMs = 30 * 1000;
+// A finding lists this many pieces of evidence, then counts the rest.
+constexpr size_t kMaxEvidence = 5;
+// A code at most this many bits from a key's is taken for a bit error.
+constexpr int kBitErrorMaxBits = 1;
+
+// In order of importance: a run's findings come sorted by it.
+enum class FindingKind {
+  kNoPolls,           // the module never polled the receiver
+  kNoHeldBitByte,     // no byte with bit 0 set, so no report at all
+  kByteNeverChanged,  // every poll read the same byte
+  kUnknownCode,       // a code no key of the remote has
+  kStuckKey,          // a key held for longer than kStuckKeyMs
+  kLatePolls,         // the poll thread was held
+  kGivenUp,           // Stop could not wait for the poll thread
+  kCutBySizeCap,      // the trace ends where the file reached its cap
+};
+
+// The name a program reads (--format jsonl): "late_polls".
+const char* FindingName(FindingKind kind);
+
+struct Evidence {
+  int line;          // in the trace
+  int64_t ms;        // since the run began; < 0 when the line has no time
+  std::string text;  // what the line shows
+};
+
+struct Finding {
+  FindingKind kind;
+  std::string summary;  // what is wrong, one sentence
+  std::vector<Evidence> evidence;
+  size_t moreEvidence = 0;  // evidence not listed
+  std::string cause;        // "" when the summary says it
+  std::string cost;         // what it cost the keys, "" when the summary says it
+  std::string action;       // what to do
+};
+
+struct RunExplanation {
+  int headerLine = 0;
+  std::string started;  // the header after "trace, ": platform and start, made printable
+  size_t fresh = 0;
+  size_t repeats = 0;
+  uint64_t polls = 0;  // about: counted from the steps' lengths and the late polls
+  int64_t ms = 0;      // the run's length as its steps (or its end) tell it
+  std::vector<Finding> findings;
+
+  // "11 keys (6 fresh, 5 repeats), about 150 polls over 3.020s"
+  std::string Counts() const;
+};
+
+struct TraceExplanation {
+  std::string trace;  // the file's name
+  std::vector<RunExplanation> runs;
+
+  size_t RunsWithFindings() const;
+  size_t Findings() const;
+  // "run 2 of 3 (from line 28)", or the file's name when it holds one run.
+  std::string RunName(size_t index) const;
+};
+
+RunExplanation ExplainRun(const TraceRun& run);
+TraceExplanation ExplainTrace(const TraceReading& reading, const std::string& name);
+
+// "1.520s"
+std::string TraceSeconds(int64_t ms);
+
+}  // namespace kolvane
+
+#endif  // KOLVANE_TRACE_EXPLAIN_H
