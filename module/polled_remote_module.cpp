@@ -78,6 +78,12 @@ HRESULT PolledRemoteModule::Run() {
     }
 
     const uint32_t byte = ReadReceiverByte(registers);
+    // A read that blocked past Stop's wait ends the section: the sink it
+    // would report to has been given back by then.
+    if (!LeavePoll() || !EnterPoll()) {
+      givenUp = true;
+      break;
+    }
     decoder.Poll(byte, platform::TickCount, [&](const KeyDecoder::Step& step, uint32_t now) {
       // The key first: a slow disk under the trace never delays it.
       const RemoteKey* key = step.report ? DispatchKey(step.code) : nullptr;

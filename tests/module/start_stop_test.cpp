@@ -237,7 +237,7 @@ TEST_F(UnsupportedCalls, BlockingSinkOutlastsStopAndNoStartRunsBesideItsThreadUn
   EXPECT_RELEASED(sink);
 
   NiceMock<MockKeySink> nextSink;
-  testbed::SimulatedDevice nextDevice;
+  testbed::SimCard nextDevice;
   std::atomic<int> nextCalls{0};
   ON_CALL(nextSink, OnKey(_, _)).WillByDefault(Invoke([&](const char*, const char*) {
     ++nextCalls;
@@ -281,6 +281,44 @@ TEST_F(UnsupportedCalls, BlockingRegisterReadOutlastsStopAndTheThreadOnlyRelease
   latch.Open();
   ExpectDeviceGivenBack(device);
   EXPECT_EQ(accessesAfterRelease.load(), 0u);
+}
+
+// Registers whose receiver read blocks, once armed, until the test opens the
+// latch, and then returns a key: a press the given-up thread must not report.
+class KeyAfterBlockingRead : public testbed::CountedObject<IDeviceRegisters> {
+ public:
+  KeyAfterBlockingRead() : CountedObject(&IID_IDeviceRegisters) {}
+  HRESULT STDMETHODCALLTYPE Reserved() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) override {
+    if (offset == kRegisterReceiver) ++polls;
+    uint32_t byte = kIdleReceiverByte;
+    if (offset == kRegisterReceiver && block.exchange(false)) {
+      latch.Wait();
+      byte = kChannelUp;
+    }
+    *value = byte << kReceiverByteShift;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t, uint32_t) override { return S_OK; }
+
+  Latch latch;
+  std::atomic<bool> block{false};
+  std::atomic<int> polls{0};
+};
+
+TEST_F(UnsupportedCalls, AKeyReadByACallThatOutlastedStopIsNotReportedToTheReleasedSink) {
+  MockKeySink sink;
+  KeyAfterBlockingRead device;
+  EXPECT_CALL(sink, OnKey(_, _)).Times(0);
+  ASSERT_EQ(module_->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.polls.load() >= 2; }));
+  device.block = true;
+  ASSERT_TRUE(device.latch.WaitForWaiter());
+
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_RELEASED(sink);
+  device.latch.Open();  // the read returns ChannelUp, fresh after idle
+  EXPECT_TRUE(WaitUntil([&] { return device.references() == 0; })) << "the thread gives its registers back";
 }
 
 // --- Many cycles -------------------------------------------------------------
