@@ -25,7 +25,7 @@
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
 #include "trace/compare.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -12,7 +12,7 @@
 
 #include "host/key_names.h"
 #include "receiver/device.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 #include "trace/reader.h"
 
 namespace kolvane {

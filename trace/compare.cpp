@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "trace/format.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 
 namespace kolvane {
 namespace {
