@@ -24,8 +24,8 @@
 #include "kolvane/kolvane.h"
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
-#include "trace/compare.h"
 #include "text/printable.h"
+#include "trace/compare.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "trace/format.h"
 #include "text/printable.h"
+#include "trace/format.h"
 
 namespace kolvane {
 namespace {
