@@ -3,11 +3,17 @@
 #include <stdint.h>
 
 #include "bench/decoder_micro.h"
+#include "kolvane/keys.h"
 #include "receiver/key_decoder.h"
 
 namespace kolvane {
 namespace bench {
 namespace {
+
+// The press bytes of the keys, in the table's order.
+#define KOLVANE_KEY_BYTE(name, label, byte) byte,
+constexpr uint8_t kKeyBytes[] = {KOLVANE_KEYS(KOLVANE_KEY_BYTE)};
+#undef KOLVANE_KEY_BYTE
 
 // One poll as the loop makes it, on a clock that stands still within the
 // poll and with a handler that does nothing: the decoder's own cost.
@@ -16,21 +22,29 @@ inline void Poll(KeyDecoder& decoder, uint32_t byte, uint32_t tick) {
       byte, [tick] { return tick; }, [](const KeyDecoder::Step&, uint32_t) {}));
 }
 
-// The common case: nothing pressed, the byte idles at 0xFF.
+// The common case: nothing pressed, the byte idles.
 void IdleByte(benchmark::State& state) {
   KeyDecoder decoder(0);
   uint32_t tick = 0;
   for (auto _ : state) {
     tick += kPollPeriodMs;
-    Poll(decoder, 0xFF, tick);
+    Poll(decoder, kIdleReceiverByte, tick);
   }
 }
 
 // Presses, holds with repeats, releases: every branch of the step.
 void PressHoldRelease(benchmark::State& state) {
-  static constexpr uint8_t kBytes[32] = {0xFF, 0xFF, 0xD8, 0xD8, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9,
-                                         0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xFF, 0xFF, 0x68, 0x68, 0x69, 0x69,
-                                         0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0x69, 0xFF};
+  // Two keys, each pressed for two polls and held for twelve, with idle
+  // between: the table's first two keys.
+  constexpr uint8_t kIdle = kIdleReceiverByte;
+  constexpr uint8_t kA = kKeyBytes[0];
+  constexpr uint8_t kAHeld = kA | kHeldBit;
+  constexpr uint8_t kB = kKeyBytes[1];
+  constexpr uint8_t kBHeld = kB | kHeldBit;
+  static constexpr uint8_t kBytes[32] = {kIdle,  kIdle,  kA,     kA,     kAHeld, kAHeld, kAHeld, kAHeld,
+                                         kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld,
+                                         kIdle,  kIdle,  kB,     kB,     kBHeld, kBHeld, kBHeld, kBHeld,
+                                         kBHeld, kBHeld, kBHeld, kBHeld, kBHeld, kBHeld, kBHeld, kIdle};
   KeyDecoder decoder(0);
   uint32_t tick = 0;
   uint32_t index = 0;

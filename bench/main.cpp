@@ -21,10 +21,12 @@
 #include "receiver/device.h"
 #include "testbed/format.h"
 #include "testbed/module_loader.h"
+#include "text/printable.h"
 
 namespace {
 
 using namespace kolvane::bench;
+using kolvane::Printable;
 
 struct Settings {
   int presses;
@@ -85,7 +87,7 @@ Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error)
         hasValue = true;
       }
       if (!hasValue || value.empty()) {
-        *error = name + " needs a value";
+        *error = Printable(name) + " needs a value";
         return false;
       }
       *target = value;
@@ -94,7 +96,7 @@ Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error)
     const bool isFlag =
         name == "--quick" || name == "--json" || name == "-h" || name == "--help" || name == "--version";
     if (isFlag && hasValue) {
-      *error = name + " takes no value";
+      *error = Printable(name) + " takes no value";
       return Parsed::kBad;
     }
     std::string seed;
@@ -111,7 +113,7 @@ Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error)
       char* end = nullptr;
       const unsigned long number = strtoul(seed.c_str(), &end, 10);
       if (*end != '\0' || seed[0] == '-' || number > UINT32_MAX) {
-        *error = "bad seed '" + seed + "' (0 to 4294967295)";
+        *error = "bad seed '" + Printable(seed) + "' (0 to 4294967295)";
         return Parsed::kBad;
       }
       options->seed = static_cast<uint32_t>(number);
@@ -120,7 +122,7 @@ Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error)
     } else if (name == "--dll") {
       if (!take(&options->dllPath)) return Parsed::kBad;
     } else {
-      *error = "unknown option '" + name + "'";
+      *error = "unknown option '" + Printable(name) + "'";
       return Parsed::kBad;
     }
   }

@@ -18,7 +18,7 @@ using testbed::JsonString;
 // The goals the module is built to meet.
 constexpr double kLatencyMedianGoalMs = 11.0;
 constexpr double kLatencyP99GoalMs = 21.0;
-constexpr double kRepeatFloorMs = 200.0;
+constexpr double kRepeatFloorMs = kRepeatDelayMs;  // a repeat comes only after more than this
 constexpr double kStopP99GoalMs = 21.0;
 constexpr double kIdleCpuGoalRatio = 1.2;
 constexpr double kDllSizeGoalBytes = 64.0 * 1024.0;

@@ -7,7 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/platform.h"
+#include "receiver/device.h"
+#include "receiver/remote_keys.h"
 #include "trace/format.h"
+#include "trace/made_up_run.h"
+#include "trace/recorder.h"
 
 namespace kolvane {
 namespace bench {
@@ -16,11 +21,16 @@ namespace {
 constexpr int kPresses = 200;
 constexpr int kHolds = 10;
 constexpr int kQuickShare = 4;  // --quick makes a quarter of the presses and holds
-constexpr int64_t kPollMs = 20;
-constexpr int64_t kPressMs = 100;
-constexpr int64_t kBetweenPressesMs = 2000;
-constexpr int64_t kHeldMs = 1000;  // after the press: four repeats
-constexpr int64_t kHourMs = int64_t{3600} * 1000;
+constexpr uint64_t kPressMs = 100;
+constexpr uint64_t kBetweenPressesMs = 2000;
+constexpr uint64_t kHeldMs = 1000;  // after the press: four repeats
+// The keys pressed and held: the table's first two.
+constexpr int kPressedKey = 0;
+constexpr int kHeldKey = 1;
+// Room left below the cap for the run's last lines, so the trace ends as a
+// run does, not at the cap.
+constexpr size_t kEndingRoom = 3 * TraceRecorder::kMaxLine;
+constexpr size_t kStartedAtSize = 32;  // the header's date and time
 const char kTracePath[] = "kolvane-bench-compare.trace";
 const char kOutputPath[] = "kolvane-bench-compare.out";
 
@@ -30,57 +40,50 @@ const char kHostFile[] = "kolvane-host.exe";
 const char kHostFile[] = "kolvane-host";
 #endif
 
-class TraceWriter {
+// The trace in memory, as the recorder's file.
+class TextOutput : public TraceOutput {
  public:
-  explicit TraceWriter(std::string* text) : text_(text) {
-    *text_ += "# kolvane 1.0.0 trace, bench, started 2026-12-09 18:00:00\n";
+  explicit TextOutput(std::string* text) : text_(text) {}
+  bool Size(uint64_t* size) override {
+    *size = text_->size();
+    return true;
   }
-  void Raw(unsigned byte, int64_t ms) {
-    char line[48];
-    snprintf(line, sizeof line, "raw 0x%02X %lldms\n", byte, static_cast<long long>(ms));
-    *text_ += line;
-    now_ += ms;
+  bool Append(const char* text, size_t length) override {
+    text_->append(text, length);
+    return true;
   }
-  void Report(const char* name, bool repeat, int64_t at) {
-    char line[96];
-    snprintf(line, sizeof line, "# %lld.%03llds %s %s\n", static_cast<long long>(at / 1000),
-             static_cast<long long>(at % 1000), name, repeat ? kTraceRepeat : kTraceFresh);
-    *text_ += line;
-  }
-  int64_t now() const { return now_; }
 
  private:
   std::string* text_;
-  int64_t now_ = kPollMs;  // the first poll
 };
 
-// Presses of ChannelUp, holds of VolumeUp, each among idle; then hourly
-// idle lines up to the cap.
+// One run, recorded as the module records it: presses of one key, holds of
+// another, each among idle; then the receiver idles, a longest step a line,
+// until the trace nearly reaches the cap.
 std::string MakeTrace(int presses, int holds, uint64_t* idleLines) {
   std::string text;
-  TraceWriter trace(&text);
+  TextOutput output(&text);
+  TraceRecorder recorder(&output, kTraceSizeCap);
+  char startedAt[kStartedAtSize];
+  platform::FormatLocalTime(startedAt, sizeof startedAt);
+  MadeUpRun run(&recorder, platform::TickCount(), startedAt, KOLVANE_VERSION, platform::PlatformName());
+  const uint32_t pressed = RemoteKeyTable[kPressedKey].code;
+  const uint32_t held = RemoteKeyTable[kHeldKey].code;
   for (int i = 0; i < presses; ++i) {
-    trace.Raw(0xFF, kBetweenPressesMs);
-    trace.Report("Kolvane_ChannelUp", false, trace.now());
-    trace.Raw(0xD8, kPressMs);
+    run.Show(kIdleReceiverByte, kBetweenPressesMs);
+    run.Show(pressed, kPressMs);
     if (i % (presses / holds) == 0) {
-      trace.Raw(0xFF, kBetweenPressesMs);
-      const int64_t pressed = trace.now();
-      trace.Report("Kolvane_VolumeUp", false, pressed);
-      trace.Raw(0x58, kPressMs);
-      for (int64_t repeat = 1; repeat * 220 < kHeldMs; ++repeat) {
-        trace.Report("Kolvane_VolumeUp", true, pressed + kPressMs + repeat * 220);
-      }
-      trace.Raw(0x59, kHeldMs);
+      run.Show(kIdleReceiverByte, kBetweenPressesMs);
+      run.Show(held, kPressMs);
+      run.Show(held | kHeldBit, kHeldMs);
     }
   }
-  const size_t ending = 64;
   *idleLines = 0;
-  while (text.size() + ending < kTraceSizeCap - 32) {
-    trace.Raw(0xFF, kHourMs);
+  while (text.size() + kEndingRoom < kTraceSizeCap) {
+    run.Show(kIdleReceiverByte, kScriptMaxDurationMs);
     ++*idleLines;
   }
-  text += "# end of run\n";
+  run.End();
   return text;
 }
 

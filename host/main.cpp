@@ -25,9 +25,9 @@
 #include "kolvane/kolvane.h"
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
+#include "text/printable.h"
 #include "trace/compare.h"
 #include "trace/explain.h"
-#include "trace/printable.h"
 #include "trace/reader.h"
 
 namespace kolvane {

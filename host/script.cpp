@@ -12,7 +12,7 @@
 
 #include "host/key_names.h"
 #include "receiver/device.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 #include "trace/reader.h"
 
 namespace kolvane {
@@ -47,7 +47,7 @@ bool ParseByte(const std::string& text, uint8_t* byte) {
     }
     value = value * (hex ? 16 : 10) + digit;
   }
-  if (value > 0xFF) return false;
+  if (value > kReceiverByteMask) return false;
   *byte = static_cast<uint8_t>(value);
   return true;
 }
@@ -139,7 +139,7 @@ class LineParser {
 
   bool ParseWait(Step* step) {
     step->kind = StepKind::kWait;
-    step->byte = 0xFF;
+    step->byte = kIdleReceiverByte;
     if (!ArgumentCount(1, 1, "wait DURATION") || !Duration(words_[1], 1, "", &step->durationMs)) return false;
     step->text = "wait " + FormatDuration(step->durationMs);
     return true;

@@ -62,7 +62,9 @@ bool Session::Start(std::string* error, uint8_t startByte) {
   }
   std::unique_lock<std::mutex> lock(mutex_);
   if (!polled_.wait_for(lock, kFirstPollPatience, [this] { return !record_.polls.empty(); })) {
-    *error = "the module never polled the receiver (register 0x200)";
+    char text[64];
+    snprintf(text, sizeof text, "the module never polled the receiver (register 0x%" PRIX32 ")", kRegisterReceiver);
+    *error = text;
     return false;
   }
   return true;

@@ -3,7 +3,7 @@
 #include <inttypes.h>
 
 #include "testbed/json.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 
 namespace kolvane {
 namespace host {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/key_names.h"
+#include "receiver/device.h"
 #include "testbed/format.h"
 
 namespace kolvane {
@@ -22,7 +23,7 @@ constexpr double kKeyY = kPollTop + kPollHeight + 24;
 constexpr double kAxisY = kKeyY + 110;
 constexpr double kHeight = kAxisY + 40;
 constexpr double kMinWidth = 1000;
-// 0.5 px per ms puts 20 ms polls 10 px apart. A longer session is scaled to
+// 0.5 px per ms puts polls kPollPeriodMs / 2 px apart. A longer session is scaled to
 // fit kMaxWidth, so a trace of hours is as wide as one of seconds.
 constexpr double kPixelsPerMs = 0.5;
 constexpr double kMaxWidth = 4000;
@@ -39,6 +40,9 @@ constexpr char kPollColour[] = "#666";
 constexpr char kIdleColour[] = "#999";
 constexpr char kFreshColour[] = "#c0392b";
 constexpr char kHeldColour[] = "#e08e0b";  // the held state and the repeats it makes
+
+// Which bit of the receiver byte the single bit `bit` is.
+constexpr int BitIndex(uint32_t bit) { return bit <= 1 ? 0 : 1 + BitIndex(bit >> 1); }
 
 std::string Xml(const std::string& text) {
   std::string xml;
@@ -63,7 +67,7 @@ class Canvas {
     width_ = std::max(kMinWidth, kLeft + endMs * scale_ + kRight);
   }
   double X(int64_t us) const { return kLeft + static_cast<double>(us) / 1000.0 * scale_; }
-  static double Y(uint8_t byte) { return kPlotTop + kPlotHeight - kPlotHeight * byte / 255.0; }
+  static double Y(uint8_t byte) { return kPlotTop + kPlotHeight - kPlotHeight * byte / double{kReceiverByteMask}; }
   double width() const { return width_; }
   double endMs() const { return endMs_; }
   double scale() const { return scale_; }
@@ -84,8 +88,8 @@ void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
   // Legend.
   double x = 16;
   const double y = 48;
-  auto item = [&](const std::string& mark, const char* text, double width) {
-    svg += mark + Format("<text x=\"%.0f\" y=\"%.0f\">%s</text>\n", x + 22, y, text);
+  auto item = [&](const std::string& mark, const std::string& text, double width) {
+    svg += mark + Format("<text x=\"%.0f\" y=\"%.0f\">%s</text>\n", x + 22, y, text.c_str());
     x += width;
   };
   item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x, y - 4,
@@ -93,13 +97,15 @@ void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
        "key code", 100);
   item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"4\"/>", x, y - 4,
               x + 16, y - 4, kHeldColour),
-       "held (bit 0 set)", 140);
+       Format("held (bit %d set)", BitIndex(kHeldBit)), 140);
   item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" stroke-width=\"2\"/>", x, y - 4,
               x + 16, y - 4, kIdleColour),
-       "idle 0xFF", 100);
+       Format("idle 0x%02X", static_cast<unsigned>(kIdleReceiverByte)), 100);
   item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\"/>", x + 8, y - 11, x + 8, y + 1,
               kPollColour),
-       "poll of 0x200 (every 20 ms)", 210);
+       Format("poll of 0x%X (every %u ms)", static_cast<unsigned>(kRegisterReceiver),
+              static_cast<unsigned>(kPollPeriodMs)),
+       210);
   item(Format("<circle cx=\"%.0f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x + 8, y - 4, kFreshColour),
        "key reported: fresh press", 190);
   item(Format("<path d=\"M%.0f %.0f l6 6 l-6 6 l-6 -6 z\" fill=\"#fff\" stroke=\"%s\" stroke-width=\"2\"/>", x + 8,
@@ -108,22 +114,24 @@ void Header(std::string& svg, const Canvas& canvas, const std::string& title) {
 }
 
 void ByteAxis(std::string& svg, const Canvas& canvas) {
-  for (const int byte : {0x00, 0x40, 0x80, 0xC0, 0xFF}) {
+  for (const unsigned byte : {0x00u, 0x40u, 0x80u, 0xC0u, kReceiverByteMask}) {
     const double y = Canvas::Y(static_cast<uint8_t>(byte));
     svg += Format("<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>", kLeft, y,
                   canvas.width() - kRight, y);
     svg +=
         Format("<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\" fill=\"#555\">0x%02X</text>\n", kLeft - 8, y + 4, byte);
   }
-  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">receiver byte (bits 16-23 of 0x200)</text>\n", kPlotTop - 10);
+  svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">receiver byte (bits %u-%u of 0x%X)</text>\n", kPlotTop - 10,
+                static_cast<unsigned>(kReceiverByteShift), static_cast<unsigned>(kReceiverByteShift + 7),
+                static_cast<unsigned>(kRegisterReceiver));
 }
 
 // The byte as a step line: idle grey, a key's code blue, the held state
-// (bit 0 set, not idle) orange and thick, so a hold stands out even where
+// (the held bit set, not idle) orange and thick, so a hold stands out even where
 // code and code | 1 lie one pixel apart.
 const char* SegmentColour(uint8_t byte) {
-  if (byte == 0xFF) return kIdleColour;
-  return (byte & 0x01) != 0 ? kHeldColour : kByteColour;
+  if (byte == kIdleReceiverByte) return kIdleColour;
+  return (byte & kHeldBit) != 0 ? kHeldColour : kByteColour;
 }
 
 void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
@@ -136,12 +144,12 @@ void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& r
       svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x1,
                     Canvas::Y(changes[i - 1].byte), x1, y, kIdleColour);
     }
-    const bool held = changes[i].byte != 0xFF && (changes[i].byte & 0x01) != 0;
+    const bool held = changes[i].byte != kIdleReceiverByte && (changes[i].byte & kHeldBit) != 0;
     svg += Format(
         "<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
         "stroke-width=\"%d\"/>",
         held ? "receiver held" : "receiver", x1, y, x2, y, SegmentColour(changes[i].byte), held ? 4 : 2);
-    if (changes[i].byte != 0xFF) {
+    if (changes[i].byte != kIdleReceiverByte) {
       svg += Format("<text x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">0x%02X%s</text>", x1 + 3, y - 5,
                     SegmentColour(changes[i].byte), changes[i].byte, held ? " held" : "");
     }

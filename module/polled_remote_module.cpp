@@ -38,7 +38,7 @@ uint32_t ReadReceiverByte(IDeviceRegisters* registers) {
 
 PolledRemoteModule::PolledRemoteModule(const RemoteKey* table, int32_t tableSize) : keys_(table), keyCount_(tableSize) {
   LogMessage("kolvane: Initializing kolvane.dll remote module.\n");
-  LogMessage("kolvane: Polling the tuner's remote receiver every 20 ms.\n");
+  LogMessage("kolvane: Polling the tuner's remote receiver every %u ms.\n", static_cast<unsigned>(kPollPeriodMs));
 }
 
 HRESULT PolledRemoteModule::Run() {

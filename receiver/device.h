@@ -28,7 +28,7 @@ constexpr uint32_t kHeldBit = KOLVANE_RECEIVER_HELD_BIT;      // byte bit 0: key
 constexpr uint8_t kIdleReceiverByte = KOLVANE_RECEIVER_IDLE;  // no key: held bit set, no code
 
 constexpr uint32_t kPollPeriodMs = KOLVANE_POLL_PERIOD_MS;
-constexpr uint32_t kRepeatDelayMs = 200;  // a held key repeats once more than this has passed
+constexpr uint32_t kRepeatDelayMs = KOLVANE_REPEAT_DELAY_MS;  // a held key repeats once more than this has passed
 
 }  // namespace kolvane
 

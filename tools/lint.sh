@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${LINT_JOBS:-2}
-project_dirs='include|module|trace|receiver|platform|testbed|host|bench|fuzz|tests|examples'
-core_dirs='module|trace|receiver|platform'
+project_dirs='include|text|module|trace|receiver|platform|testbed|host|bench|fuzz|tests|examples'
+core_dirs='include|module|trace|receiver|platform'
 analyzer='clang-analyzer-*,-clang-analyzer-security.insecureAPI.DeprecatedOrUnsafeBufferHandling'
 mingw=i686-w64-mingw32-g++-posix
 
@@ -34,7 +34,7 @@ tidy() { # build folder, extra checks, files (one a line), extra clang-tidy argu
 
 cmake --preset linux >/dev/null
 echo "lint: clang-tidy"
-tidy build/linux '' "$(sources build/linux 'testbed|host|bench|fuzz|tests|examples')"
+tidy build/linux '' "$(sources build/linux 'text|testbed|host|bench|fuzz|tests|examples')"
 echo "lint: clang-tidy and the static analyzer on the module"
 tidy build/linux "$analyzer" "$(sources build/linux "$core_dirs")"
 

@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "text/printable.h"
 #include "trace/format.h"
-#include "trace/printable.h"
 
 namespace kolvane {
 namespace {

@@ -9,7 +9,7 @@
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
 #include "trace/format.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 #include "trace/recorder.h"
 
 namespace kolvane {

@@ -28,4 +28,8 @@
 /* The module reads the receiver register this often. */
 #define KOLVANE_POLL_PERIOD_MS 20
 
+/* A key whose held byte stays unchanged for more than this since its press
+ * or its last repeat is reported once more, as a repeat. */
+#define KOLVANE_REPEAT_DELAY_MS 200
+
 #endif /* KOLVANE_DEVICE_H */

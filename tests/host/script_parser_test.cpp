@@ -7,7 +7,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "host/script.h"
-#include "trace/printable.h"
+#include "text/printable.h"
 
 namespace kolvane {
 namespace host {

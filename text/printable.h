@@ -1,10 +1,10 @@
 // Text from a trace, a script (the same format) or the command line, made
 // safe to echo in a message: a file someone sends you may hold terminal
-// escapes, NULs or megabytes on one line. Here because the comparison
-// echoes the key names a trace holds; kolvane-host echoes its scripts and
-// command line with it.
-#ifndef KOLVANE_TRACE_PRINTABLE_H
-#define KOLVANE_TRACE_PRINTABLE_H
+// escapes, NULs or megabytes on one line. The trace's comparison echoes the
+// key names a trace holds with it, kolvane-host its scripts and command
+// line, kolvane-bench its command line.
+#ifndef KOLVANE_TEXT_PRINTABLE_H
+#define KOLVANE_TEXT_PRINTABLE_H
 
 #include <stddef.h>
 
@@ -23,4 +23,4 @@ std::string Printable(const std::string& text, size_t maxBytes = kMaxEchoBytes);
 
 }  // namespace kolvane
 
-#endif  // KOLVANE_TRACE_PRINTABLE_H
+#endif  // KOLVANE_TEXT_PRINTABLE_H

@@ -1,4 +1,4 @@
-#include "trace/printable.h"
+#include "text/printable.h"
 
 #include <stdio.h>
 
