@@ -40,8 +40,8 @@ caught() {
   done
 }
 receiver_rule='(tools/layers.txt: receiver/ may use itself and kolvane/)'
-trace_rule='(tools/layers.txt: trace/ may use itself and kolvane/, receiver/)'
-bench_rule='(tools/layers.txt: bench/ may use itself and kolvane/, testbed/, trace/, receiver/, platform/)'
+trace_rule='(tools/layers.txt: trace/ may use itself and kolvane/, text/, receiver/)'
+bench_rule='(tools/layers.txt: bench/ may use itself and kolvane/, text/, testbed/, trace/, receiver/, platform/)'
 
 fresh
 append receiver/key_decoder.cpp '#include "host/script.h"'
