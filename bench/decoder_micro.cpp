@@ -13,7 +13,7 @@ namespace {
 // poll and with a handler that does nothing: the decoder's own cost.
 inline void Poll(KeyDecoder& decoder, uint32_t byte, uint32_t tick) {
   benchmark::DoNotOptimize(decoder.Poll(
-      byte, [tick] { return tick; }, [](const KeyDecoder::Step&, uint32_t) {}));
+      byte, [tick] { return tick; }, [](const KeyDecoder::PollResult&, uint32_t) {}));
 }
 
 // The common case: nothing pressed, the byte idles at 0xFF.
@@ -26,7 +26,7 @@ void IdleByte(benchmark::State& state) {
   }
 }
 
-// Presses, holds with repeats, releases: every branch of the step.
+// Presses, holds with repeats, releases: every branch of a poll.
 void PressHoldRelease(benchmark::State& state) {
   static constexpr uint8_t kBytes[32] = {0xFF, 0xFF, 0xD8, 0xD8, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xD9,
                                          0xD9, 0xD9, 0xD9, 0xD9, 0xD9, 0xFF, 0xFF, 0x68, 0x68, 0x69, 0x69,

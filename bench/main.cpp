@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
 
   r.microAvailable = DecoderMicroAvailable();
   if (r.microAvailable) {
-    Progress("decoder step (Google Benchmark)...");
+    Progress("decoder poll (Google Benchmark)...");
     r.micro = RunDecoderMicro(options.quick);
   }
   r.dllPath = options.dllPath.empty() ? DefaultDllPath(r.modulePath) : options.dllPath;

@@ -344,7 +344,7 @@ bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, uint32_t sin
   return true;
 }
 
-// Where a step of Run leaves it: empty to go on, else the exit code to end
+// Where a stage of Run leaves it: empty to go on, else the exit code to end
 // with, its problem reported.
 using Outcome = std::optional<int>;
 
