@@ -19,7 +19,7 @@ constexpr uint8_t kKeyBytes[] = {KOLVANE_KEYS(KOLVANE_KEY_BYTE)};
 // poll and with a handler that does nothing: the decoder's own cost.
 inline void Poll(KeyDecoder& decoder, uint32_t byte, uint32_t tick) {
   benchmark::DoNotOptimize(decoder.Poll(
-      byte, [tick] { return tick; }, [](const KeyDecoder::Step&, uint32_t) {}));
+      byte, [tick] { return tick; }, [](const KeyDecoder::PollResult&, uint32_t) {}));
 }
 
 // The common case: nothing pressed, the byte idles.
@@ -32,7 +32,7 @@ void IdleByte(benchmark::State& state) {
   }
 }
 
-// Presses, holds with repeats, releases: every branch of the step.
+// Presses, holds with repeats, releases: every branch of a poll.
 void PressHoldRelease(benchmark::State& state) {
   // Two keys, each pressed for two polls and held for twelve, with idle
   // between: the table's first two keys.

@@ -1,4 +1,4 @@
-// The decoder's step on its own, timed with Google Benchmark where the
+// One poll of the decoder on its own, timed with Google Benchmark where the
 // build has it (decoder_micro.cpp) and reported as unavailable elsewhere
 // (decoder_micro_unavailable.cpp).
 #ifndef KOLVANE_BENCH_DECODER_MICRO_H
@@ -12,7 +12,7 @@ namespace bench {
 
 struct MicroResult {
   std::string name;
-  double nsPerStep;
+  double nsPerPoll;
 };
 
 // False when this build has no micro-benchmark.

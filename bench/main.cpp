@@ -21,6 +21,7 @@
 #include "receiver/device.h"
 #include "testbed/format.h"
 #include "testbed/module_loader.h"
+#include "testbed/options.h"
 #include "text/printable.h"
 
 namespace {
@@ -69,64 +70,45 @@ void Usage(FILE* out) {
 
 enum class Parsed { kRun, kHelp, kVersion, kBad };
 
-// `--name value` or `--name=value`.
+// By the tools' shared conventions (testbed/options.h).
 Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-    std::string value;
-    bool hasValue = false;
-    const size_t equals = name.find('=');
-    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-      hasValue = true;
-    }
-    auto take = [&](std::string* target) {
-      if (!hasValue && i + 1 < argc) {
-        value = argv[++i];
-        hasValue = true;
-      }
-      if (!hasValue || value.empty()) {
-        *error = Printable(name) + " needs a value";
-        return false;
-      }
-      *target = value;
-      return true;
-    };
-    const bool isFlag =
-        name == "--quick" || name == "--json" || name == "-h" || name == "--help" || name == "--version";
-    if (isFlag && hasValue) {
-      *error = Printable(name) + " takes no value";
-      return Parsed::kBad;
-    }
+  kolvane::testbed::OptionReader in(argc, argv);
+  while (in.Next()) {
+    const std::string& name = in.name();
+    bool read = true;
+    bool flag = false;
     std::string seed;
     if (name == "--quick") {
-      options->quick = true;
+      read = in.Flag(&options->quick);
     } else if (name == "--json") {
-      options->json = true;
+      read = in.Flag(&options->json);
     } else if (name == "-h" || name == "--help") {
+      if (!in.Flag(&flag)) break;
       return Parsed::kHelp;
     } else if (name == "--version") {
+      if (!in.Flag(&flag)) break;
       return Parsed::kVersion;
     } else if (name == "--seed") {
-      if (!take(&seed)) return Parsed::kBad;
+      if (!in.Value(&seed)) break;
       char* end = nullptr;
       const unsigned long number = strtoul(seed.c_str(), &end, 10);
       if (*end != '\0' || seed[0] == '-' || number > UINT32_MAX) {
-        *error = "bad seed '" + Printable(seed) + "' (0 to 4294967295)";
-        return Parsed::kBad;
+        in.Fail("bad seed '" + kolvane::Printable(seed) + "' (0 to 4294967295)");
+        break;
       }
       options->seed = static_cast<uint32_t>(number);
     } else if (name == "--module") {
-      if (!take(&options->modulePath)) return Parsed::kBad;
+      read = in.Value(&options->modulePath);
     } else if (name == "--dll") {
-      if (!take(&options->dllPath)) return Parsed::kBad;
+      read = in.Value(&options->dllPath);
     } else {
-      *error = "unknown option '" + Printable(name) + "'";
-      return Parsed::kBad;
+      read = in.Unknown();
     }
+    if (!read) break;
   }
-  return Parsed::kRun;
+  if (in.error().empty()) return Parsed::kRun;
+  *error = in.error();
+  return Parsed::kBad;
 }
 
 long long FileSize(const std::string& path) {
@@ -313,7 +295,7 @@ int main(int argc, char** argv) {
 
   r.microAvailable = DecoderMicroAvailable();
   if (r.microAvailable) {
-    Progress("decoder step (Google Benchmark)...");
+    Progress("decoder poll (Google Benchmark)...");
     r.micro = RunDecoderMicro(options.quick);
   }
   r.dllPath = options.dllPath.empty() ? DefaultDllPath(r.modulePath) : options.dllPath;

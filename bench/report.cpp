@@ -254,10 +254,10 @@ void PrintTable(FILE* out, const Results& r) {
       c.measured ? Format("%.1f s", c.seconds) : "n/a (" + c.problem + ")", "", "");
 
   if (!r.microAvailable) {
-    Row(out, "Decoder step", "n/a (no Google Benchmark in this build)", "", "");
+    Row(out, "Decoder poll", "n/a (no Google Benchmark in this build)", "", "");
   }
   for (const MicroResult& micro : r.micro) {
-    Row(out, "Decoder step (Google Benchmark), " + micro.name, Format("%.2f ns", micro.nsPerStep), "", "");
+    Row(out, "Decoder poll (Google Benchmark), " + micro.name, Format("%.2f ns", micro.nsPerPoll), "", "");
   }
 
   Row(out, "kolvane.dll size",
@@ -314,12 +314,12 @@ void PrintJson(FILE* out, const Results& r) {
           Text(r.compare.traceBytes).c_str(), r.compare.presses, r.compare.holds, Text(r.compare.idleLines).c_str(),
           r.compare.measured ? Number(r.compare.seconds).c_str() : "null");
   if (!r.microAvailable) {
-    fprintf(out, "  \"decoder_step_ns\": null,\n");
+    fprintf(out, "  \"decoder_poll_ns\": null,\n");
   } else {
-    fprintf(out, "  \"decoder_step_ns\": {");
+    fprintf(out, "  \"decoder_poll_ns\": {");
     for (size_t i = 0; i < r.micro.size(); ++i) {
       fprintf(out, "%s%s: %s", i == 0 ? "" : ", ", JsonString(r.micro[i].name).c_str(),
-              Number(r.micro[i].nsPerStep).c_str());
+              Number(r.micro[i].nsPerPoll).c_str());
     }
     fprintf(out, "},\n");
   }

@@ -26,7 +26,7 @@ std::vector<bool> ChangesWithReports(const ReceiverSchedule& schedule, const Scr
   for (size_t i = 0; i < schedule.changes.size(); ++i) {
     const int step = schedule.changes[i].step;
     if (step < 0) continue;
-    withReports[i] = run.stepLinesWithReports.count(script.steps[static_cast<size_t>(step)].line) != 0;
+    withReports[i] = run.byteLinesWithReports.count(script.steps[static_cast<size_t>(step)].line) != 0;
   }
   return withReports;
 }

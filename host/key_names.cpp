@@ -50,7 +50,7 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 const RemoteKey* FindKeyBySpelling(const std::string& text) {
   if (text.find('\0') != std::string::npos) return nullptr;
   const KolvaneKey* key = kolvane_simcard_key(text.c_str());
-  return key == nullptr ? nullptr : FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, key->byte);
+  return key == nullptr ? nullptr : FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, key->code);
 }
 
 std::string NearestKeySpelling(const std::string& text) {

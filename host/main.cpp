@@ -25,6 +25,7 @@
 #include "kolvane/kolvane.h"
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
+#include "testbed/options.h"
 #include "text/printable.h"
 #include "trace/compare.h"
 #include "trace/explain.h"
@@ -121,33 +122,15 @@ struct Options {
 
 const char kProgram[] = "kolvane-host";
 
-// "--name=value" as "--name" and "value"; anything else as it is.
-struct Argument {
-  std::string name;
-  std::string value;
-  bool hasValue = false;
-};
-
-Argument SplitArgument(const std::string& text) {
-  Argument argument{text, "", false};
-  const size_t equals = text.find('=');
-  if (text.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-    argument.name = text.substr(0, equals);
-    argument.value = text.substr(equals + 1);
-    argument.hasValue = true;
-  }
-  return argument;
-}
-
 // The format asked for, read ahead so that a problem with any other option
 // is reported in it too.
 OutputFormat RequestedFormat(int argc, char** argv) {
   OutputFormat format = OutputFormat::kText;
-  for (int i = 1; i < argc; ++i) {
-    const Argument argument = SplitArgument(argv[i]);
-    if (argument.name != "--format") continue;
-    const std::string value = argument.hasValue ? argument.value : (i + 1 < argc ? argv[i + 1] : "");
-    format = value == "jsonl" ? OutputFormat::kJsonl : OutputFormat::kText;
+  testbed::OptionReader in(argc, argv);
+  while (in.Next()) {
+    if (in.name() != "--format") continue;
+    std::string value;
+    format = in.Value(&value) && value == "jsonl" ? OutputFormat::kJsonl : OutputFormat::kText;
   }
   return format;
 }
@@ -163,94 +146,73 @@ void ReportProblem(OutputFormat format, const std::string& message) {
   }
 }
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    Argument argument = SplitArgument(argv[i]);
-    const std::string& name = argument.name;
-    auto value = [&](std::string* target) {
-      if (!argument.hasValue) {
-        if (i + 1 >= argc) {
-          *error = name + " needs a value";
-          return false;
-        }
-        argument.value = argv[++i];
-      }
-      if (argument.value.empty()) {
-        *error = name + " needs a value";
-        return false;
-      }
-      *target = argument.value;
-      return true;
-    };
-    auto flag = [&](bool* target) {
-      if (argument.hasValue) {
-        *error = name + " takes no value";
-        return false;
-      }
-      *target = true;
-      return true;
-    };
+bool ReadOptions(testbed::OptionReader& in, Options* options) {
+  while (in.Next()) {
+    const std::string& name = in.name();
+    bool read = true;
     if (name == "--module") {
-      if (!value(&options->module)) return false;
+      read = in.Value(&options->module);
     } else if (name == "--timeline") {
-      if (!value(&options->timeline)) return false;
+      read = in.Value(&options->timeline);
     } else if (name == "--trace") {
-      if (!value(&options->trace)) return false;
+      read = in.Value(&options->trace);
     } else if (name == "--compare" || name == "--explain") {
       std::string trace;
-      if (!value(&trace)) return false;
+      if (!in.Value(&trace)) return false;
       if (!options->script.empty()) {
-        *error =
-            "more than one script: '" + Printable(options->script) + "' and " + name + " '" + Printable(trace) + "'";
-        return false;
+        return in.Fail("more than one script: '" + Printable(options->script) + "' and " + name + " '" +
+                       Printable(trace) + "'");
       }
       options->script = trace;
       (name == "--compare" ? options->compare : options->explain) = true;
     } else if (name == "--slow-sink") {
       std::string duration;
-      if (!value(&duration)) return false;
+      if (!in.Value(&duration)) return false;
       if (!ParseDuration(duration, &options->sinkDelayMs)) {
-        *error = "bad duration '" + Printable(duration) + "' for --slow-sink (e.g. 300ms or 1.2s)";
-        return false;
+        return in.Fail("bad duration '" + Printable(duration) + "' for --slow-sink (e.g. 300ms or 1.2s)");
       }
     } else if (name == "--format") {
       std::string format;
-      if (!value(&format)) return false;
+      if (!in.Value(&format)) return false;
       if (format == "text") {
         options->format = OutputFormat::kText;
       } else if (format == "jsonl") {
         options->format = OutputFormat::kJsonl;
       } else {
-        *error = "unknown format '" + Printable(format) + "' (text or jsonl)";
-        return false;
+        return in.Fail("unknown format '" + Printable(format) + "' (text or jsonl)");
       }
     } else if (name == "--fast") {
-      if (!flag(&options->fast)) return false;
+      read = in.Flag(&options->fast);
     } else if (name == "--verbose" || name == "-v") {
-      if (!flag(&options->verbose)) return false;
+      read = in.Flag(&options->verbose);
     } else if (name == "--check") {
-      if (!flag(&options->checkOnly)) return false;
+      read = in.Flag(&options->checkOnly);
     } else if (name == "--keys") {
-      if (!flag(&options->listKeys)) return false;
+      read = in.Flag(&options->listKeys);
     } else if (name == "-h" || name == "--help") {
-      if (!flag(&options->help)) return false;
+      read = in.Flag(&options->help);
     } else if (name == "--version") {
-      if (!flag(&options->version)) return false;
-    } else if (name.size() > 1 && name[0] == '-') {
-      *error = "unknown option '" + Printable(name) + "'";
-      return false;
+      read = in.Flag(&options->version);
+    } else if (in.IsOption()) {
+      return in.Unknown();
     } else if (options->script.empty()) {
       options->script = name;
     } else if (options->compare || options->explain) {
-      *error = "more than one script: " + std::string(options->compare ? "--compare" : "--explain") + " '" +
-               Printable(options->script) + "' and '" + Printable(name) + "'";
-      return false;
+      return in.Fail("more than one script: " + std::string(options->compare ? "--compare" : "--explain") + " '" +
+                     Printable(options->script) + "' and '" + Printable(name) + "'");
     } else {
-      *error = "more than one script: '" + Printable(options->script) + "' and '" + Printable(name) + "'";
-      return false;
+      return in.Fail("more than one script: '" + Printable(options->script) + "' and '" + Printable(name) + "'");
     }
+    if (!read) return false;
   }
   return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+  testbed::OptionReader in(argc, argv);
+  if (ReadOptions(in, options)) return true;
+  *error = in.error();
+  return false;
 }
 
 void ListKeys(OutputFormat format) {
@@ -344,7 +306,7 @@ bool PlayKeyboard(GetInterfacePtrFn factory, RawKeyboard& keyboard, uint32_t sin
   return true;
 }
 
-// Where a step of Run leaves it: empty to go on, else the exit code to end
+// Where a stage of Run leaves it: empty to go on, else the exit code to end
 // with, its problem reported.
 using Outcome = std::optional<int>;
 

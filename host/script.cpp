@@ -64,7 +64,7 @@ class LineParser {
     if (command == "press") return ParsePress(step);
     if (command == "hold") return ParseHold(step);
     if (command == "wait") return ParseWait(step);
-    if (command == kTraceStepWord) return ParseRaw(step);
+    if (command == kTraceByteWord) return ParseRaw(step);
     return Fail("unknown step '" + Printable(words_[0]) + "' (steps are " + kStepNames + ")");
   }
 

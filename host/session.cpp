@@ -188,8 +188,8 @@ void Session::OnKey(const char* name, const char* label) {
   report.us = NowUs();
   report.name = name != nullptr ? name : "";
   report.label = label != nullptr ? label : "";
-  report.fresh = (lastPolledByte_ & kHeldBit) == 0;
-  report.sincePress = report.fresh || record_.reports.empty();
+  report.repeat = (lastPolledByte_ & kHeldBit) != 0;
+  report.sincePress = !report.repeat || record_.reports.empty();
   report.delayUs = report.us - (report.sincePress ? lastPolledSinceUs_ : record_.reports.back().us);
   record_.reports.push_back(report);
   output_.Key(report);

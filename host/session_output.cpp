@@ -15,7 +15,7 @@ double Milliseconds(int64_t us) { return static_cast<double>(us) / 1000.0; }
 double Seconds(int64_t us) { return static_cast<double>(us) / 1000000.0; }
 
 // The pair of words the trace and --compare use too.
-const char* StateWord(const KeyReport& report) { return report.fresh ? "fresh" : "repeat"; }
+const char* StateWord(const KeyReport& report) { return report.repeat ? "repeat" : "fresh"; }
 
 // "1 step", "2 steps".
 std::string Count(uint64_t count, const char* noun) {

@@ -24,7 +24,7 @@ Summary Summarize(const SessionRecord& record) {
   std::vector<int64_t> delays;
   for (const KeyReport& report : record.reports) {
     ++summary.keysReported;
-    if (!report.fresh) {
+    if (report.repeat) {
       ++summary.repeats;
       continue;
     }

@@ -22,7 +22,7 @@ struct KeyReport {
   int64_t us;
   std::string name;
   std::string label;  // "" when the key has none
-  bool fresh;         // the poll saw bit 0 clear: a press, else a repeat
+  bool repeat;        // the poll saw bit 0 set: a repeat, else a fresh press
   int64_t delayUs;    // since the press (fresh) or the previous report (repeat)
   bool sincePress;    // which of the two delayUs counts from
 };

@@ -182,13 +182,13 @@ void Keys(std::string& svg, const Canvas& canvas, const SessionRecord& record) {
   svg += Format("<text x=\"16\" y=\"%.0f\" fill=\"#555\">keys</text>\n", kKeyY + 4);
   for (const KeyReport& report : record.reports) {
     const double x = canvas.X(report.us);
-    const char* colour = report.fresh ? kFreshColour : kHeldColour;
+    const char* colour = report.repeat ? kHeldColour : kFreshColour;
     // A faint line up through the byte plot shows which change it answers.
     svg += Format(
         "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"%s\" stroke-opacity=\"0.35\" "
         "stroke-dasharray=\"3 3\"/>",
         x, kPlotTop, x, kKeyY, colour);
-    if (report.fresh) {
+    if (!report.repeat) {
       svg += Format("<circle class=\"key fresh\" cx=\"%.1f\" cy=\"%.0f\" r=\"5\" fill=\"%s\"/>", x, kKeyY, colour);
     } else {
       svg += Format(

@@ -43,7 +43,7 @@ std::vector<TracedReport> ReplayedReports(const RunReplay& run, const std::vecto
   std::vector<TracedReport> got;
   got.reserve(reports.size());
   for (const KeyReport& report : reports) {
-    got.push_back(TracedReport{TraceTimeUs(run.schedule, shownUs, report.us) / kUsPerMs, report.name, !report.fresh});
+    got.push_back(TracedReport{TraceTimeUs(run.schedule, shownUs, report.us) / kUsPerMs, report.name, report.repeat});
   }
   return got;
 }

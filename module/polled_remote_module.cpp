@@ -84,9 +84,9 @@ HRESULT PolledRemoteModule::Run() {
       givenUp = true;
       break;
     }
-    decoder.Poll(byte, platform::TickCount, [&](const KeyDecoder::Step& step, uint32_t now) {
+    decoder.Poll(byte, platform::TickCount, [&](const KeyDecoder::PollResult& polled, uint32_t now) {
       // The key first: a slow disk under the trace never delays it.
-      const RemoteKey* key = step.report ? DispatchKey(step.code) : nullptr;
+      const RemoteKey* key = polled.report ? DispatchKey(polled.code) : nullptr;
       trace.OnPoll(byte, now);
       if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
     });

@@ -2,18 +2,18 @@
 
 namespace kolvane {
 
-KeyDecoder::Step KeyDecoder::Decode(uint32_t byte, uint32_t now) {
+KeyDecoder::PollResult KeyDecoder::Decode(uint32_t byte, uint32_t now) {
   const int32_t current = static_cast<int32_t>(byte);
   if ((byte & kHeldBit) != 0) {
     // Elapsed time in unsigned arithmetic, so the 2^32 wrap of the tick
     // counter neither fires a repeat early nor delays one.
     const bool repeat = current == lastByte_ && now - markTick_ > kRepeatDelayMs;
     lastByte_ = current;
-    return Step{repeat, byte & kRepeatCodeMask, repeat};
+    return PollResult{repeat, byte & kRepeatCodeMask, repeat};
   }
   const bool press = current != lastByte_ && lastByte_ != kNoByte;
   if (press) lastByte_ = current;
-  return Step{press, byte & kPressCodeMask, true};
+  return PollResult{press, byte & kPressCodeMask, true};
 }
 
 }  // namespace kolvane

@@ -1,5 +1,5 @@
 // Turns the receiver byte of each poll into key reports: a fresh press when
-// the byte changes to a value with bit 0 clear, and auto-repeats while a byte
+// the byte changes to a value with bit 0 clear, and repeats while a byte
 // with bit 0 set stays unchanged for more than kRepeatDelayMs. Pure state and
 // arithmetic on a caller-supplied clock, so it is tested on a virtual one.
 #ifndef KOLVANE_RECEIVER_KEY_DECODER_H
@@ -16,7 +16,8 @@ constexpr uint32_t kRepeatCodeMask = 0xFA;  // a repeat: bits 0 and 2 cleared
 
 class KeyDecoder {
  public:
-  struct Step {
+  // What one poll decides.
+  struct PollResult {
     bool report;      // dispatch `code`
     uint32_t code;    // key code to look up
     bool renewsMark;  // the repeat mark moves to the tick read after the report: on every
@@ -26,18 +27,18 @@ class KeyDecoder {
   explicit KeyDecoder(uint32_t startTick) : lastByte_(kNoByte), markTick_(startTick) {}
 
   // One poll of `byte` (0-255), in the order the repeat timing depends on:
-  // `clock()` gives the poll's tick, `handle(step, tick)` makes the report
-  // (when step.report) and whatever else the poll does, and a step that
+  // `clock()` gives the poll's tick, `handle(result, tick)` makes the report
+  // (when result.report) and whatever else the poll does, and a result that
   // renews the repeat mark sets it to a second `clock()`, read after `handle`
   // returned, so the time the sink took never counts toward the next repeat.
-  // `clock` is called at most twice; nothing is allocated. Returns the step.
+  // `clock` is called at most twice; nothing is allocated. Returns the result.
   template <typename Clock, typename Handler>
-  Step Poll(uint32_t byte, Clock&& clock, Handler&& handle) {
+  PollResult Poll(uint32_t byte, Clock&& clock, Handler&& handle) {
     const uint32_t now = clock();
-    const Step step = Decode(byte, now);
-    handle(step, now);
-    if (step.renewsMark) markTick_ = clock();
-    return step;
+    const PollResult result = Decode(byte, now);
+    handle(result, now);
+    if (result.renewsMark) markTick_ = clock();
+    return result;
   }
 
   int32_t lastByte() const { return lastByte_; }
@@ -47,7 +48,7 @@ class KeyDecoder {
   // No byte with bit 0 set seen yet: nothing is reported until one is.
   static constexpr int32_t kNoByte = -1;
 
-  Step Decode(uint32_t byte, uint32_t now);
+  PollResult Decode(uint32_t byte, uint32_t now);
 
   int32_t lastByte_;
   uint32_t markTick_;

@@ -3,12 +3,12 @@
 namespace kolvane {
 
 // The module's records, in the public list's order: the one definition of the keys.
-#define KOLVANE_REMOTE_KEY(name, label, byte) {byte, name, label},
+#define KOLVANE_REMOTE_KEY(name, label, code) {code, name, label},
 const RemoteKey RemoteKeyTable[kRemoteKeyCount] = {KOLVANE_KEYS(KOLVANE_REMOTE_KEY)};
 #undef KOLVANE_REMOTE_KEY
 
 // The list fills the table exactly: a shorter one would leave zeroed records.
-#define KOLVANE_ONE_PER_KEY(name, label, byte) 'k',
+#define KOLVANE_ONE_PER_KEY(name, label, code) 'k',
 constexpr char kOnePerKey[] = {KOLVANE_KEYS(KOLVANE_ONE_PER_KEY)};
 #undef KOLVANE_ONE_PER_KEY
 static_assert(sizeof kOnePerKey == kRemoteKeyCount, "KOLVANE_KEYS holds KOLVANE_KEY_COUNT keys");

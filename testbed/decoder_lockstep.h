@@ -53,8 +53,8 @@ class DecoderLockstep {
 
     Count(byte, now);
     uint64_t clock = now;  // the sink's time passes while it takes the poll
-    const KeyDecoder::Step step = decoder_.Poll(
-        byte, [&] { return Tick(clock); }, [&](const KeyDecoder::Step&, uint32_t) { clock = after; });
+    const KeyDecoder::PollResult result = decoder_.Poll(
+        byte, [&] { return Tick(clock); }, [&](const KeyDecoder::PollResult&, uint32_t) { clock = after; });
     const Report expected = model_.Poll(static_cast<int>(byte), now, after);
     if (expected.made) ++((byte & 1) != 0 ? coverage_.repeats : coverage_.presses);
     nowMs_ = after;
@@ -63,10 +63,10 @@ class DecoderLockstep {
                 Tick(now),
                 Tick(after),
                 expected,
-                Report{step.report, step.code},
+                Report{result.report, result.code},
                 decoder_.lastByte(),
                 decoder_.markTick()};
-    entry.differs = expected.made != step.report || (expected.made && expected.code != step.code) ||
+    entry.differs = expected.made != result.report || (expected.made && expected.code != result.code) ||
                     decoder_.lastByte() != model_.lastByte() || decoder_.markTick() != Tick(model_.markMs());
     history_.push_back(entry);
     return !entry.differs;

@@ -64,12 +64,13 @@ std::string RunNote(const TraceComparison& comparison, size_t index) {
   std::string note;
   if (run.cut) {
     note = comparison.RunName(index) + " was cut by " + (comparison.runs.size() == 1 ? "its" : "the") +
-           " size cap: compared up to its last whole step, line " + std::to_string(run.lastStepLine);
+           " size cap: compared up to its last whole byte line, line " + std::to_string(run.lastByteLine);
   }
-  if (run.unstepped > 0) {
+  if (run.reportsAfterLastByteLine > 0) {
     note += (note.empty() ? comparison.RunName(index) + ": " : std::string("; ")) +
-            Count(run.unstepped, "report", "reports") + " recorded after its last step, whose byte it does not hold, " +
-            (run.unstepped == 1 ? "was" : "were") + " left out";
+            Count(run.reportsAfterLastByteLine, "report", "reports") +
+            " recorded after its last byte line, whose byte it does not hold, " +
+            (run.reportsAfterLastByteLine == 1 ? "was" : "were") + " left out";
   }
   return note;
 }
@@ -114,8 +115,8 @@ RunComparison CompareRun(const TraceRun& run, const std::vector<TracedReport>& g
   comparison.reports = run.reports.size();
   comparison.difference = FirstDifference(run.reports, got);
   comparison.cut = run.cut;
-  comparison.lastStepLine = run.lastStepLine;
-  comparison.unstepped = run.unstepped;
+  comparison.lastByteLine = run.lastByteLine;
+  comparison.reportsAfterLastByteLine = run.reportsAfterLastByteLine;
   return comparison;
 }
 

@@ -23,9 +23,9 @@ struct RunComparison {
   int headerLine = 0;
   size_t reports = 0;      // the run's reports that were compared
   std::string difference;  // "" when they match, else as FirstDifference
-  bool cut = false;        // the size cap cut the run: compared up to its last whole step
-  int lastStepLine = 0;
-  size_t unstepped = 0;  // reports after its last step, left out
+  bool cut = false;        // the size cap cut the run: compared up to its last whole byte line
+  int lastByteLine = 0;
+  size_t reportsAfterLastByteLine = 0;  // reports after its last byte line, left out
 };
 
 RunComparison CompareRun(const TraceRun& run, const std::vector<TracedReport>& got);

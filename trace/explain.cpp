@@ -21,26 +21,26 @@ constexpr int kBitsInByte = 8;
 // least this many times later than the others.
 constexpr int64_t kOnKeyBlameFactor = 2;
 
-// One byte as the polls saw it, the steps of an hour-long spell joined.
+// One byte as the polls saw it, the byte lines of an hour-long spell joined.
 struct Shown {
   uint32_t byte;
   int64_t startMs;  // about: the first poll is taken a period after the run began
   int64_t ms;
-  int line;      // its first step
-  int lastLine;  // its last step
+  int line;      // its first byte line
+  int lastLine;  // its last byte line
 };
 
 std::vector<Shown> Showings(const TraceRun& run) {
   std::vector<Shown> shown;
   int64_t at = kPollPeriodMs;
-  for (const TracedStep& step : run.steps) {
-    if (!shown.empty() && shown.back().byte == step.byte) {
-      shown.back().ms += step.ms;
-      shown.back().lastLine = step.line;
+  for (const TracedByteLine& byteLine : run.byteLines) {
+    if (!shown.empty() && shown.back().byte == byteLine.byte) {
+      shown.back().ms += byteLine.ms;
+      shown.back().lastLine = byteLine.line;
     } else {
-      shown.push_back(Shown{step.byte, at, step.ms, step.line, step.line});
+      shown.push_back(Shown{byteLine.byte, at, byteLine.ms, byteLine.line, byteLine.line});
     }
-    at += step.ms;
+    at += byteLine.ms;
   }
   return shown;
 }
@@ -93,10 +93,11 @@ Finding NoPolls(const TraceRun& run) {
   if (run.endLine != 0) {
     finding.summary = "The module never polled the receiver: the run ended " + TraceSeconds(run.endMs) +
                       " after it began without one read of register 0x200.";
-    AddEvidence(&finding, run.endLine, run.endMs,
-                std::string("the run ended") + (run.givenUp ? ", given up by Stop" : "") + ", with no step before it");
+    AddEvidence(
+        &finding, run.endLine, run.endMs,
+        std::string("the run ended") + (run.givenUp ? ", given up by Stop" : "") + ", with no byte line before it");
   } else {
-    finding.summary = "The module never polled the receiver: the run has no step and no end.";
+    finding.summary = "The module never polled the receiver: the run has no byte line and no end.";
     AddEvidence(&finding, run.headerLine, -1, "the run's header, and nothing after it");
   }
   if (run.givenUp) {
@@ -354,9 +355,9 @@ Finding CutBySizeCap(const TraceRun& run) {
   finding.summary =
       std::string("The trace file reached its size cap of ") + cap + " in this run: what happened after is not in it.";
   AddEvidence(&finding, run.cutLine, -1, "the size cap's note");
-  if (run.unstepped > 0) {
-    AddEvidence(&finding, run.lastStepLine, -1,
-                "the last whole step; " + Count(run.unstepped, "report", "reports") + " after it");
+  if (run.reportsAfterLastByteLine > 0) {
+    AddEvidence(&finding, run.lastByteLine, -1,
+                "the last whole byte line; " + Count(run.reportsAfterLastByteLine, "report", "reports") + " after it");
   }
   finding.action = "Move the trace file away (or delete it) and reproduce the problem: the module starts a new one.";
   return finding;
@@ -364,11 +365,11 @@ Finding CutBySizeCap(const TraceRun& run) {
 
 uint64_t PollsAbout(const TraceRun& run) {
   uint64_t polls = 0;
-  for (const TracedStep& step : run.steps)
-    polls += std::max<uint64_t>(1, (step.ms + kPollPeriodMs / 2) / kPollPeriodMs);
+  for (const TracedByteLine& byteLine : run.byteLines)
+    polls += std::max<uint64_t>(1, (byteLine.ms + kPollPeriodMs / 2) / kPollPeriodMs);
   uint64_t missed = 0;
   for (const TracedLatePoll& late : run.latePolls) missed += late.lateMs / kPollPeriodMs;
-  return std::max<uint64_t>(polls > missed ? polls - missed : 0, run.steps.size());
+  return std::max<uint64_t>(polls > missed ? polls - missed : 0, run.byteLines.size());
 }
 
 }  // namespace

@@ -60,8 +60,8 @@ struct RunExplanation {
   std::string started;  // the header after "trace, ": platform and start, made printable
   size_t fresh = 0;
   size_t repeats = 0;
-  uint64_t polls = 0;  // about: counted from the steps' lengths and the late polls
-  int64_t ms = 0;      // the run's length as its steps (or its end) tell it
+  uint64_t polls = 0;  // about: counted from the byte lines' lengths and the late polls
+  int64_t ms = 0;      // the run's length as its byte lines (or its end) tell it
   std::vector<Finding> findings;
 
   // "11 keys (6 fresh, 5 repeats), about 150 polls over 3.020s"

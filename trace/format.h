@@ -1,10 +1,11 @@
 // The trace a poll thread can write of its run, and the script format it is
 // written in: what the module writes and kolvane-host reads back.
 //
-// A trace is a kolvane-host script. Each receiver byte is a step
+// A trace is a kolvane-host script. Each receiver byte is a byte line,
 //   raw 0xNN DURATIONms
-// (consecutive polls that read the same byte make one step, timed from the
-// first poll that saw it to the first poll that saw the next byte), and each
+// which the script reads as one step (consecutive polls that read the same
+// byte make one byte line, timed from the first poll that saw it to the
+// first poll that saw the next byte), and each
 // report the module made is a comment
 //   # 12.345s Kolvane_ChannelUp fresh        (or "repeat")
 // with the time since the run began. Other comments head and close the run,
@@ -32,11 +33,11 @@ constexpr const char kTraceCapComment[] = "# trace stopped: the file reached its
 
 // A script step lasts at most this long (a script refuses a longer one), an
 // hour, as a simulated card's longest hold; the trace writes a longer byte as
-// several steps.
+// several byte lines.
 constexpr uint32_t kScriptMaxDurationMs = KOLVANE_MAX_HOLD_MS;
 
-// The step a trace writes for a receiver byte.
-constexpr const char kTraceStepWord[] = "raw";
+// The first word of the byte line a trace writes for a receiver byte.
+constexpr const char kTraceByteWord[] = "raw";
 
 // The words a report comment ends with.
 constexpr const char kTraceFresh[] = "fresh";

@@ -33,7 +33,7 @@ void MadeUpRun::Show(uint32_t byte, uint64_t ms) {
 }
 
 // A poll as the module's loop makes it, on a clock that stands still within
-// the poll: the decoder, then the recorder's step and the report of a key
+// the poll: the decoder, then the recorder's byte line and the report of a key
 // the table knows.
 void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
   if (static_cast<int32_t>(byte) != byte_) {
@@ -44,11 +44,11 @@ void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
   const uint32_t tick = start_ + static_cast<uint32_t>(at);
   decoder_.Poll(
       byte, [tick] { return tick; },
-      [&](const KeyDecoder::Step& step, uint32_t now) {
-        const RemoteKey* key = step.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, step.code) : nullptr;
+      [&](const KeyDecoder::PollResult& polled, uint32_t now) {
+        const RemoteKey* key = polled.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, polled.code) : nullptr;
         recorder_->OnPoll(byte, now);
         if (key != nullptr) recorder_->OnReport(key->name, (byte & kHeldBit) != 0, now);
-        if ((byte & kHeldBit) == 0 || !step.report) return;
+        if ((byte & kHeldBit) == 0 || !polled.report) return;
         if (key != nullptr) {
           quietRepeatCount_ = -1;  // a held key: every poll counts
         } else if (quietRepeatCount_ >= 0) {
@@ -67,7 +67,7 @@ void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
 // fixed cycle: the next poll may be the repeat poll whole cycles on, since
 // the decoder, skipping the repeats between, repeats there just the same
 // (more than the delay has passed) and sets the same mark, and the
-// recorder, seeing the same byte, writes the same steps.
+// recorder, seeing the same byte, writes the same byte lines.
 uint64_t MadeUpRun::NextPoll(uint32_t byte, uint64_t due) const {
   if (!spellPolled_ || static_cast<int32_t>(byte) != byte_) return due;
   if ((byte & kHeldBit) == 0) {

@@ -2,7 +2,7 @@
 // records a real one: the caller says which receiver byte shows for how
 // long, and every poll, one per kPollPeriodMs, goes through the module's
 // own decoder and key table into a TraceRecorder. So a made-up trace holds
-// the steps, the reports and their times the module would write for that
+// the byte lines, the reports and their times the module would write for that
 // receiver, and nothing is written by hand.
 #ifndef KOLVANE_TRACE_MADE_UP_RUN_H
 #define KOLVANE_TRACE_MADE_UP_RUN_H

@@ -51,19 +51,19 @@ bool ParseMilliseconds(const std::string& text, uint32_t* ms) {
   return true;
 }
 
-// "raw 0xNN DURATIONms", as the recorder writes a step.
-bool ParseStep(const std::string& line, TracedStep* step) {
+// "raw 0xNN DURATIONms", as the recorder writes a byte line.
+bool ParseByteLine(const std::string& line, TracedByteLine* byteLine) {
   std::istringstream words(line);
   std::string word, byte, duration, extra;
-  if (!(words >> word >> byte >> duration) || (words >> extra) || word != kTraceStepWord) return false;
+  if (!(words >> word >> byte >> duration) || (words >> extra) || word != kTraceByteWord) return false;
   if (byte.size() != 4 || byte.compare(0, 2, "0x") != 0 || !isxdigit(static_cast<unsigned char>(byte[2])) ||
       !isxdigit(static_cast<unsigned char>(byte[3]))) {
     return false;
   }
   uint32_t ms = 0;
   if (!ParseMilliseconds(duration, &ms) || ms == 0 || ms > kScriptMaxDurationMs) return false;
-  step->byte = static_cast<uint32_t>(strtoul(byte.c_str() + 2, nullptr, 16));
-  step->ms = ms;
+  byteLine->byte = static_cast<uint32_t>(strtoul(byte.c_str() + 2, nullptr, 16));
+  byteLine->ms = ms;
   return true;
 }
 
@@ -87,10 +87,10 @@ bool ParseEnd(const std::string& line, int64_t* ms, bool* givenUp) {
   return true;
 }
 
-bool IsStep(const std::string& line) {
+bool IsByteLine(const std::string& line) {
   std::istringstream words(line);
   std::string first;
-  return (words >> first) && first == kTraceStepWord;
+  return (words >> first) && first == kTraceByteWord;
 }
 
 }  // namespace
@@ -104,12 +104,12 @@ bool IsTraceHeader(const std::string& line) {
 
 TraceReading ReadTrace(const std::string& text) {
   TraceReading reading;
-  std::vector<TracedReport> pending;  // made during the step not yet written
+  std::vector<TracedReport> pending;  // made during the byte line not yet written
   bool last = false;                  // the run's latest line was the cap's note
   const auto endRun = [&] {
     if (reading.runs.empty()) return;
     reading.runs.back().cut = last;
-    reading.runs.back().unstepped = pending.size();
+    reading.runs.back().reportsAfterLastByteLine = pending.size();
     pending.clear();
     last = false;
   };
@@ -135,17 +135,17 @@ TraceReading ReadTrace(const std::string& text) {
     if (!line.empty()) last = StartsWith(line, kTraceCapComment);
     if (last) run.cutLine = number;
     TracedReport report;
-    TracedStep step{number, 0, 0};
+    TracedByteLine byteLine{number, 0, 0};
     TracedLatePoll late{number, 0, 0};
-    if (IsStep(line)) {
-      if (!pending.empty()) run.stepLinesWithReports.insert(number);
+    if (IsByteLine(line)) {
+      if (!pending.empty()) run.byteLinesWithReports.insert(number);
       run.reports.insert(run.reports.end(), pending.begin(), pending.end());
       pending.clear();
-      run.lastStepLine = number;
-      if (ParseStep(line, &step)) {
-        run.steps.push_back(step);
+      run.lastByteLine = number;
+      if (ParseByteLine(line, &byteLine)) {
+        run.byteLines.push_back(byteLine);
       } else {
-        ++run.otherSteps;
+        ++run.otherByteLines;
       }
     } else if (ParseReport(line, &report)) {
       report.line = number;

@@ -1,4 +1,4 @@
-// What kolvane-host reads from a trace beyond its steps: whether it is a
+// What kolvane-host reads from a trace beyond its script: whether it is a
 // trace at all (its first line is a run's header), where each of its runs
 // begins (the module appends one at every Start), and per run the reports
 // the module recorded, which receiver byte each came with, and whether the
@@ -22,8 +22,8 @@ struct TracedReport {
   int line = 0;  // in the trace; 0 for a replay's
 };
 
-// A step as the module writes it, "raw 0xNN DURATIONms".
-struct TracedStep {
+// A byte line as the module writes it, "raw 0xNN DURATIONms".
+struct TracedByteLine {
   int line;
   uint32_t byte;
   uint32_t ms;  // how long the polls saw it
@@ -42,19 +42,19 @@ struct TraceRun {
   int headerLine = 0;  // 1-based; 0 for a script that is no trace
   std::string header;  // the header line as written, "" for a script that is no trace
   bool cut = false;    // it ends with the size cap's note
-  // The report comments whose byte's step the run holds whole, in order.
-  // A report is written before the step of the byte that made it, so those
-  // after the last step (the cap fell between them and their byte) are left
-  // out and counted in `unstepped`.
+  // The report comments whose byte's line the run holds whole, in order.
+  // A report is written before the byte line of the byte that made it, so
+  // those after the last byte line (the cap fell between them and their byte) are left
+  // out and counted in `reportsAfterLastByteLine`.
   std::vector<TracedReport> reports;
-  size_t unstepped = 0;
-  std::set<int> stepLinesWithReports;  // the steps during which a report was made
-  int lastStepLine = 0;                // 0 when there is no step
+  size_t reportsAfterLastByteLine = 0;
+  std::set<int> byteLinesWithReports;  // the byte lines during which a report was made
+  int lastByteLine = 0;                // 0 when there is no byte line
   int cutLine = 0;                     // where the size cap's note is, when cut
-  // Its steps in the module's own format (a step written otherwise, by hand,
-  // is left out and counted), and the polls that came late.
-  std::vector<TracedStep> steps;
-  size_t otherSteps = 0;
+  // Its byte lines in the module's own format (one written otherwise, by
+  // hand, is left out and counted), and the polls that came late.
+  std::vector<TracedByteLine> byteLines;
+  size_t otherByteLines = 0;
   std::vector<TracedLatePoll> latePolls;
   // Its closing comment: when the run ended, and whether Stop gave it up.
   int endLine = 0;  // 0: none (the application ended first, or the run goes on)

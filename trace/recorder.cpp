@@ -106,8 +106,8 @@ void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* versi
       "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with 'kolvane-host --compare FILE'"));
 }
 
-// A step ends at the first poll of the next byte; a byte held past the
-// longest step is written as each such step is complete, leaving the rest
+// A byte line ends at the first poll of the next byte; a byte held past a
+// script step's longest is written as each such line is complete, leaving the rest
 // (at least one poll's worth) under way.
 void TraceRecorder::OnPoll(uint32_t byte, uint32_t now) {
   const uint32_t sinceLastPoll = now - lastPoll_;
@@ -117,7 +117,7 @@ void TraceRecorder::OnPoll(uint32_t byte, uint32_t now) {
     since_ = now;
   } else {
     while (now - since_ > kScriptMaxDurationMs) {
-      WriteStep(kScriptMaxDurationMs);
+      WriteByteLine(kScriptMaxDurationMs);
       since_ += kScriptMaxDurationMs;
     }
   }
@@ -148,7 +148,7 @@ void TraceRecorder::OnReport(const char* name, bool repeat, uint32_t now) {
 }
 
 void TraceRecorder::End(uint32_t now, bool givenUp) {
-  // The last step ends where the next poll would have seen another byte,
+  // The last byte line ends where the next poll would have seen another byte,
   // not when the thread ended: a host call may have held it long after.
   const uint32_t end = now - lastPoll_ > kPollPeriodMs ? lastPoll_ + kPollPeriodMs : now;
   // A step lasts at least 1 ms in a script.
@@ -164,21 +164,21 @@ bool TraceRecorder::EndsCapped(const char* tail, size_t length, uint64_t cap) {
   return length >= commentLength && memcmp(tail + length - commentLength, comment, commentLength) == 0;
 }
 
-void TraceRecorder::WriteStep(uint32_t duration) {
-  Emit(Line().Text(kTraceStepWord).Text(" ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(duration).Text("ms"));
+void TraceRecorder::WriteByteLine(uint32_t duration) {
+  Emit(Line().Text(kTraceByteWord).Text(" ").Byte(static_cast<uint32_t>(byte_)).Text(" ").Number(duration).Text("ms"));
 }
 
-// The step of the byte under way, ended at `end`; a step longer than a
-// script allows is written as several. Differences of ticks are unsigned,
+// The byte line of the byte under way, ended at `end`; one longer than a
+// script step allows is written as several. Differences of ticks are unsigned,
 // so a run across the counter's wrap keeps its durations.
 void TraceRecorder::FlushByte(uint32_t end, uint32_t least) {
   if (byte_ == kNoByte) return;
   uint32_t left = end - since_;
   if (left < least) left = least;
   while (left > 0) {
-    const uint32_t step = left < kScriptMaxDurationMs ? left : kScriptMaxDurationMs;
-    WriteStep(step);
-    left -= step;
+    const uint32_t ms = left < kScriptMaxDurationMs ? left : kScriptMaxDurationMs;
+    WriteByteLine(ms);
+    left -= ms;
   }
 }
 

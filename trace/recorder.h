@@ -47,12 +47,12 @@ class TraceRecorder {
   // disk), which a line end closes first, so the run starts on its own line.
   void Begin(uint32_t now, const char* startedAt, const char* version, const char* platform, bool endLineFirst);
   // One poll read `byte` at `now`. A byte that stays longer than a script
-  // step may last is written a step at a time, so a long idle spell is in
+  // step may last is written a byte line at a time, so a long idle spell is in
   // the file even if the run never ends cleanly.
   void OnPoll(uint32_t byte, uint32_t now);
   // A key was reported at `now`.
   void OnReport(const char* name, bool repeat, uint32_t now);
-  // The run ended at `now`: the last byte's step, ended at the last poll
+  // The run ended at `now`: the last byte's line, ended at the last poll
   // that saw it (not at `now`, which may be long after, when a host call
   // held the thread), and a closing comment.
   void End(uint32_t now, bool givenUp);
@@ -71,7 +71,7 @@ class TraceRecorder {
   static size_t CapComment(uint64_t cap, char (&line)[kMaxLine]);
   void Emit(Line& line);
   void Put(const char* text, size_t length);
-  void WriteStep(uint32_t duration);
+  void WriteByteLine(uint32_t duration);
   void FlushByte(uint32_t end, uint32_t least);
 
   static constexpr int32_t kNoByte = -1;
@@ -82,8 +82,8 @@ class TraceRecorder {
   size_t capCommentLength_;
   State state_ = State::kWriting;
   uint32_t startTick_ = 0;
-  int32_t byte_ = kNoByte;  // the byte of the step under way
-  uint32_t since_ = 0;      // where its step began: its first poll, or the end of its last full step
+  int32_t byte_ = kNoByte;  // the byte of the byte line under way
+  uint32_t since_ = 0;      // where its line began: its first poll, or the end of its last full line
   uint32_t lastPoll_ = 0;   // the last poll that saw it
 };
 

@@ -2,13 +2,13 @@
  *
  * Each key has the name and the label the module reports for it through
  * IRemoteKeySink::OnKey ("Kolvane_ChannelUp", "ChannelUp"; the label is ""
- * for keys without one) and the press byte the card's receiver shows while
- * it is pressed (bits 16-23 of register 0x200). This list is the module's own
- * key table, in its record order: what a host shows in a key-binding screen
- * and what a test presses by name. How the receiver shows a key held down,
- * and no key at all, is in kolvane/device.h.
+ * for keys without one) and its code: the byte the card's receiver shows
+ * while it is pressed (bits 16-23 of register 0x200), bits 0 and 2 clear.
+ * This list is the module's own key table, in its record order: what a host
+ * shows in a key-binding screen and what a test presses by name. How the
+ * receiver shows a key held down, and no key at all, is in kolvane/device.h.
  *
- * KOLVANE_KEYS(X) expands X(name, label, byte) once for every key, so a host
+ * KOLVANE_KEYS(X) expands X(name, label, code) once for every key, so a host
  * builds whatever it needs from it, e.g. the ready-made record type:
  *
  *   static const KolvaneKey keys[KOLVANE_KEY_COUNT] = {KOLVANE_KEYS(KOLVANE_KEY_RECORD)};
@@ -19,7 +19,7 @@
 
 #define KOLVANE_KEY_COUNT 31
 
-/* name, label, press byte */
+/* name, label, code */
 #define KOLVANE_KEYS(X)                         \
   X("Kolvane_TV", "", 0x68)                     \
   X("Kolvane_FM", "", 0xA8)                     \
@@ -59,10 +59,10 @@
 typedef struct KolvaneKey {
   const char* name;
   const char* label; /* "" for keys without a label, never null */
-  unsigned char byte;
+  unsigned char code;
 } KolvaneKey;
 
 /* One KolvaneKey initializer with its comma, for KOLVANE_KEYS. */
-#define KOLVANE_KEY_RECORD(name, label, byte) {name, label, byte},
+#define KOLVANE_KEY_RECORD(name, label, code) {name, label, code},
 
 #endif /* KOLVANE_KEYS_H */

@@ -43,8 +43,8 @@
 #include "kolvane.h"
 
 /* How a key pressed for hold_ms shows on the receiver, here and in
- * kolvane-host's scripts: the press byte for hold_ms, at most
- * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (press byte |
+ * kolvane-host's scripts: the key's code for hold_ms, at most
+ * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (code |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
  * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. The module
  * repeats a key whose held byte stays more than 200 ms, so a hold of 350 ms
@@ -106,10 +106,10 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte);
  *       (KOLVANE_SIMCARD_POLL_TIMEOUT_MS): it never blocks forever. */
 int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms);
 
-/* The bytes a press of the key with this press byte held hold_ms shows, in
+/* The bytes a press of the key with this code held hold_ms shows, in
  * order, with the least time of each: their count (2 or 3), or 0 for a hold
  * over KOLVANE_MAX_HOLD_MS. kolvane_simcard_press shows these. */
-int kolvane_simcard_phases(unsigned key_byte, unsigned hold_ms, KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES]);
+int kolvane_simcard_phases(unsigned key_code, unsigned hold_ms, KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES]);
 
 /* The key that kolvane_simcard_press would press for this spelling, or
  * NULL. */
@@ -453,17 +453,17 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte) 
   if (card != NULL) KOLVANE_SIMCARD_STORE_(&card->receiver, receiver_byte & KOLVANE_RECEIVER_BYTE_MASK);
 }
 
-int kolvane_simcard_phases(unsigned key_byte, unsigned hold_ms,
+int kolvane_simcard_phases(unsigned key_code, unsigned hold_ms,
                            KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES]) {
   int count = 0;
   if (hold_ms > KOLVANE_MAX_HOLD_MS) return 0;
-  phases[count].receiver_byte = key_byte & KOLVANE_RECEIVER_BYTE_MASK;
+  phases[count].receiver_byte = key_code & KOLVANE_RECEIVER_BYTE_MASK;
   phases[count].ms = hold_ms < KOLVANE_PRESS_SHOW_MS ? hold_ms : KOLVANE_PRESS_SHOW_MS;
   if (phases[count].ms < KOLVANE_MIN_SHOW_MS) phases[count].ms = KOLVANE_MIN_SHOW_MS;
   ++count;
   if (hold_ms > KOLVANE_PRESS_SHOW_MS) {
     const unsigned rest = hold_ms - KOLVANE_PRESS_SHOW_MS;
-    phases[count].receiver_byte = (key_byte | KOLVANE_RECEIVER_HELD_BIT) & KOLVANE_RECEIVER_BYTE_MASK;
+    phases[count].receiver_byte = (key_code | KOLVANE_RECEIVER_HELD_BIT) & KOLVANE_RECEIVER_BYTE_MASK;
     phases[count].ms = rest < KOLVANE_MIN_SHOW_MS ? KOLVANE_MIN_SHOW_MS : rest;
     ++count;
   }
@@ -506,7 +506,7 @@ int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_m
   KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
   int count, i;
   if (card == NULL || found == NULL) return -1;
-  count = kolvane_simcard_phases(found->byte, hold_ms, phases);
+  count = kolvane_simcard_phases(found->code, hold_ms, phases);
   for (i = 0; i < count; ++i) {
     if (!kolvane_simcard_show_(card, phases[i].receiver_byte, phases[i].ms)) {
       kolvane_simcard_set_receiver(card, KOLVANE_RECEIVER_IDLE);

@@ -90,9 +90,10 @@ std::string RecordRun(const std::vector<uint8_t>& bytes, const std::vector<int>&
       now += kPollPeriodMs;
       decoder.Poll(
           bytes[i], [&] { return now; },
-          [&](const KeyDecoder::Step& step, uint32_t) {
+          [&](const KeyDecoder::PollResult& result, uint32_t) {
             recorder.OnPoll(bytes[i], now);
-            const RemoteKey* key = step.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, step.code) : nullptr;
+            const RemoteKey* key =
+                result.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, result.code) : nullptr;
             if (key != nullptr) recorder.OnReport(key->name, (bytes[i] & kHeldBit) != 0, now);
           });
     }

@@ -41,7 +41,7 @@ class RecordingOutput final : public SessionOutput {
   test::Latch* const stall_;
 };
 
-KeyReport Key(const std::string& name) { return KeyReport{0, name, "", true, 0, true}; }
+KeyReport Key(const std::string& name) { return KeyReport{0, name, "", false, 0, true}; }
 
 TEST(OutputQueue, WritesEveryLineInTheOrderItWasPut) {
   RecordingOutput output;

@@ -30,8 +30,8 @@ std::string Written(OutputFormat format, bool verbose, Write write) {
   return text;
 }
 
-const KeyReport kTv{1250000, "Kolvane_TV", "", true, 12400, true};
-const KeyReport kRepeat{2815000, "Kolvane_VolumeUp", "VolumeUp", false, 281000, false};
+const KeyReport kTv{1250000, "Kolvane_TV", "", false, 12400, true};
+const KeyReport kRepeat{2815000, "Kolvane_VolumeUp", "VolumeUp", true, 281000, false};
 
 TEST(TextOutput, OneLinePerKeyWithDashForNoLabel) {
   const std::string text = Written(OutputFormat::kText, false, [](SessionOutput& out) {

@@ -10,8 +10,8 @@ namespace kolvane {
 namespace host {
 namespace {
 
-KeyReport Report(int64_t us, bool fresh, int64_t delayUs) {
-  return KeyReport{us, "Kolvane_VolumeUp", "VolumeUp", fresh, delayUs, fresh};
+KeyReport Report(int64_t us, bool repeat, int64_t delayUs) {
+  return KeyReport{us, "Kolvane_VolumeUp", "VolumeUp", repeat, delayUs, !repeat};
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -23,8 +23,8 @@ size_t Count(const std::string& text, const std::string& what) {
 TEST(Summary, DelayStatisticsCountFreshPressesOnly) {
   SessionRecord record;
   record.buttonsPressed = 4;
-  record.reports = {Report(0, true, 9000), Report(0, true, 3000), Report(0, false, 220000), Report(0, true, 20000),
-                    Report(0, true, 4000)};
+  record.reports = {Report(0, false, 9000), Report(0, false, 3000), Report(0, true, 220000), Report(0, false, 20000),
+                    Report(0, false, 4000)};
   const Summary summary = Summarize(record);
   EXPECT_EQ(summary.buttonsPressed, 4);
   EXPECT_EQ(summary.keysReported, 5);
@@ -55,7 +55,7 @@ TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
   SessionRecord record;
   record.receiver = {{0, 0xFF}, {100000, 0x58}, {200000, 0x59}, {900000, 0xFF}};
   for (int64_t us = 20000; us < 1000000; us += 20000) record.polls.push_back({us, 0xFF});
-  record.reports = {Report(110000, true, 10000), Report(420000, false, 310000), Report(640000, false, 220000)};
+  record.reports = {Report(110000, false, 10000), Report(420000, true, 310000), Report(640000, true, 220000)};
   record.reports[0].label = "A&B";  // escaped, not broken
   record.endUs = 1000000;
   const std::string svg = RenderTimeline(record, "test <session>");
@@ -72,7 +72,7 @@ TEST(Timeline, DrawsEveryPollAndTellsPressesFromRepeats) {
 
 TEST(Timeline, AKeyWithoutALabelIsNamedAsTheTextOutputNamesIt) {
   SessionRecord record;
-  record.reports = {KeyReport{20000, "Kolvane_TV", "", true, 20000, true}};
+  record.reports = {KeyReport{20000, "Kolvane_TV", "", false, 20000, true}};
   record.endUs = 100000;
   ASSERT_EQ(KeyDisplayName("Kolvane_TV", ""), "TV");
   EXPECT_NE(RenderTimeline(record, "labels").find(">TV</text>"), std::string::npos);
@@ -85,7 +85,7 @@ double TimelineWidth(int64_t seconds, std::string* svg) {
   SessionRecord record;
   record.receiver = {{0, 0xFF}, {1000000, 0x58}, {1100000, 0xFF}};
   for (int64_t us = 20000; us < seconds * 1000000; us += 20000) record.polls.push_back({us, 0xFF});
-  record.reports = {Report(1010000, true, 10000)};
+  record.reports = {Report(1010000, false, 10000)};
   record.endUs = seconds * 1000000;
   *svg = RenderTimeline(record, "long");
   const size_t at = svg->find("width=\"");

@@ -80,14 +80,14 @@ class SessionTest : public ::testing::Test {
   static std::vector<std::string> Fresh(const SessionRecord& record) {
     std::vector<std::string> names;
     for (const KeyReport& report : record.reports) {
-      if (report.fresh) names.push_back(report.name);
+      if (!report.repeat) names.push_back(report.name);
     }
     return names;
   }
   static std::vector<KeyReport> Held(const SessionRecord& record) {
     std::vector<KeyReport> held;
     for (const KeyReport& report : record.reports) {
-      if (!report.fresh) held.push_back(report);
+      if (report.repeat) held.push_back(report);
     }
     return held;
   }
@@ -237,7 +237,7 @@ TEST_F(SessionTest, AFastReplayCutsIdleSpellsShortAndMakesTheTracesReports) {
   const SessionRecord record = Play(trace, true);
   std::vector<TracedReport> got;
   for (const KeyReport& report : record.reports)
-    got.push_back(TracedReport{report.us / 1000, report.name, !report.fresh});
+    got.push_back(TracedReport{report.us / 1000, report.name, report.repeat});
   EXPECT_EQ(FirstDifference(ReadTrace(trace).runs.front().reports, got), "");
   EXPECT_LT(record.endUs, 9000000) << "12.9 s of trace; the first two idle spells are cut short, the third not";
 }

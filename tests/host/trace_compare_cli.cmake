@@ -35,7 +35,7 @@ expect("KOLVANE_TRACE=F --compare F" "Compare: the replay made the [1-9][0-9]* r
 host_in("" ${WORK_DIR}/session.trace "--compare -" 0 compared --compare -)
 expect("--compare -" "Compare: the replay made the [1-9][0-9]* reports that <stdin> recorded" "${compared}")
 
-# The size cap fell between the first report and the step of its byte.
+# The size cap fell between the first report and the byte line of its byte.
 string(REGEX MATCH "\n# [0-9.]+s [A-Za-z0-9_]+ fresh\n" report "${trace}")
 if(NOT report)
   message(FATAL_ERROR "the trace holds no fresh report:\n${trace}")
@@ -47,7 +47,7 @@ string(SUBSTRING "${trace}" 0 ${end} cut)
 file(WRITE ${WORK_DIR}/cut.trace "${cut}# trace stopped: the file reached its size cap of 8 MiB\n")
 host("a trace cut by its cap" 0 compared --compare cut.trace)
 expect("a trace cut by its cap"
-       "Compare: the replay made the [0-9]+ reports that cut.trace recorded.\nCompare: cut.trace was cut by its size cap: compared up to its last whole step, line [0-9]+; 1 report recorded after its last step"
+       "Compare: the replay made the [0-9]+ reports that cut.trace recorded.\nCompare: cut.trace was cut by its size cap: compared up to its last whole byte line, line [0-9]+; 1 report recorded after its last byte line"
        "${compared}")
 
 # Two Starts of the module, two runs in one file: each is replayed with a

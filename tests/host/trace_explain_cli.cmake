@@ -117,7 +117,7 @@ expect("given up by Stop"
        "${explained}")
 
 # A file 200 bytes short of its 8 MiB cap takes the run's header and the
-# cap's note, no step.
+# cap's note, no byte line.
 set(filler "raw 0xFF 20ms\nraw 0x58 20ms\n")
 foreach(doubling RANGE 17)
   string(APPEND filler "${filler}")

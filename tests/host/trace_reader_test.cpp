@@ -1,6 +1,6 @@
-// What --compare takes from a trace besides its steps: which reports it can
+// What --compare takes from a trace besides its script: which reports it can
 // check, whether the size cap cut it, and whether it is a trace at all. A
-// trace cut at any point compares with what its own steps make.
+// trace cut at any point compares with what its own byte lines make.
 #include "trace/reader.h"
 
 #include <string>
@@ -35,9 +35,9 @@ TEST(ReadTrace, ReportsWhoseByteTheTraceDoesNotHoldAreLeftOut) {
   EXPECT_TRUE(run.cut);
   ASSERT_EQ(run.reports.size(), 1u);
   EXPECT_EQ(run.reports[0].name, "Kolvane_ChannelUp");
-  EXPECT_EQ(run.unstepped, 1u);
-  EXPECT_EQ(run.lastStepLine, 4);
-  EXPECT_THAT(run.stepLinesWithReports, ElementsAre(4));
+  EXPECT_EQ(run.reportsAfterLastByteLine, 1u);
+  EXPECT_EQ(run.lastByteLine, 4);
+  EXPECT_THAT(run.byteLinesWithReports, ElementsAre(4));
 }
 
 TEST(ReadTrace, AScriptIsNoTraceAndATraceThatEndsIsNotCut) {
@@ -50,7 +50,7 @@ TEST(ReadTrace, AScriptIsNoTraceAndATraceThatEndsIsNotCut) {
   EXPECT_TRUE(whole.isTrace) << "a byte-order mark and CRLF line ends as an editor leaves them";
   ASSERT_EQ(whole.runs.size(), 1u);
   EXPECT_FALSE(whole.runs[0].cut);
-  EXPECT_EQ(whole.runs[0].unstepped, 0u);
+  EXPECT_EQ(whole.runs[0].reportsAfterLastByteLine, 0u);
 }
 
 TEST(ReadTrace, ARunGoesFromItsHeaderToTheNextRunsHeader) {
@@ -85,13 +85,13 @@ TEST(ReadTrace, ARunGoesFromItsHeaderToTheNextRunsHeader) {
   EXPECT_FALSE(first.cut);
   ASSERT_EQ(second.reports.size(), 1u);
   EXPECT_EQ(second.reports[0].ms, 320) << "times count from the run's own start";
-  EXPECT_THAT(second.stepLinesWithReports, ElementsAre(9)) << "the file's line numbers";
-  EXPECT_EQ(second.lastStepLine, 9);
+  EXPECT_THAT(second.byteLinesWithReports, ElementsAre(9)) << "the file's line numbers";
+  EXPECT_EQ(second.lastByteLine, 9);
   EXPECT_TRUE(second.cut);
-  EXPECT_EQ(second.unstepped, 1u) << "the TV press was made after the run's last whole step";
+  EXPECT_EQ(second.reportsAfterLastByteLine, 1u) << "the TV press was made after the run's last whole byte line";
   EXPECT_THAT(third.reports, IsEmpty());
   EXPECT_FALSE(third.cut);
-  EXPECT_EQ(third.lastStepLine, 0);
+  EXPECT_EQ(third.lastByteLine, 0);
 }
 
 TEST(ReadTrace, AScriptThatIsNoTraceIsOneRunWhateverItHolds) {
@@ -130,12 +130,12 @@ void BusyRun(std::vector<uint8_t>* bytes, std::vector<int>* polls) {
   }
 }
 
-TEST(ReadTrace, ATraceCutAnywhereComparesWithWhatItsOwnStepsMake) {
+TEST(ReadTrace, ATraceCutAnywhereComparesWithWhatItsOwnByteLinesMake) {
   std::vector<uint8_t> bytes;
   std::vector<int> polls;
   BusyRun(&bytes, &polls);
   const std::string whole = test::RecordRun(bytes, polls, kTraceSizeCap);
-  int cutBeforeAStep = 0;
+  int cutBeforeAByteLine = 0;
   for (uint64_t capacity = 200; capacity < whole.size(); ++capacity) {
     const std::string trace = test::RecordRun(bytes, polls, capacity);
     const TraceRun reading = ReadTrace(trace).runs.front();
@@ -147,9 +147,9 @@ TEST(ReadTrace, ATraceCutAnywhereComparesWithWhatItsOwnStepsMake) {
     EXPECT_THAT(FirstDifference(reading.reports, test::AsTraced(replayed)), IsEmpty())
         << "cut at " << capacity << " bytes:\n"
         << trace;
-    if (reading.unstepped > 0) ++cutBeforeAStep;
+    if (reading.reportsAfterLastByteLine > 0) ++cutBeforeAByteLine;
   }
-  EXPECT_GT(cutBeforeAStep, 10) << "no cut fell between a report and its byte";
+  EXPECT_GT(cutBeforeAByteLine, 10) << "no cut fell between a report and its byte";
 }
 
 }  // namespace

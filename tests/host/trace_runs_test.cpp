@@ -90,7 +90,7 @@ TEST(TraceRuns, AKeyDownAcrossARestartIsNotReportedByTheRunsReplay) {
   EXPECT_THAT(asOne, ::testing::HasSubstr("got Kolvane_ChannelUp fresh"));
 }
 
-TEST(TraceRuns, ARunCutByTheSizeCapIsComparedUpToItsLastWholeStep) {
+TEST(TraceRuns, ARunCutByTheSizeCapIsComparedUpToItsLastWholeByteLine) {
   const std::string first = RecordRun({0xFF, 0x58, 0xFF}, {10, 5, 10}, kTraceSizeCap);
   const std::string whole = RecordRun({0xFF, 0xD8, 0xFF, 0x00}, {10, 5, 10, 5}, kTraceSizeCap);
   for (uint64_t capacity = 200; capacity < whole.size(); ++capacity) {

@@ -228,12 +228,12 @@ TEST_F(SimCardClockTest, TheModulesDecoderSeesOnePressAndRepeatsOnlyForALongHold
         // A sink that takes no time: the clock stays at the poll's tick.
         decoder.Poll(
             poll.byte, [&] { return poll.atMs; },
-            [&](const kolvane::KeyDecoder::Step& step, uint32_t) {
+            [&](const kolvane::KeyDecoder::PollResult& result, uint32_t) {
               // As the module dispatches: a report of a code without a key
               // (the idle byte's, 0xFA) calls no sink.
               const kolvane::RemoteKey* key =
-                  step.report ? kolvane::FindRemoteKey(kolvane::RemoteKeyTable, kolvane::kRemoteKeyCount, step.code)
-                              : nullptr;
+                  result.report ? kolvane::FindRemoteKey(kolvane::RemoteKeyTable, kolvane::kRemoteKeyCount, result.code)
+                                : nullptr;
               if (key == nullptr) return;
               EXPECT_STREQ(key->name, "Kolvane_ChannelUp");
               ++((poll.byte & 1) != 0 ? repeats : fresh);
@@ -277,13 +277,13 @@ TEST_F(SimCardClockTest, AKeyIsFoundByNameShortNameOrLabelInAnyCase) {
   }
 }
 
-TEST_F(SimCardClockTest, EveryKeyOfThePublicListIsPressedWithItsOwnByte) {
+TEST_F(SimCardClockTest, EveryKeyOfThePublicListIsPressedWithItsOwnCode) {
   struct Listed {
     const char* name;
     const char* label;
-    unsigned byte;
+    unsigned code;
   };
-#define KOLVANE_TEST_LISTED(name, label, byte) Listed{name, label, byte},
+#define KOLVANE_TEST_LISTED(name, label, code) Listed{name, label, code},
   const std::vector<Listed> keys = {KOLVANE_KEYS(KOLVANE_TEST_LISTED)};
 #undef KOLVANE_TEST_LISTED
   ASSERT_EQ(keys.size(), 31u);
@@ -292,7 +292,7 @@ TEST_F(SimCardClockTest, EveryKeyOfThePublicListIsPressedWithItsOwnByte) {
     SCOPED_TRACE(key.name);
     clock_.shown.clear();
     ASSERT_EQ(kolvane_simcard_press(card_, key.name, 100), 0);
-    EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{key.byte, 100}, VirtualClock::Shown{0xFF, 100}));
+    EXPECT_THAT(clock_.shown, ElementsAre(VirtualClock::Shown{key.code, 100}, VirtualClock::Shown{0xFF, 100}));
     if (key.label[0] != '\0') {
       ASSERT_NE(kolvane_simcard_key(key.label), nullptr);
       EXPECT_STREQ(kolvane_simcard_key(key.label)->name, key.name);
@@ -428,7 +428,7 @@ TEST_F(SimCardClockTest, APressWaitsForTwoReadsOfEachByteWhenASlowSinkHoldsThePo
     SCOPED_TRACE(key);
     clock_.polls.clear();
     ASSERT_EQ(kolvane_simcard_press(card_, key, 100), 0);
-    EXPECT_GE(PollsOf(clock_.polls, kolvane_simcard_key(key)->byte), 2);
+    EXPECT_GE(PollsOf(clock_.polls, kolvane_simcard_key(key)->code), 2);
     EXPECT_GE(PollsOf(clock_.polls, 0xFF), 2);
   }
   // The first press waited out the slow poll: its byte stayed 350 ms and more.

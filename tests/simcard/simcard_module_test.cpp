@@ -90,7 +90,7 @@ class SimCardModuleTest : public ModuleTest {
 };
 
 TEST_F(SimCardModuleTest, EveryKeyOfThePublicListReachesTheSinkWithItsNameAndLabel) {
-#define KOLVANE_TEST_REPORTED(name, label, byte) Reported{name, label},
+#define KOLVANE_TEST_REPORTED(name, label, code) Reported{name, label},
   const std::vector<Reported> listed = {KOLVANE_KEYS(KOLVANE_TEST_REPORTED)};
 #undef KOLVANE_TEST_REPORTED
   ASSERT_EQ(listed.size(), 31u);

@@ -158,11 +158,11 @@ TEST(ComparisonLines, ManyRunsThatDifferAreNamedUpToTenThenCounted) {
 TEST(ComparisonLines, ARunCutByTheSizeCapSaysSo) {
   TraceComparison comparison{"remote.trace", {Compared(1, 16), Compared(57, 3)}};
   comparison.runs[1].cut = true;
-  comparison.runs[1].lastStepLine = 402113;
-  comparison.runs[1].unstepped = 1;
+  comparison.runs[1].lastByteLine = 402113;
+  comparison.runs[1].reportsAfterLastByteLine = 1;
   const std::string note =
-      "run 2 of 2 (from line 57) was cut by the size cap: compared up to its last whole step, line 402113; 1 "
-      "report recorded after its last step, whose byte it does not hold, was left out";
+      "run 2 of 2 (from line 57) was cut by the size cap: compared up to its last whole byte line, line 402113; 1 "
+      "report recorded after its last byte line, whose byte it does not hold, was left out";
   EXPECT_THAT(ComparisonLines(comparison),
               ElementsAre("all 2 runs of remote.trace match: the replay made the 19 reports they recorded", note));
   EXPECT_EQ(ComparisonNote(comparison), note);

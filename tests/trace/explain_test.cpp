@@ -219,9 +219,9 @@ TEST(Explain, LatePollCommentsChangeNothingAReplayOrCompareReads) {
   ASSERT_EQ(with.reports.size(), without.reports.size());
   EXPECT_EQ(with.reports[0].name, without.reports[0].name);
   EXPECT_EQ(with.reports[0].ms, without.reports[0].ms);
-  EXPECT_EQ(with.stepLinesWithReports, without.stepLinesWithReports);
-  EXPECT_EQ(with.lastStepLine, without.lastStepLine);
-  EXPECT_EQ(with.unstepped, without.unstepped);
+  EXPECT_EQ(with.byteLinesWithReports, without.byteLinesWithReports);
+  EXPECT_EQ(with.lastByteLine, without.lastByteLine);
+  EXPECT_EQ(with.reportsAfterLastByteLine, without.reportsAfterLastByteLine);
   EXPECT_EQ(with.cut, without.cut);
 }
 

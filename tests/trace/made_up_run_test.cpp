@@ -65,8 +65,8 @@ std::string EveryPoll(const Spells& spells, uint32_t start) {
       const uint32_t byte = spell.first;
       decoder.Poll(
           byte, [tick] { return tick; },
-          [&](const KeyDecoder::Step& step, uint32_t now) {
-            const RemoteKey* key = step.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, step.code) : nullptr;
+          [&](const KeyDecoder::PollResult& polled, uint32_t now) {
+            const RemoteKey* key = polled.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, polled.code) : nullptr;
             recorder.OnPoll(byte, now);
             if (key != nullptr) recorder.OnReport(key->name, (byte & 0x01) != 0, now);
           });

@@ -1,6 +1,6 @@
 // The trace of a poll loop's run on a virtual clock: equal bytes merged into
-// one step, durations from the first poll of a byte to the first poll of the
-// next (the last step to its last poll), a step an hour while a byte stays,
+// one byte line, durations from the first poll of a byte to the first poll of
+// the next (the last line to its last poll), a line an hour while a byte stays,
 // report comments timed from the run's start, a run across the tick
 // counter's wrap; and on a file double: the size cap against the file's
 // real size, a failed write, a file that ends mid-line or capped.
@@ -81,14 +81,14 @@ TEST(TraceRecorder, HeaderNamesTheRunAndHowToReplayIt) {
                                          StartsWith("# a kolvane-host script: replay it with 'kolvane-host FILE'")));
 }
 
-TEST(TraceRecorder, PollsOfTheSameByteMakeOneStepTimedFromItsFirstPollToTheNextBytes) {
+TEST(TraceRecorder, PollsOfTheSameByteMakeOneByteLineTimedFromItsFirstPollToTheNextBytes) {
   Trace trace;
   trace.recorder().Begin(1000, "", "", "", false);
   uint32_t tick = trace.Polls(0xFF, 5, 1000);  // 1000..1080
   tick = trace.Polls(0xD8, 3, tick);           // 1100..1140
   tick = trace.Polls(0xD9, 1, tick);           // 1160
   tick = trace.Polls(0xFF, 2, tick);           // 1180..1200
-  trace.recorder().End(tick + 7, false);       // 1227; the last step ends at its last poll
+  trace.recorder().End(tick + 7, false);       // 1227; the last byte line ends at its last poll
   EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 100ms", "raw 0xD8 60ms", "raw 0xD9 20ms", "raw 0xFF 40ms",
                                         "# end of run, 0.227s after it began"));
 }
@@ -117,9 +117,9 @@ TEST(TraceRecorder, TheEndGivesTheLastByteAtLeastOneMillisecondAndSaysWhenTheRun
 }
 
 // A host call held the thread for six seconds after the last poll, and Stop
-// gave it up: the byte's polls span 140 ms, so its step lasts until the next
-// poll would have come, 160 ms, not 6160.
-TEST(TraceRecorder, TheLastStepEndsAPollAfterTheLastPollThatSawItsByteNotWhenTheThreadEnded) {
+// gave it up: the byte's polls span 140 ms, so its byte line lasts until the
+// next poll would have come, 160 ms, not 6160.
+TEST(TraceRecorder, TheLastByteLineEndsAPollAfterTheLastPollThatSawItsByteNotWhenTheThreadEnded) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
   const uint32_t tick = trace.Polls(0xD8, 8, 20);  // 20..160
@@ -175,7 +175,7 @@ TEST(TraceRecorder, ALatePollAcrossTheTickWrapIsTimedRight) {
   EXPECT_THAT(trace.Body(), ElementsAre("# 0.540s poll 500ms late"));
 }
 
-TEST(TraceRecorder, AByteHeldLongerThanAScriptStepAllowsTakesSeveralSteps) {
+TEST(TraceRecorder, AByteHeldLongerThanAScriptStepAllowsTakesSeveralByteLines) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
   trace.recorder().OnPoll(0xFF, 0);
@@ -185,12 +185,12 @@ TEST(TraceRecorder, AByteHeldLongerThanAScriptStepAllowsTakesSeveralSteps) {
 }
 
 // The file keeps an idle spell's timing even if the run never ends (a crash).
-TEST(TraceRecorder, AByteThatStaysIsWrittenAStepAnHourWithoutWaitingForTheNextByte) {
+TEST(TraceRecorder, AByteThatStaysIsWrittenAByteLineAnHourWithoutWaitingForTheNextByte) {
   Trace trace;
   trace.recorder().Begin(0, "", "", "", false);
   uint32_t tick = trace.Polls(0xFF, kScriptMaxDurationMs / kPollMs, 0);  // 0 .. 1 h - 20 ms
   EXPECT_THAT(trace.Body(), ElementsAre());
-  tick = trace.Polls(0xFF, 1, tick);  // exactly 1 h: still one step under way
+  tick = trace.Polls(0xFF, 1, tick);  // exactly 1 h: still one byte line under way
   EXPECT_THAT(trace.Body(), ElementsAre());
   tick = trace.Polls(0xFF, 1, tick);  // 1 h 20 ms
   EXPECT_THAT(trace.Body(), ElementsAre("raw 0xFF 3600000ms"));

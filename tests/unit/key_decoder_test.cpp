@@ -1,4 +1,4 @@
-// The receiver byte decoder on a virtual clock: fresh presses, auto-repeats
+// The receiver byte decoder on a virtual clock: fresh presses, repeats
 // of held keys, the 200 ms repeat delay to the millisecond, the tick
 // counter's 2^32 wrap and polls that come late.
 #include "receiver/key_decoder.h"
@@ -43,14 +43,14 @@ class VirtualPolls {
   // Returns the reported code, or kNothing.
   int PollAt(uint32_t at, uint32_t byte, uint32_t sinkMs = 0) {
     tick_ = at;
-    const KeyDecoder::Step step = decoder_.Poll(
+    const KeyDecoder::PollResult result = decoder_.Poll(
         byte, [this] { return tick_; },
-        [&](const KeyDecoder::Step& polled, uint32_t now) {
+        [&](const KeyDecoder::PollResult& polled, uint32_t now) {
           if (!polled.report) return;
           reports_.push_back(Report{now, polled.code});
           tick_ += sinkMs;
         });
-    return step.report ? static_cast<int>(step.code) : kNothing;
+    return result.report ? static_cast<int>(result.code) : kNothing;
   }
 
   // Polls `byte` `ms` after the previous clock read.
@@ -82,7 +82,7 @@ constexpr uint32_t BeforeWrap(uint32_t ms) { return 0u - ms; }
 struct PollCalls {
   std::vector<std::string> calls;
   uint32_t tick;
-  KeyDecoder::Step Poll(KeyDecoder& decoder, uint32_t byte, uint32_t sinkMs) {
+  KeyDecoder::PollResult Poll(KeyDecoder& decoder, uint32_t byte, uint32_t sinkMs) {
     calls.clear();
     return decoder.Poll(
         byte,
@@ -90,7 +90,7 @@ struct PollCalls {
           calls.emplace_back("clock");
           return tick;
         },
-        [&](const KeyDecoder::Step&, uint32_t now) {
+        [&](const KeyDecoder::PollResult&, uint32_t now) {
           calls.emplace_back("report at " + std::to_string(now));
           tick += sinkMs;
         });
@@ -102,8 +102,8 @@ TEST(KeyDecoderPoll, APressIsHandledAtThePollsTickAndTheMarkIsReadAfterTheSinkRe
   PollCalls poll{{}, 1020};
   poll.Poll(decoder, kIdle, 0);
   poll.tick = 1040;
-  const KeyDecoder::Step step = poll.Poll(decoder, 0x68, 30);
-  EXPECT_TRUE(step.report);
+  const KeyDecoder::PollResult result = poll.Poll(decoder, 0x68, 30);
+  EXPECT_TRUE(result.report);
   EXPECT_THAT(poll.calls, ElementsAre("clock", "report at 1040", "clock"));
   EXPECT_EQ(decoder.markTick(), 1070u);  // the sink's 30 ms do not count toward a repeat
 }
@@ -173,7 +173,7 @@ TEST(KeyDecoderPress, TheClearFormOfAHeldKeyIsAFreshPress) {
   EXPECT_EQ(polls.PollIn(kPollMs, 0xD8), 0xD8);
 }
 
-// --- Auto-repeat ---------------------------------------------------------
+// --- Repeat --------------------------------------------------------------
 
 TEST(KeyDecoderRepeat, TheFirstHeldPollOnlyRecordsTheByteEvenLongAfterTheMark) {
   VirtualPolls polls(1000);

@@ -82,7 +82,7 @@ TEST(RemoteKeyTable, HoldsThe31KeysInOrder) {
 // The list hosts get (kolvane/keys.h), record by record: the module's table
 // is built from it, and both must be the remote's keys as written above.
 TEST(PublicKeyList, HoldsThe31KeysInTheModulesOrder) {
-#define KOLVANE_TEST_LISTED(name, label, byte) ExpectedKey{byte, name, label},
+#define KOLVANE_TEST_LISTED(name, label, code) ExpectedKey{code, name, label},
   constexpr ExpectedKey kListed[] = {KOLVANE_KEYS(KOLVANE_TEST_LISTED)};
 #undef KOLVANE_TEST_LISTED
   ASSERT_EQ(KOLVANE_KEY_COUNT, 31);
@@ -102,7 +102,7 @@ TEST(PublicKeyList, TheRecordTypeHoldsEveryKey) {
   static const KolvaneKey keys[KOLVANE_KEY_COUNT] = {KOLVANE_KEYS(KOLVANE_KEY_RECORD)};
   for (int i = 0; i < KOLVANE_KEY_COUNT; ++i) {
     SCOPED_TRACE(::testing::Message() << "record " << i);
-    EXPECT_EQ(keys[i].byte, kExpectedKeys[i].code);
+    EXPECT_EQ(keys[i].code, kExpectedKeys[i].code);
     EXPECT_STREQ(keys[i].name, kExpectedKeys[i].name);
     EXPECT_STREQ(keys[i].label, kExpectedKeys[i].label);
     EXPECT_EQ(std::string(keys[i].name).rfind(KOLVANE_KEY_PREFIX, 0), 0u);
