@@ -116,7 +116,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
     SleepToPhase(harness, phases[static_cast<size_t>(i)]);
     const uint64_t before = harness.keys().count();
     const int64_t pressed = NowNs();
-    harness.device().Press(kBenchKey);
+    harness.device().Press(BenchKey());
     if (!harness.WaitForKeys(before + 1, kPollTimeoutMs)) {
       ++*missed;
       continue;
@@ -132,13 +132,13 @@ void HoldKey(Harness& harness, int holdMs, RepeatSamples* samples) {
     return;
   }
   const uint64_t press = harness.keys().count();
-  harness.device().Press(kBenchKey);
+  harness.device().Press(BenchKey());
   if (!harness.WaitForKeys(press + 1, kPollTimeoutMs)) {
     ++samples->failed;
     harness.device().ReleaseKey();
     return;
   }
-  harness.device().Hold(kBenchKey);
+  harness.device().Hold(BenchKey());
   std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
   // Wait out a repeat that is due but not yet made, so none is lost.
   const uint64_t firstRepeat = press + 1;

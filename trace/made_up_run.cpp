@@ -42,6 +42,7 @@ void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
     quietRepeatCount_ = 0;
   }
   const uint32_t tick = start_ + static_cast<uint32_t>(at);
+  recorder_->PolledOnScheduleUntil(tick - kPollPeriodMs);
   decoder_.Poll(
       byte, [tick] { return tick; },
       [&](const KeyDecoder::PollResult& polled, uint32_t now) {

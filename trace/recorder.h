@@ -50,6 +50,9 @@ class TraceRecorder {
   // step may last is written a byte line at a time, so a long idle spell is in
   // the file even if the run never ends cleanly.
   void OnPoll(uint32_t byte, uint32_t now);
+  // The polls up to `now` were left out on purpose (a made-up run skips
+  // spells that cannot report): the next poll is not taken for a late one.
+  void PolledOnScheduleUntil(uint32_t now) { lastPoll_ = now; }
   // A key was reported at `now`.
   void OnReport(const char* name, bool repeat, uint32_t now);
   // The run ended at `now`: the last byte's line, ended at the last poll

@@ -2,7 +2,7 @@
  *
  * At every Start the module's poll thread sets the set-up bits in registers
  * 0x10C, 0x118 and 0x200 (read, OR, write), then reads 0x200 every 20 ms.
- * Bits 16-23 of 0x200 are the receiver byte: a key's press byte
+ * Bits 16-23 of 0x200 are the receiver byte: a key's code
  * (kolvane/keys.h) while it is pressed, that byte with the held bit set while
  * it stays down, and the idle byte when no key is down.
  *

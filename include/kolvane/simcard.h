@@ -47,9 +47,9 @@
  * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (code |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
  * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. The module
- * repeats a key whose held byte stays more than 200 ms, so a hold of 350 ms
- * or more repeats. A hold is at most KOLVANE_MAX_HOLD_MS, a script's longest
- * step. */
+ * repeats a key whose held byte stays more than KOLVANE_REPEAT_DELAY_MS
+ * (200), so a hold of 350 ms or more repeats. A hold is at most
+ * KOLVANE_MAX_HOLD_MS, a script's longest step. */
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
