@@ -28,3 +28,13 @@ function(expect what regex text)
     message(FATAL_ERROR "${what}: expected to match '${regex}', got:\n${text}")
   endif()
 endfunction()
+
+# The log's lines about the trace, in WORK_DIR, are exactly the one line
+# `regex` matches.
+function(expect_trace_log_line regex)
+  file(STRINGS ${WORK_DIR}/Quillfern.log log)
+  list(FILTER log INCLUDE REGEX "trace")
+  if(NOT log MATCHES "${regex}")
+    message(FATAL_ERROR "the log's trace lines: '${log}'")
+  endif()
+endfunction()
