@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "kolvane/keys.h"
 #include "kolvane/simcard.h"
 
 namespace kolvane {
 namespace host {
 namespace {
 
-constexpr char kNamePrefix[] = "Kolvane_";
+constexpr char kNamePrefix[] = KOLVANE_KEY_PREFIX;
 constexpr size_t kNamePrefixLength = sizeof kNamePrefix - 1;
 // Twice the longest spelling: anything longer is no typo of a key, and the
 // edit distance costs its length times each spelling's.
