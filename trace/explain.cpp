@@ -65,7 +65,7 @@ std::string ByteText(uint32_t byte) {
   return Hex(byte) + " (" + key->name + (IsHeld(byte) ? " held)" : ")");
 }
 
-std::string Count(size_t count, const char* one, const char* many) {
+std::string Count(uint64_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
