@@ -8,8 +8,8 @@
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
-#include "trace/format.h"
 #include "text/printable.h"
+#include "trace/format.h"
 #include "trace/recorder.h"
 
 namespace kolvane {

@@ -66,7 +66,8 @@ std::string EveryPoll(const Spells& spells, uint32_t start) {
       decoder.Poll(
           byte, [tick] { return tick; },
           [&](const KeyDecoder::PollResult& polled, uint32_t now) {
-            const RemoteKey* key = polled.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, polled.code) : nullptr;
+            const RemoteKey* key =
+                polled.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, polled.code) : nullptr;
             recorder.OnPoll(byte, now);
             if (key != nullptr) recorder.OnReport(key->name, (byte & 0x01) != 0, now);
           });
