@@ -27,7 +27,6 @@
 namespace {
 
 using namespace kolvane::bench;
-using kolvane::Printable;
 
 struct Settings {
   int presses;
