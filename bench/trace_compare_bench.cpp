@@ -13,6 +13,7 @@
 #include "trace/format.h"
 #include "trace/made_up_run.h"
 #include "trace/recorder.h"
+#include "trace/string_output.h"
 
 namespace kolvane {
 namespace bench {
@@ -40,29 +41,12 @@ const char kHostFile[] = "kolvane-host.exe";
 const char kHostFile[] = "kolvane-host";
 #endif
 
-// The trace in memory, as the recorder's file.
-class TextOutput : public TraceOutput {
- public:
-  explicit TextOutput(std::string* text) : text_(text) {}
-  bool Size(uint64_t* size) override {
-    *size = text_->size();
-    return true;
-  }
-  bool Append(const char* text, size_t length) override {
-    text_->append(text, length);
-    return true;
-  }
-
- private:
-  std::string* text_;
-};
-
 // One run, recorded as the module records it: presses of one key, holds of
 // another, each among idle; then the receiver idles, a longest step a line,
 // until the trace nearly reaches the cap.
 std::string MakeTrace(int presses, int holds, uint64_t* idleLines) {
   std::string text;
-  TextOutput output(&text);
+  StringTraceOutput output(&text);
   TraceRecorder recorder(&output, kTraceSizeCap);
   char startedAt[kStartedAtSize];
   platform::FormatLocalTime(startedAt, sizeof startedAt);

@@ -6,6 +6,7 @@
 #include "receiver/remote_keys.h"
 #include "testbed/decoder_model.h"
 #include "trace/recorder.h"
+#include "trace/string_output.h"
 
 namespace kolvane {
 namespace host {
@@ -57,30 +58,11 @@ std::vector<TracedReport> AsTraced(const std::vector<ModelReport>& reports) {
   return traced;
 }
 
-namespace {
-
-// The trace's lines into a string, as a file that grows.
-class StringOutput final : public TraceOutput {
- public:
-  explicit StringOutput(std::string* text) : text_(text) {}
-  bool Size(uint64_t* size) override {
-    *size = text_->size();
-    return true;
-  }
-  bool Append(const char* text, size_t length) override {
-    text_->append(text, length);
-    return true;
-  }
-
- private:
-  std::string* text_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 std::string RecordRun(const std::vector<uint8_t>& bytes, const std::vector<int>& polls, uint64_t capacity) {
   std::string text;
-  StringOutput output(&text);
+  StringTraceOutput output(&text);
   TraceRecorder recorder(&output, capacity);
   uint32_t now = 1000;
   KeyDecoder decoder(now);

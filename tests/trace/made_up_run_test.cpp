@@ -16,6 +16,7 @@
 #include "receiver/remote_keys.h"
 #include "trace/format.h"
 #include "trace/recorder.h"
+#include "trace/string_output.h"
 
 namespace kolvane {
 namespace {
@@ -25,34 +26,23 @@ using ::testing::ElementsAre;
 constexpr uint32_t kPollMs = 20;  // the poll period, stated here on purpose
 constexpr uint32_t kIdle = 0xFF;
 
-class Text : public TraceOutput {
- public:
-  bool Size(uint64_t* size) override {
-    *size = text.size();
-    return true;
-  }
-  bool Append(const char* line, size_t length) override {
-    text.append(line, length);
-    return true;
-  }
-  std::string text;
-};
-
 // The receiver's bytes, each for a time in ms.
 using Spells = std::vector<std::pair<uint32_t, uint64_t>>;
 
 std::string MadeUp(const Spells& spells, uint32_t start) {
-  Text output;
+  std::string text;
+  StringTraceOutput output(&text);
   TraceRecorder recorder(&output, kTraceSizeCap);
   MadeUpRun run(&recorder, start, "2026-01-01 00:00:00", "1.2.3", "test");
   for (const auto& spell : spells) run.Show(spell.first, spell.second);
   run.End();
-  return output.text;
+  return text;
 }
 
 // Every poll made, as the module's loop makes them.
 std::string EveryPoll(const Spells& spells, uint32_t start) {
-  Text output;
+  std::string text;
+  StringTraceOutput output(&text);
   TraceRecorder recorder(&output, kTraceSizeCap);
   recorder.Begin(start, "2026-01-01 00:00:00", "1.2.3", "test", false);
   KeyDecoder decoder(start);
@@ -74,7 +64,7 @@ std::string EveryPoll(const Spells& spells, uint32_t start) {
     }
   }
   recorder.End(start + static_cast<uint32_t>(at + kPollMs), false);
-  return output.text;
+  return text;
 }
 
 TEST(MadeUpRun, LongSpellsSkippedAsIfEveryPollWereMade) {
