@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and the package hosts find it by:
 # the module, the public headers, kolvane-host with its example scripts, the
-# example host test, the README and the licence; kolvane::headers for CMake hosts and kolvane.pc
+# example host tests, the README and the licence; kolvane::headers for CMake hosts and kolvane.pc
 # for pkg-config. Nothing of the tests, the benchmarks or GoogleTest.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -38,7 +38,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kolvane DESTINATION ${CMAKE_INST
         FILES_MATCHING PATTERN "*.h")
 file(GLOB KOLVANE_EXAMPLE_SCRIPTS ${PROJECT_SOURCE_DIR}/host/examples/*.remote)
 install(FILES ${KOLVANE_EXAMPLE_SCRIPTS} DESTINATION ${KOLVANE_INSTALL_EXAMPLESDIR})
-# A host's own test on the simulated card (kolvane/simcard.h), as source.
+# A host's own tests on the simulated card (kolvane/simcard.h), as source.
 file(GLOB KOLVANE_EXAMPLE_SOURCES ${PROJECT_SOURCE_DIR}/examples/*.c)
 install(FILES ${KOLVANE_EXAMPLE_SOURCES} DESTINATION ${KOLVANE_INSTALL_EXAMPLESDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${KOLVANE_INSTALL_DOCDIR})

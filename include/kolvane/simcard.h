@@ -20,6 +20,7 @@
  *   IRemoteModule_Start(module, &sink, (IUnknown *)kolvane_simcard_registers(card));
  *   kolvane_simcard_wait_reads(card, 1, 5000);       (the first poll of this Start)
  *   kolvane_simcard_press(card, "ChannelUp", 100);   (0: the module saw it)
+ *   kolvane_simcard_press_live(card, "Mute", 100);   (0: seen at a real remote's pace)
  *   IRemoteModule_Stop(module);
  *   kolvane_simcard_free(card);
  *
@@ -46,10 +47,22 @@
  * kolvane-host's scripts: the key's code for hold_ms, at most
  * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (code |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
- * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. The module
- * repeats a key whose held byte stays more than KOLVANE_REPEAT_DELAY_MS
- * (200), so a hold of 350 ms or more repeats. A hold is at most
- * KOLVANE_MAX_HOLD_MS, a script's longest step. */
+ * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. A hold is at
+ * most KOLVANE_MAX_HOLD_MS, a script's longest step.
+ *
+ * When a hold repeats: the module repeats the key at the first poll that
+ * reads the held byte more than KOLVANE_REPEAT_DELAY_MS (200) after the
+ * last poll that read the key's code. With polls exactly
+ * KOLVANE_POLL_PERIOD_MS (20) apart, the first of them reads the code
+ * `phase` ms into the press (0 to 19), the last one 80 ms later, and the
+ * first poll more than 200 ms after that is the 11th (220 ms; the 10th is
+ * 200 ms, not more): a hold repeats when hold_ms > 300 + phase, so always
+ * at 320 ms or more and never at 300 ms or less, and again every 220 ms. Real
+ * polls come a little over 20 ms apart and the module counts whole
+ * milliseconds, so the 10th poll (some 201 ms on) mostly counts already:
+ * the threshold is then 281 + phase, and 300 ms mostly repeats; 280 ms or
+ * less never does while the polls keep their pace (README.md, "Testing
+ * your host without a card"). */
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
@@ -105,6 +118,45 @@ void kolvane_simcard_set_receiver(KolvaneSimCard* card, unsigned receiver_byte);
  *       receiver set back to idle, when the module stopped polling
  *       (KOLVANE_SIMCARD_POLL_TIMEOUT_MS): it never blocks forever. */
 int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_ms);
+
+/* Presses a key as a real remote does: the bytes kolvane_simcard_press
+ * shows, each for its time only (on the card's clock), whatever the polls
+ * do, so a module whose polls an OnKey holds up misses what a real remote
+ * would have lost behind it. Blocks for the press's time (hold_ms, at least
+ * KOLVANE_MIN_SHOW_MS, plus KOLVANE_RELEASE_IDLE_MS); it needs no poll to
+ * end.
+ *   0:  a poll read the key's code right after a poll that read another byte
+ *       (the module has seen a byte with bit 0 set since its Start): that
+ *       poll reports the key, so OnKey has been called with it. It may still
+ *       be running; once kolvane_simcard_reads has grown by one more, it has
+ *       returned.
+ *   1:  no poll read the code as a change: the press was lost, as behind a
+ *       slow OnKey (the polls came too late, or the one before it still read
+ *       the code of the press before, whose idle byte no poll saw).
+ *   -1: at once, nothing shown, as for kolvane_simcard_press: a key the
+ *       remote does not have, a hold over KOLVANE_MAX_HOLD_MS, a null card
+ *       or key.
+ * Use kolvane_simcard_press to test what a host does with its keys (every
+ * press arrives, however slow the host); use this to test that a host's
+ * OnKey is quick enough to lose no press of a real remote. */
+int kolvane_simcard_press_live(KolvaneSimCard* card, const char* key, unsigned hold_ms);
+
+/* What a live press showed and what the polls saw of it. */
+typedef struct KolvaneSimCardLivePress {
+  int count; /* the bytes shown, 2 or 3; 0 for a press refused (-1) */
+  /* Each byte in order and how long it was shown, in ms on the card's clock
+   * (at least the time of kolvane_simcard_phases; more where a sleep ran
+   * over). */
+  KolvaneSimCardPhase shown[KOLVANE_SIMCARD_MAX_PHASES];
+  unsigned long polls[KOLVANE_SIMCARD_MAX_PHASES]; /* the polls that read each */
+} KolvaneSimCardLivePress;
+
+/* kolvane_simcard_press_live, and it fills *live (when not NULL) with the
+ * bytes shown and the polls that read each: polls[0] of 0 with a result of 1
+ * is a press no poll saw; polls[0] over 0 with a result of 1, a press whose
+ * poll before it read the previous press's code. */
+int kolvane_simcard_press_live_polls(KolvaneSimCard* card, const char* key, unsigned hold_ms,
+                                     KolvaneSimCardLivePress* live);
 
 /* The bytes a press of the key with this code held hold_ms shows, in
  * order, with the least time of each: their count (2 or 3), or 0 for a hold
@@ -207,6 +259,16 @@ typedef long kolvane_simcard_word_;
 #define KOLVANE_SIMCARD_RECEIVER_BITS_ (KOLVANE_RECEIVER_BYTE_MASK << KOLVANE_RECEIVER_BYTE_SHIFT)
 /* How often a press or a wait looks at the reads and the clock. */
 #define KOLVANE_SIMCARD_STEP_MS_ 5u
+/* The receiver word: the byte in bits 0-7; a live press's bytes also carry
+ * their phase (1 to 3) above it and the press's serial number above that, so
+ * a poll counts for the byte it read, even one that read it just as it
+ * changed. */
+#define KOLVANE_SIMCARD_PHASE_SHIFT_ 8
+#define KOLVANE_SIMCARD_PHASE_MASK_ 0x3L
+#define KOLVANE_SIMCARD_SERIAL_SHIFT_ 10
+#define KOLVANE_SIMCARD_SERIAL_MASK_ 0xFFFFFL
+/* No byte with bit 0 set read since the set-up: the module reports nothing. */
+#define KOLVANE_SIMCARD_NO_BYTE_ (-1L)
 
 static HRESULT kolvane_simcard_query_(KolvaneSimCard* card, const IID* iid, void** object);
 static ULONG kolvane_simcard_add_ref_(KolvaneSimCard* card);
@@ -238,11 +300,15 @@ struct KolvaneSimCard {
 #else
   IDeviceRegisters face; /* first: the interface pointer is the card's */
 #endif
-  kolvane_simcard_word_ references; /* held by others */
-  kolvane_simcard_word_ receiver;   /* the receiver byte */
-  kolvane_simcard_word_ set_up;     /* the latest set-up has written 0x200 */
-  kolvane_simcard_word_ reads;      /* polls of 0x200 since that set-up */
-  kolvane_simcard_word_ polls;      /* polls of 0x200 ever, for presses */
+  kolvane_simcard_word_ references;  /* held by others */
+  kolvane_simcard_word_ receiver;    /* the receiver word: byte, and a live press's phase */
+  kolvane_simcard_word_ set_up;      /* the latest set-up has written 0x200 */
+  kolvane_simcard_word_ reads;       /* polls of 0x200 since that set-up */
+  kolvane_simcard_word_ polls;       /* polls of 0x200 ever, for presses */
+  kolvane_simcard_word_ last_read;   /* the byte of the latest poll, as the module keeps it */
+  kolvane_simcard_word_ live_serial; /* the latest live press */
+  kolvane_simcard_word_ live_polls[KOLVANE_SIMCARD_MAX_PHASES]; /* polls of each of its bytes */
+  kolvane_simcard_word_ live_reported;                          /* a poll read its code as a change */
   kolvane_simcard_word_ registers[KOLVANE_SIMCARD_REGISTERS_];
 };
 
@@ -261,13 +327,38 @@ static int kolvane_simcard_index_(uint32_t offset) {
   }
 }
 
-static uint32_t kolvane_simcard_value_(const KolvaneSimCard* card, int index) {
+/* A register's value, with `word` the receiver word for 0x200. */
+static uint32_t kolvane_simcard_compose_(const KolvaneSimCard* card, int index, long word) {
   uint32_t value = (uint32_t)(unsigned long)KOLVANE_SIMCARD_LOAD_(&card->registers[index]);
   if (index == kolvane_simcard_index_(KOLVANE_REGISTER_RECEIVER)) {
-    const uint32_t shown = (uint32_t)(unsigned long)KOLVANE_SIMCARD_LOAD_(&card->receiver);
+    const uint32_t shown = (uint32_t)((unsigned long)word & KOLVANE_RECEIVER_BYTE_MASK);
     value = (value & ~(uint32_t)KOLVANE_SIMCARD_RECEIVER_BITS_) | (shown << KOLVANE_RECEIVER_BYTE_SHIFT);
   }
   return value;
+}
+
+static uint32_t kolvane_simcard_value_(const KolvaneSimCard* card, int index) {
+  return kolvane_simcard_compose_(card, index, (long)KOLVANE_SIMCARD_LOAD_(&card->receiver));
+}
+
+/* A poll read `word`: counted for the live press's byte it shows, and, for
+ * its code, whether the module saw a change there (the byte the module's
+ * previous poll read differs, and one with bit 0 set came since the set-up);
+ * then kept as the module keeps the latest byte. */
+static void kolvane_simcard_polled_(KolvaneSimCard* card, long word) {
+  const long shown = word & (long)KOLVANE_RECEIVER_BYTE_MASK;
+  const long phase = (word >> KOLVANE_SIMCARD_PHASE_SHIFT_) & KOLVANE_SIMCARD_PHASE_MASK_;
+  const long serial = (word >> KOLVANE_SIMCARD_SERIAL_SHIFT_) & KOLVANE_SIMCARD_SERIAL_MASK_;
+  const long last = (long)KOLVANE_SIMCARD_LOAD_(&card->last_read);
+  if (phase != 0 && serial == (long)KOLVANE_SIMCARD_LOAD_(&card->live_serial)) {
+    KOLVANE_SIMCARD_INCREMENT_(&card->live_polls[phase - 1]);
+    if (phase == 1 && last != KOLVANE_SIMCARD_NO_BYTE_ && last != shown) {
+      KOLVANE_SIMCARD_STORE_(&card->live_reported, 1);
+    }
+  }
+  if ((shown & (long)KOLVANE_RECEIVER_HELD_BIT) != 0 || last != KOLVANE_SIMCARD_NO_BYTE_) {
+    KOLVANE_SIMCARD_STORE_(&card->last_read, shown);
+  }
 }
 
 static HRESULT kolvane_simcard_query_(KolvaneSimCard* card, const IID* iid, void** object) {
@@ -289,6 +380,7 @@ static ULONG kolvane_simcard_add_ref_(KolvaneSimCard* card) {
   if (references == 1) {
     KOLVANE_SIMCARD_STORE_(&card->set_up, 0);
     KOLVANE_SIMCARD_STORE_(&card->reads, 0);
+    KOLVANE_SIMCARD_STORE_(&card->last_read, KOLVANE_SIMCARD_NO_BYTE_);
   }
   return (ULONG)references;
 }
@@ -306,10 +398,16 @@ static HRESULT kolvane_simcard_read_(KolvaneSimCard* card, uint32_t offset, uint
     *value = 0;
     return E_UNEXPECTED;
   }
-  *value = kolvane_simcard_value_(card, index);
-  if (offset == KOLVANE_REGISTER_RECEIVER && KOLVANE_SIMCARD_LOAD_(&card->set_up) != 0) {
-    KOLVANE_SIMCARD_INCREMENT_(&card->reads);
-    KOLVANE_SIMCARD_INCREMENT_(&card->polls);
+  if (offset != KOLVANE_REGISTER_RECEIVER) {
+    *value = kolvane_simcard_value_(card, index);
+  } else {
+    const long word = (long)KOLVANE_SIMCARD_LOAD_(&card->receiver); /* once: the value and the count agree */
+    *value = kolvane_simcard_compose_(card, index, word);
+    if (KOLVANE_SIMCARD_LOAD_(&card->set_up) != 0) {
+      kolvane_simcard_polled_(card, word);
+      KOLVANE_SIMCARD_INCREMENT_(&card->reads);
+      KOLVANE_SIMCARD_INCREMENT_(&card->polls);
+    }
   }
   return S_OK;
 }
@@ -323,6 +421,7 @@ static HRESULT kolvane_simcard_write_(KolvaneSimCard* card, uint32_t offset, uin
   if (offset == KOLVANE_REGISTER_RECEIVER) {
     value &= ~(uint32_t)KOLVANE_SIMCARD_RECEIVER_BITS_;
     KOLVANE_SIMCARD_STORE_(&card->reads, 0);
+    KOLVANE_SIMCARD_STORE_(&card->last_read, KOLVANE_SIMCARD_NO_BYTE_);
     KOLVANE_SIMCARD_STORE_(&card->set_up, 1);
   }
   KOLVANE_SIMCARD_STORE_(&card->registers[index], value);
@@ -443,6 +542,10 @@ KolvaneSimCard* kolvane_simcard_new(void) {
   KOLVANE_SIMCARD_STORE_(&card->set_up, 0);
   KOLVANE_SIMCARD_STORE_(&card->reads, 0);
   KOLVANE_SIMCARD_STORE_(&card->polls, 0);
+  KOLVANE_SIMCARD_STORE_(&card->last_read, KOLVANE_SIMCARD_NO_BYTE_);
+  KOLVANE_SIMCARD_STORE_(&card->live_serial, 0);
+  KOLVANE_SIMCARD_STORE_(&card->live_reported, 0);
+  for (i = 0; i < KOLVANE_SIMCARD_MAX_PHASES; ++i) KOLVANE_SIMCARD_STORE_(&card->live_polls[i], 0);
   for (i = 0; i < KOLVANE_SIMCARD_REGISTERS_; ++i) KOLVANE_SIMCARD_STORE_(&card->registers[i], 0);
   return card;
 }
@@ -514,6 +617,52 @@ int kolvane_simcard_press(KolvaneSimCard* card, const char* key, unsigned hold_m
     }
   }
   return count > 0 ? 0 : -1;
+}
+
+/* Shows `word` for `ms` on the card's clock, polls or none: the time it
+ * was shown. */
+static unsigned kolvane_simcard_show_live_(KolvaneSimCard* card, long word, unsigned ms) {
+  unsigned long start, elapsed;
+  KOLVANE_SIMCARD_STORE_(&card->receiver, word);
+  start = KOLVANE_SIMCARD_NOW_MS(card);
+  while ((elapsed = KOLVANE_SIMCARD_NOW_MS(card) - start) < ms)
+    KOLVANE_SIMCARD_SLEEP_MS(card, (unsigned)(ms - elapsed));
+  return (unsigned)elapsed;
+}
+
+int kolvane_simcard_press_live_polls(KolvaneSimCard* card, const char* key, unsigned hold_ms,
+                                     KolvaneSimCardLivePress* live) {
+  const KolvaneKey* found = kolvane_simcard_key(key);
+  KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
+  long serial;
+  int count = 0, i;
+  if (live != NULL) memset(live, 0, sizeof *live);
+  if (card != NULL && found != NULL) count = kolvane_simcard_phases(found->code, hold_ms, phases);
+  if (count == 0) return -1;
+  /* A new serial before the counts start afresh: a poll of the previous
+   * press's bytes no longer counts. */
+  serial = ((long)KOLVANE_SIMCARD_LOAD_(&card->live_serial) + 1) & KOLVANE_SIMCARD_SERIAL_MASK_;
+  KOLVANE_SIMCARD_STORE_(&card->live_serial, serial);
+  KOLVANE_SIMCARD_STORE_(&card->live_reported, 0);
+  for (i = 0; i < KOLVANE_SIMCARD_MAX_PHASES; ++i) KOLVANE_SIMCARD_STORE_(&card->live_polls[i], 0);
+  for (i = 0; i < count; ++i) {
+    const long word = (long)phases[i].receiver_byte | (long)(i + 1) << KOLVANE_SIMCARD_PHASE_SHIFT_ |
+                      serial << KOLVANE_SIMCARD_SERIAL_SHIFT_;
+    phases[i].ms = kolvane_simcard_show_live_(card, word, phases[i].ms);
+  }
+  kolvane_simcard_set_receiver(card, KOLVANE_RECEIVER_IDLE); /* idle, and no longer this press's */
+  if (live != NULL) {
+    live->count = count;
+    for (i = 0; i < count; ++i) {
+      live->shown[i] = phases[i];
+      live->polls[i] = (unsigned long)KOLVANE_SIMCARD_LOAD_(&card->live_polls[i]);
+    }
+  }
+  return KOLVANE_SIMCARD_LOAD_(&card->live_reported) != 0 ? 0 : 1;
+}
+
+int kolvane_simcard_press_live(KolvaneSimCard* card, const char* key, unsigned hold_ms) {
+  return kolvane_simcard_press_live_polls(card, key, hold_ms, NULL);
 }
 
 unsigned long kolvane_simcard_reads(const KolvaneSimCard* card) {

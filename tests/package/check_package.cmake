@@ -3,8 +3,9 @@
 # developer gets: exactly the shipped files, a CMake project and a pkg-config
 # build against them, both loading the installed module, the installed
 # example host test built as C89 against the installed headers and passing
-# with the installed module, and the installed kolvane-host finding it on
-# its own.
+# with the installed module (and the live one, with pkg-config's flags), the
+# installed demo.remote's own command playing it, and the installed
+# kolvane-host finding the module on its own.
 #   -DBUILD_DIR -DSOURCE_DIR -DWORK_DIR -DVERSION -DGENERATOR -DCC -DCXX -DPKG_CONFIG
 cmake_minimum_required(VERSION 3.25)
 
@@ -74,6 +75,27 @@ run("building the installed example host test"
 run("the installed example host test" OUTPUT ran COMMAND ${WORK_DIR}/example-host-test ${module})
 expect_match("the installed example host test"
              "Kolvane_Exit \\(Power\\) received\nhost test: 5 restarts, 5 keys received\nhost test: 4 keys received behind a slow first OnKey\nhost test: passed" "${ran}")
+
+# The installed live example, as README.md builds it: with pkg-config's
+# flags, no press lost behind its quick OnKey.
+run("building the installed live example host test"
+    COMMAND ${CC} -std=c89 -pedantic -Wall -Wextra -Werror ${cflags} ${prefix}/share/kolvane/examples/live_host_test.c
+            -o ${WORK_DIR}/live-host-test -ldl)
+run("the installed live example host test" OUTPUT ran COMMAND ${WORK_DIR}/live-host-test ${module})
+expect_match("the installed live example host test" "live host test: passed: no press lost" "${ran}")
+
+# The installed demo.remote says how to play it in an installed tree: that
+# command, at the prefix's top, plays it.
+file(STRINGS ${prefix}/share/kolvane/examples/demo.remote told REGEX "^#  +or: ")
+string(REGEX REPLACE "^#  +or: +([^(]*[^ (]) +\\(.*" "\\1" told "${told}")
+separate_arguments(told UNIX_COMMAND "${told}")
+list(POP_FRONT told program)
+if(NOT program STREQUAL "bin/kolvane-host")
+  message(FATAL_ERROR "the installed demo.remote tells to run '${program}', not bin/kolvane-host")
+endif()
+run("the installed demo.remote's own command" OUTPUT ran WORKING_DIRECTORY ${prefix}
+    COMMAND ${prefix}/${program} ${told})
+expect_match("the installed demo.remote's own command" "Kolvane_Exit +Power +fresh" "${ran}")
 
 # The installed kolvane-host, given no --module, loads the installed module.
 file(WRITE ${WORK_DIR}/one.remote "press ChannelUp\n")

@@ -43,6 +43,11 @@ struct VirtualClock {
   // Extra time the poll that first sees a byte with bit 0 clear other than
   // idle takes before the next, once (a sink slow on its first key).
   uint32_t slowFirstKeyMs = 0;
+  // Extra time every poll at which the module reports a key takes (a byte
+  // with bit 0 clear after another, once one with bit 0 set came): an OnKey
+  // that takes this long on every key.
+  uint32_t slowKeyMs = 0;
+  int lastPolled = -1;       // the byte of the latest poll, as the module keeps it
   std::vector<Shown> shown;  // the receiver byte over time, equal bytes merged
   std::vector<Poll> polls;
 
@@ -107,6 +112,9 @@ void VirtualClock::Sleep(unsigned ms) {
       nextPollMs += slowFirstKeyMs;
       slowFirstKeyMs = 0;
     }
+    const bool reports = (byte & 1) == 0 && lastPolled != -1 && static_cast<int>(byte) != lastPolled;
+    if (reports) nextPollMs += slowKeyMs;
+    if ((byte & 1) != 0 || lastPolled != -1) lastPolled = static_cast<int>(byte);
   }
   nowMs = end;
 }
@@ -116,6 +124,36 @@ int PollsOf(const std::vector<VirtualClock::Poll>& polls, unsigned byte) {
   int seen = 0;
   for (const VirtualClock::Poll& poll : polls) seen += poll.byte == byte ? 1 : 0;
   return seen;
+}
+
+// What the module's own decoder reports for these polls, by a sink that
+// takes no time; as the module dispatches, a code without a key (the idle
+// byte's repeat, 0xFA) reaches no sink.
+struct Reports {
+  int fresh = 0;
+  int repeats = 0;
+  std::vector<std::string> keys;
+  std::vector<uint32_t> atMs;  // the tick of each
+};
+
+Reports Decode(const std::vector<VirtualClock::Poll>& polls) {
+  Reports reports;
+  if (polls.empty()) return reports;
+  kolvane::KeyDecoder decoder(polls.front().atMs);
+  for (const VirtualClock::Poll& poll : polls) {
+    decoder.Poll(
+        poll.byte, [&] { return poll.atMs; },
+        [&](const kolvane::KeyDecoder::PollResult& result, uint32_t) {
+          const kolvane::RemoteKey* key =
+              result.report ? kolvane::FindRemoteKey(kolvane::RemoteKeyTable, kolvane::kRemoteKeyCount, result.code)
+                            : nullptr;
+          if (key == nullptr) return;
+          reports.keys.emplace_back(key->name);
+          reports.atMs.push_back(poll.atMs);
+          ++((poll.byte & 1) != 0 ? reports.repeats : reports.fresh);
+        });
+  }
+  return reports;
 }
 
 class SimCardClockTest : public ::testing::Test {
@@ -221,27 +259,201 @@ TEST_F(SimCardClockTest, TheModulesDecoderSeesOnePressAndRepeatsOnlyForALongHold
       kolvane_simcard_set_receiver(card_, 0xFF);
       clock_.Sleep(40);  // the loop sees the idle receiver first
       ASSERT_EQ(kolvane_simcard_press(card_, "ChannelUp", holding.holdMs), 0);
-      kolvane::KeyDecoder decoder(clock_.polls.front().atMs);
-      int fresh = 0;
-      int repeats = 0;
-      for (const VirtualClock::Poll& poll : clock_.polls) {
-        // A sink that takes no time: the clock stays at the poll's tick.
-        decoder.Poll(
-            poll.byte, [&] { return poll.atMs; },
-            [&](const kolvane::KeyDecoder::PollResult& result, uint32_t) {
-              // As the module dispatches: a report of a code without a key
-              // (the idle byte's, 0xFA) calls no sink.
-              const kolvane::RemoteKey* key =
-                  result.report ? kolvane::FindRemoteKey(kolvane::RemoteKeyTable, kolvane::kRemoteKeyCount, result.code)
-                                : nullptr;
-              if (key == nullptr) return;
-              EXPECT_STREQ(key->name, "Kolvane_ChannelUp");
-              ++((poll.byte & 1) != 0 ? repeats : fresh);
-            });
+      const Reports reports = Decode(clock_.polls);
+      for (const std::string& key : reports.keys) EXPECT_EQ(key, "Kolvane_ChannelUp");
+      EXPECT_EQ(reports.fresh, 1);
+      EXPECT_GE(reports.repeats, holding.leastRepeats);
+      EXPECT_LE(reports.repeats, holding.mostRepeats);
+    }
+  }
+}
+
+// --- When a hold repeats ---
+
+// The first repeat comes at the first poll more than 200 ms after the last
+// poll of the key's code: with polls exactly 20 ms apart, the 11th after it.
+// The code shows 100 ms, so a hold repeats exactly when it is longer than
+// 300 ms plus the phase (the first poll's time into the press), and once
+// more for every 220 ms beyond; by either press, which show the same bytes.
+// So a host sees the first repeat 300 ms after the fresh report, and the
+// next ones 220 ms apart.
+TEST_F(SimCardClockTest, AHoldRepeatsExactlyWhenLongerThan300MsPlusThePhaseAndAgainEvery220Ms) {
+  for (bool live : {false, true}) {
+    for (uint32_t phase = 0; phase < 20; ++phase) {
+      for (unsigned holdMs : {280u, 300u, 300u + phase, 301u + phase, 320u, 520u + phase, 521u + phase, 1000u}) {
+        SCOPED_TRACE(::testing::Message() << (live ? "live" : "waiting") << " press held " << holdMs
+                                          << " ms, first poll " << phase << " ms into it");
+        clock_.polls.clear();
+        clock_.lastPolled = -1;
+        StartPolling(phase);
+        clock_.Sleep(40);  // two polls of the idle receiver; the next comes `phase` ms on
+        ASSERT_EQ(live ? kolvane_simcard_press_live(card_, "VolumeUp", holdMs)
+                       : kolvane_simcard_press(card_, "VolumeUp", holdMs),
+                  0);
+        int expected = 0;
+        while (holdMs > 300 + phase + 220 * static_cast<unsigned>(expected)) ++expected;
+        const Reports reports = Decode(clock_.polls);
+        EXPECT_EQ(reports.fresh, 1);
+        EXPECT_EQ(reports.repeats, expected);
+        for (size_t i = 1; i < reports.atMs.size(); ++i) {
+          EXPECT_EQ(reports.atMs[i] - reports.atMs[i - 1], i == 1 ? 300u : 220u) << "report " << i;
+        }
       }
-      EXPECT_EQ(fresh, 1);
-      EXPECT_GE(repeats, holding.leastRepeats);
-      EXPECT_LE(repeats, holding.mostRepeats);
+    }
+  }
+}
+
+TEST_F(SimCardClockTest, A300MsHoldNeverRepeatsAndA320MsHoldAlwaysDoes) {
+  for (uint32_t phase = 0; phase < 20; ++phase) {
+    for (unsigned holdMs : {300u, 320u}) {
+      SCOPED_TRACE(::testing::Message() << "held " << holdMs << " ms, first poll " << phase << " ms into it");
+      clock_.polls.clear();
+      clock_.lastPolled = -1;
+      StartPolling(phase);
+      clock_.Sleep(40);
+      ASSERT_EQ(kolvane_simcard_press_live(card_, "Mute", holdMs), 0);
+      EXPECT_EQ(Decode(clock_.polls).repeats, holdMs == 300 ? 0 : 1);
+    }
+  }
+}
+
+// --- Live presses: a real remote's pace ---
+
+using Shown = VirtualClock::Shown;
+
+TEST_F(SimCardClockTest, ALivePressShowsEachByteForItsOwnTimeWhateverThePollsDo) {
+  StartPolling(0);
+  clock_.Sleep(40);
+  clock_.shown.clear();
+  clock_.slowFirstKeyMs = 350;  // the poll after the key's comes 350 ms late
+  KolvaneSimCardLivePress live;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "ChannelUp", 100, &live), 0);
+  EXPECT_THAT(clock_.shown, ElementsAre(Shown{0xD8, 100}, Shown{0xFF, 100}));
+  ASSERT_EQ(live.count, 2);
+  EXPECT_EQ(live.shown[0].receiver_byte, 0xD8u);
+  EXPECT_EQ(live.shown[0].ms, 100u);
+  EXPECT_EQ(live.shown[1].receiver_byte, 0xFFu);
+  EXPECT_EQ(live.shown[1].ms, 100u);
+  EXPECT_EQ(live.polls[0], 1u);  // the key's byte, then the held-up poll
+  EXPECT_EQ(live.polls[1], 0u);
+
+  clock_.stopPollingAtMs = clock_.nowMs;  // no poll at all
+  clock_.shown.clear();
+  const uint32_t began = clock_.nowMs;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "VolumeUp", 1000, &live), 1);
+  EXPECT_THAT(clock_.shown, ElementsAre(Shown{0x58, 100}, Shown{0x59, 900}, Shown{0xFF, 100}));
+  EXPECT_EQ(clock_.nowMs - began, 1100u);
+  ASSERT_EQ(live.count, 3);
+  EXPECT_EQ(live.shown[1].receiver_byte, 0x59u);
+  EXPECT_EQ(live.shown[1].ms, 900u);
+  EXPECT_THAT(live.polls, ElementsAre(0u, 0u, 0u));
+
+  clock_.shown.clear();
+  EXPECT_EQ(kolvane_simcard_press_live(card_, "Mute", 10), 1);  // as press: at least 60 ms
+  EXPECT_THAT(clock_.shown, ElementsAre(Shown{0x08, 60}, Shown{0xFF, 100}));
+  EXPECT_EQ(ReceiverByte(card_), 0xFFu);
+}
+
+TEST_F(SimCardClockTest, ALivePressSaysHowLongASleepThatRanOverShowedEachByte) {
+  StartPolling(0);
+  clock_.Sleep(40);
+  clock_.sleepTickMs = 16;  // Windows' Sleep: 100 ms lasts 112
+  KolvaneSimCardLivePress live;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "Enter", 100, &live), 0);
+  ASSERT_EQ(live.count, 2);
+  EXPECT_EQ(live.shown[0].ms, 112u);
+  EXPECT_EQ(live.shown[1].ms, 112u);
+}
+
+TEST_F(SimCardClockTest, ALivePressCountsThePollsThatReadEachOfItsBytesAtAnyPhase) {
+  for (unsigned holdMs : {100u, 350u}) {
+    for (uint32_t phase = 0; phase < 20; ++phase) {
+      SCOPED_TRACE(::testing::Message() << "held " << holdMs << " ms, polls at phase " << phase << " ms");
+      clock_.polls.clear();
+      StartPolling(phase);
+      clock_.Sleep(40);
+      clock_.polls.clear();
+      KolvaneSimCardLivePress live;
+      ASSERT_EQ(kolvane_simcard_press_live_polls(card_, "ChannelDown", holdMs, &live), 0);
+      ASSERT_EQ(live.count, holdMs > 100 ? 3 : 2);
+      EXPECT_EQ(live.polls[0], 5u);  // 100 ms of 20 ms polls
+      EXPECT_EQ(live.polls[live.count - 1], 5u);
+      for (int i = 0; i < live.count; ++i) {
+        EXPECT_EQ(live.polls[i], static_cast<unsigned long>(PollsOf(clock_.polls, live.shown[i].receiver_byte)))
+            << "byte 0x" << std::hex << live.shown[i].receiver_byte;
+      }
+      // Polls after the press count for none of its bytes.
+      clock_.Sleep(200);
+      EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "ChannelDown", 100, &live), 0);
+      EXPECT_EQ(live.polls[1], 5u);
+    }
+  }
+}
+
+TEST_F(SimCardClockTest, ALivePressBeforeTheModuleSawTheIdleReceiverIsLost) {
+  StartPolling(0);  // the first poll reads the key's byte: the module reports nothing yet
+  KolvaneSimCardLivePress live;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "TV", 100, &live), 1);
+  EXPECT_EQ(live.polls[0], 5u);
+  EXPECT_EQ(Decode(clock_.polls).fresh, 0);
+  EXPECT_EQ(kolvane_simcard_press_live(card_, "TV", 100), 0);  // it has seen the idle byte since
+}
+
+TEST_F(SimCardClockTest, ALivePressWhoseIdleByteNoPollSawIsLostThoughItsCodeWasRead) {
+  StartPolling(0);
+  clock_.Sleep(40);
+  clock_.slowKeyMs = 200;  // the next poll lands on the second press's byte, after no idle
+  KolvaneSimCardLivePress live;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "Mute", 100, &live), 0);
+  EXPECT_EQ(live.polls[1], 0u);
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "Mute", 100, &live), 1);
+  EXPECT_GE(live.polls[0], 1u);
+  const Reports reports = Decode(clock_.polls);
+  EXPECT_EQ(reports.fresh, 1);  // the module, too, saw one Mute
+}
+
+TEST_F(SimCardClockTest, ALivePressIsRefusedAtOnceAsAPressIs) {
+  StartPolling(0);
+  KolvaneSimCardLivePress live;
+  live.count = 7;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "ChanelUp", 100, &live), -1);
+  EXPECT_EQ(live.count, 0);
+  EXPECT_EQ(kolvane_simcard_press_live(card_, "Mute", KOLVANE_MAX_HOLD_MS + 1), -1);
+  EXPECT_EQ(kolvane_simcard_press_live(card_, nullptr, 100), -1);
+  EXPECT_EQ(kolvane_simcard_press_live(nullptr, "Mute", 100), -1);
+  EXPECT_EQ(kolvane_simcard_press_live_polls(nullptr, "Mute", 100, nullptr), -1);
+  EXPECT_THAT(clock_.shown, IsEmpty());
+  EXPECT_EQ(clock_.nowMs, 0u);
+}
+
+// Ten digits typed at a remote's pace: an OnKey that takes 300 ms holds the
+// polls up past the next press, so at least every other one is lost; a
+// quick OnKey loses none. Each result agrees with what the module's decoder
+// makes of the polls.
+TEST_F(SimCardClockTest, LivePressesAreLostBehindAnOnKeyOf300MsAndNoneBehindAQuickOne) {
+  static const char* const digits[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0"};
+  for (uint32_t onKeyMs : {0u, 300u}) {
+    for (uint32_t phase = 0; phase < 20; phase += 3) {
+      SCOPED_TRACE(::testing::Message() << "OnKey " << onKeyMs << " ms, polls at phase " << phase << " ms");
+      clock_.polls.clear();
+      clock_.lastPolled = -1;
+      StartPolling(phase);
+      clock_.Sleep(40);
+      clock_.slowKeyMs = onKeyMs;
+      int arrived = 0;
+      for (const char* digit : digits) {
+        const int result = kolvane_simcard_press_live(card_, digit, 100);
+        ASSERT_GE(result, 0);
+        arrived += result == 0 ? 1 : 0;
+      }
+      clock_.slowKeyMs = 0;
+      EXPECT_EQ(Decode(clock_.polls).fresh, arrived);
+      if (onKeyMs == 0) {
+        EXPECT_EQ(arrived, 10);
+      } else {
+        EXPECT_LE(arrived, 5);
+        EXPECT_GE(arrived, 1);
+      }
     }
   }
 }

@@ -49,10 +49,12 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
   HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) override {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (keys_.empty() && firstKeyDelay_.count() > 0) std::this_thread::sleep_for(firstKeyDelay_);
+    if (everyKeyDelay_.count() > 0) std::this_thread::sleep_for(everyKeyDelay_);
     keys_.push_back(Reported{name, label});
     return S_OK;
   }
   void SlowOnFirstKey(std::chrono::milliseconds delay) { firstKeyDelay_ = delay; }
+  void SlowOnEveryKey(std::chrono::milliseconds delay) { everyKeyDelay_ = delay; }
   std::vector<Reported> keys() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return keys_;
@@ -62,6 +64,7 @@ class RecordingSink : public CountedObject<IRemoteKeySink> {
   mutable std::mutex mutex_;
   std::vector<Reported> keys_;
   std::chrono::milliseconds firstKeyDelay_{0};
+  std::chrono::milliseconds everyKeyDelay_{0};
 };
 
 using Clock = std::chrono::steady_clock;
@@ -191,6 +194,35 @@ TEST_F(SimCardModuleTest, ASinkThatTakes350MsOverItsFirstKeyLosesNoPress) {
                                                  {"Kolvane_Mute", "Mute"},
                                                  {"Kolvane_Exit", "Power"}}));
   EXPECT_EQ(module_->Stop(), S_OK);
+}
+
+// At a real remote's pace, a sink that takes 300 ms over every key loses
+// presses; each live press that returned 0 is a key the sink received, in
+// order, and each that returned 1 is one it never did.
+TEST_F(SimCardModuleTest, LivePressesBehindA300MsSinkAreLostAndEachResultSaysWhichReachedIt) {
+  sink_.SlowOnEveryKey(std::chrono::milliseconds(300));
+  StartOnTheCard();
+  std::vector<Reported> arrived;
+  for (const char* digit : {"1", "2", "3", "4", "5", "6"}) {
+    const int result = kolvane_simcard_press_live(card_, digit, 100);
+    ASSERT_TRUE(result == 0 || result == 1) << result;
+    if (result == 0) arrived.push_back(Reported{std::string("Kolvane_") + digit, digit});
+  }
+  EXPECT_EQ(module_->Stop(), S_OK);  // waits for the last OnKey
+  EXPECT_EQ(sink_.keys(), arrived);
+  EXPECT_LT(arrived.size(), 6u);  // after each key the sink has, the next is gone before the next poll
+  EXPECT_GE(arrived.size(), 1u);
+}
+
+TEST_F(SimCardModuleTest, ALivePressNoModulePollsIsLostAndEndsInItsOwnTime) {
+  const Clock::time_point began = Clock::now();
+  KolvaneSimCardLivePress live;
+  EXPECT_EQ(kolvane_simcard_press_live_polls(card_, "Mute", 100, &live), 1);
+  EXPECT_LT(Clock::now() - began, std::chrono::milliseconds(200) + kGivingUpSlack);
+  ASSERT_EQ(live.count, 2);
+  EXPECT_EQ(live.polls[0], 0u);
+  EXPECT_GE(live.shown[0].ms, 100u);
+  EXPECT_GE(live.shown[1].ms, 100u);
 }
 
 TEST_F(SimCardModuleTest, APressWhileTheModuleIsNotStartedReturnsMinusOneWithinTheBound) {
