@@ -162,14 +162,15 @@ std::vector<Finding> RepeatsWithoutPress(const TraceRun& run, const std::vector<
 
 namespace {
 
-Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_t i, int64_t polledMs) {
+Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_t i) {
+  const int64_t ms = shown[i].ms;
   const RemoteKey& key = *KeyOf(shown[i].byte);
   Finding finding = NewFinding(FindingKind::kLatchedPress);
   finding.summary = std::string("The receiver kept ") + key.name + "'s press byte (" + Hex(shown[i].byte) +
-                    ") for " + TraceSeconds(polledMs) +
+                    ") for " + TraceSeconds(ms) +
                     ", although a remote turns it into its held state, or releases it, within about a tenth of a "
                     "second: a latched receiver.";
-  AddEvidence(&finding, shown[i].line, shown[i].startMs, ByteText(shown[i].byte) + " for " + TraceSeconds(shown[i].ms));
+  AddEvidence(&finding, shown[i].line, shown[i].startMs, ByteText(shown[i].byte) + " for " + TraceSeconds(ms));
   const TracedReport* fresh = FirstReport(ReportsDuring(run, shown, i), key, false);
   if (fresh != nullptr) AddEvidence(&finding, fresh->line, fresh->ms, ReportText(*fresh) + ", its one report");
   if (i + 1 < shown.size()) {
@@ -178,7 +179,7 @@ Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_
   finding.cause =
       "The card's receiver latched the byte: it kept the last code it decoded instead of showing the held state or "
       "going idle; or the host's ReadRegister returned a stale value.";
-  finding.cost = "One " + std::string(kTraceFresh) + " " + key.name + ", then nothing for " + TraceSeconds(polledMs) +
+  finding.cost = "One " + std::string(kTraceFresh) + " " + key.name + ", then nothing for " + TraceSeconds(ms) +
                  ": every button pressed meanwhile was lost, and one held then made no repeats (a press byte is "
                  "reported once).";
   finding.action = "Check that the card's receiver goes back to " + Hex(kIdleReceiverByte) +
@@ -196,7 +197,7 @@ std::vector<Finding> LatchedPresses(const TraceRun& run, const std::vector<Shown
     const uint32_t byte = shown[i].byte;
     const int64_t polledMs = shown[i].ms - LateMsDuring(run, shown, i);
     if (armed && !IsHeld(byte) && KeyOf(byte) != nullptr && polledMs > kLatchedPressMs) {
-      findings.push_back(LatchedPress(run, shown, i, polledMs));
+      findings.push_back(LatchedPress(run, shown, i));
     }
     armed = armed || IsHeld(byte);
   }
