@@ -456,8 +456,7 @@ Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn facto
   played->comparison.trace = input.script.fileName;
   played->comparison.partialLine = input.partialLine;
   if (input.partialLine != 0) {
-    output->Problem(CutInLineNote(input.script.fileName, input.partialLine) + ": played up to its last whole line, line " +
-                    std::to_string(input.partialLine - 1));
+    output->Problem(CutInLineNote(input.script.fileName, input.partialLine, "played"));
   }
   const bool started = input.interactive
                            ? PlayKeyboard(factory, *keyboard, options.sinkDelayMs, output, interrupted, played)

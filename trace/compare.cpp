@@ -78,14 +78,15 @@ std::string RunNote(const TraceComparison& comparison, size_t index) {
 // A file cut in the middle of a line, or "".
 std::string PartialLineNote(const TraceComparison& comparison) {
   if (comparison.partialLine == 0) return "";
-  return CutInLineNote(comparison.trace, comparison.partialLine) + ": compared up to its last whole line, line " +
-         std::to_string(comparison.partialLine - 1);
+  return CutInLineNote(comparison.trace, comparison.partialLine, "compared");
 }
 
 }  // namespace
 
-std::string CutInLineNote(const std::string& trace, int partialLine) {
-  return trace + " was cut in the middle of line " + std::to_string(partialLine);
+std::string CutInLineNote(const std::string& trace, int partialLine, const char* done) {
+  if (partialLine == 1) return trace + " was cut in the middle of its first line: it holds no whole line";
+  return trace + " was cut in the middle of line " + std::to_string(partialLine) + ": " + done +
+         " up to its last whole line, line " + std::to_string(partialLine - 1);
 }
 
 std::string FirstDifference(const std::vector<TracedReport>& expected, const std::vector<TracedReport>& got) {

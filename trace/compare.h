@@ -47,9 +47,10 @@ struct TraceComparison {
 // then each run that differs, then what limited the comparison.
 std::vector<std::string> ComparisonLines(const TraceComparison& comparison);
 
-// "remote.trace was cut in the middle of line 57": what a replay, --compare
-// and --explain say of a trace whose last line has no line end.
-std::string CutInLineNote(const std::string& trace, int partialLine);
+// "remote.trace was cut in the middle of line 57: compared up to its last
+// whole line, line 56" (`done` "compared"): what a replay and --compare say
+// of a trace whose last line has no line end.
+std::string CutInLineNote(const std::string& trace, int partialLine, const char* done);
 
 // The first run's difference, naming the run when there are several; "" when
 // all match.

@@ -9,8 +9,8 @@
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
 #include "text/printable.h"
-#include "trace/format.h"
 #include "trace/explain_presses.h"
+#include "trace/format.h"
 #include "trace/recorder.h"
 #include "trace/showings.h"
 
@@ -329,9 +329,11 @@ int64_t LastMs(const TraceRun& run, const std::vector<Shown>& shown) {
 void DescribeEnd(const TraceRun& run, int64_t lastMs, Finding* finding) {
   const std::string last = std::to_string(run.lastLine);
   if (run.partialLine != 0) {
-    finding->summary = "The trace file ends in the middle of line " + std::to_string(run.partialLine) +
-                       ": it was read up to its last whole line, line " + last + ", " + TraceSeconds(lastMs) +
-                       " into this run.";
+    finding->summary = run.partialLine == run.headerLine
+                           ? std::string("The trace file ends in the middle of its first line: it holds no whole line.")
+                           : "The trace file ends in the middle of line " + std::to_string(run.partialLine) +
+                                 ": it was read up to its last whole line, line " + last + ", " + TraceSeconds(lastMs) +
+                                 " into this run.";
     finding->cause =
         "The file is a partial copy: an upload or a copy that stopped early (a full disk), or the machine stopped "
         "while the module wrote that line.";
@@ -352,20 +354,20 @@ Finding EndedEarly(const TraceRun& run, const std::vector<Shown>& shown, size_t 
   const int64_t lastMs = LastMs(run, shown);
   DescribeEnd(run, lastMs, &finding);
   const bool lastIsReport = !run.reportsAfterLastByte.empty() && run.reportsAfterLastByte.back().line == run.lastLine;
-  if (!lastIsReport) AddEvidence(&finding, run.lastLine, lastMs, "the last whole line of the run");
+  if (!lastIsReport && run.lastLine != run.partialLine)
+    AddEvidence(&finding, run.lastLine, lastMs, "the last whole line of the run");
   for (const TracedReport& report : run.reportsAfterLastByte) {
     AddEvidence(&finding, report.line, report.ms,
                 explain::ReportText(report) + ", after the last byte line: its byte's line is missing");
   }
   if (run.partialLine != 0) AddEvidence(&finding, run.partialLine, -1, "cut in the middle, with no line end");
-  finding.cost = "What happened after line " + std::to_string(run.lastLine) +
-                 " is not in the trace. Counted here is what its whole lines hold: " +
-                 Count(keys, "key", "keys") +
-                 (run.reportsAfterLastByte.empty()
-                      ? std::string()
-                      : ", " + Count(run.reportsAfterLastByte.size(), "report", "reports") +
-                            " after the last byte line among them") +
-                 ".";
+  finding.cost =
+      "What happened after line " + std::to_string(run.lastLine) +
+      " is not in the trace. Counted here is what its whole lines hold: " + Count(keys, "key", "keys") +
+      (run.reportsAfterLastByte.empty() ? std::string()
+                                        : ", " + Count(run.reportsAfterLastByte.size(), "report", "reports") +
+                                              " after the last byte line among them") +
+      ".";
   return finding;
 }
 

@@ -166,8 +166,8 @@ Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_
   const int64_t ms = shown[i].ms;
   const RemoteKey& key = *KeyOf(shown[i].byte);
   Finding finding = NewFinding(FindingKind::kLatchedPress);
-  finding.summary = std::string("The receiver kept ") + key.name + "'s press byte (" + Hex(shown[i].byte) +
-                    ") for " + TraceSeconds(ms) +
+  finding.summary = std::string("The receiver kept ") + key.name + "'s press byte (" + Hex(shown[i].byte) + ") for " +
+                    TraceSeconds(ms) +
                     ", although a remote turns it into its held state, or releases it, within about a tenth of a "
                     "second: a latched receiver.";
   AddEvidence(&finding, shown[i].line, shown[i].startMs, ByteText(shown[i].byte) + " for " + TraceSeconds(ms));

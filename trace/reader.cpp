@@ -204,7 +204,8 @@ TraceReading ReadTrace(const std::string& text) {
   reader.End();
   reading.wholeLength = cutTrace ? whole : text.size();
   if (cutTrace) {
-    reading.partialLine = static_cast<int>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(whole), '\n')) + 1;
+    reading.partialLine =
+        static_cast<int>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(whole), '\n')) + 1;
     reading.runs.back().partialLine = reading.partialLine;
   }
   return reading;

@@ -50,9 +50,9 @@ struct TraceRun {
   std::vector<TracedReport> reports;
   size_t reportsAfterLastByteLine = 0;
   std::vector<TracedReport> reportsAfterLastByte;  // those reports themselves
-  std::set<int> byteLinesWithReports;  // the byte lines during which a report was made
-  int lastByteLine = 0;                // 0 when there is no byte line
-  int cutLine = 0;                     // where the size cap's note is, when cut
+  std::set<int> byteLinesWithReports;              // the byte lines during which a report was made
+  int lastByteLine = 0;                            // 0 when there is no byte line
+  int cutLine = 0;                                 // where the size cap's note is, when cut
   // Its byte lines in the module's own format (one written otherwise, by
   // hand, is left out and counted), and the polls that came late.
   std::vector<TracedByteLine> byteLines;

@@ -170,8 +170,7 @@ TEST(ComparisonLines, ARunCutByTheSizeCapSaysSo) {
 
 TEST(ComparisonLines, ATraceCutInTheMiddleOfALineSaysWhere) {
   TraceComparison comparison{"remote.trace", {Compared(1, 2)}, 57};
-  const std::string note =
-      "remote.trace was cut in the middle of line 57: compared up to its last whole line, line 56";
+  const std::string note = "remote.trace was cut in the middle of line 57: compared up to its last whole line, line 56";
   EXPECT_THAT(ComparisonLines(comparison),
               ElementsAre("the replay made the 2 reports that remote.trace recorded", note));
   EXPECT_EQ(ComparisonNote(comparison), note);

@@ -290,7 +290,8 @@ TEST(Explain, AHeldStateWithNoPressThatRepeatsIsNamedWithItsRepeats) {
   EXPECT_THAT(finding.summary, HasSubstr("Kolvane_VolumeDown was reported 5 times as a repeat with no fresh report "
                                          "before it: its held state (0x79) came without its press byte (0x78)"));
   ASSERT_EQ(finding.evidence.size(), 2u);
-  EXPECT_EQ(finding.evidence[0].text, "0x79 (Kolvane_VolumeDown held) for 1.300s, after 0xFF (idle): no press before it");
+  EXPECT_EQ(finding.evidence[0].text,
+            "0x79 (Kolvane_VolumeDown held) for 1.300s, after 0xFF (idle): no press before it");
   EXPECT_THAT(finding.evidence[1].text, HasSubstr("Kolvane_VolumeDown repeat, the first of 5; the last at 1.800s"));
   EXPECT_THAT(finding.cause, HasSubstr("a press shorter than a poll"));
 }
@@ -298,10 +299,15 @@ TEST(Explain, AHeldStateWithNoPressThatRepeatsIsNamedWithItsRepeats) {
 // The byte never changed, but it was a key's held state: its repeats tell
 // what it cost, and the receiver did deliver it.
 TEST(Explain, AHeldStateFromTheFirstPollIsRepeatsWithNoPressNotAByteThatNeverChanged) {
-  const std::string text =
-      Recorded().Show(0x79, 220).Report("Kolvane_VolumeDown", true).Show(0x79, 220).Report("Kolvane_VolumeDown", true).End();
+  const std::string text = Recorded()
+                               .Show(0x79, 220)
+                               .Report("Kolvane_VolumeDown", true)
+                               .Show(0x79, 220)
+                               .Report("Kolvane_VolumeDown", true)
+                               .End();
   EXPECT_THAT(Kinds(text), ElementsAre(FindingKind::kRepeatsNoPress));
   const Finding finding = OfKind(text, FindingKind::kRepeatsNoPress);
+  ASSERT_FALSE(finding.evidence.empty());
   EXPECT_THAT(finding.evidence[0].text, HasSubstr("from the first poll"));
   EXPECT_THAT(finding.cause, HasSubstr("a button already down when the application started the module"));
 }
@@ -346,13 +352,8 @@ TEST(Explain, APressByteShownASecondIsALongPressAPollMoreIsLatched) {
 // A slow OnKey keeps the press byte on the receiver while no poll reads
 // it: the late polls say so, and that is no latch.
 TEST(Explain, APressByteLengthenedByALatePollIsNotLatched) {
-  const std::string text = Recorded()
-                               .Show(0xFF, 100)
-                               .Show(0xD8, 20)
-                               .Report("Kolvane_ChannelUp", false)
-                               .Hold(5000)
-                               .Show(0xFF, 100)
-                               .End();
+  const std::string text =
+      Recorded().Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Hold(5000).Show(0xFF, 100).End();
   EXPECT_THAT(Kinds(text), ElementsAre(FindingKind::kLatePolls));
 }
 
@@ -377,7 +378,8 @@ TEST(Explain, ARunWithNoClosingCommentEndedEarlyAndItsLastReportsCount) {
 }
 
 TEST(Explain, ATraceCutInTheMiddleOfALineIsReadUpToItsLastWholeLine) {
-  const std::string whole = Recorded().Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Show(0xFF, 100).End();
+  const std::string whole =
+      Recorded().Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Show(0xFF, 100).End();
   // The last byte line, "raw 0xFF 100ms", cut after "raw 0x".
   const std::string cut = whole.substr(0, whole.rfind("raw 0xFF") + 6);
   const TraceReading reading = ReadTrace(cut);
@@ -388,7 +390,8 @@ TEST(Explain, ATraceCutInTheMiddleOfALineIsReadUpToItsLastWholeLine) {
   EXPECT_EQ(run.byteLines.size(), 2u);
   const Finding finding = Only(cut);
   EXPECT_EQ(finding.kind, FindingKind::kEndedEarly);
-  EXPECT_THAT(finding.summary, HasSubstr("ends in the middle of line 6: it was read up to its last whole line, line 5"));
+  EXPECT_THAT(finding.summary,
+              HasSubstr("ends in the middle of line 6: it was read up to its last whole line, line 5"));
   EXPECT_THAT(finding.cause, HasSubstr("partial copy"));
   // Cut at a line's end instead: whole lines, a run with no end.
   const std::string atLineEnd = whole.substr(0, whole.rfind("# end of run"));
