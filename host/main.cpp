@@ -339,6 +339,7 @@ struct Input {
   bool interactive = false;
   Script script;
   std::vector<RunReplay> runs;
+  int partialLine = 0;  // a trace cut in the middle of this line, played up to the line before
 
   std::string Name() const { return interactive ? "interactive session" : script.fileName; }
 };
@@ -365,6 +366,8 @@ Outcome ReadInput(const Options& options, Input* input) {
     ReportProblem(format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
     return kExitUsage;
   }
+  if (trace.partialLine != 0) text = PlayedText(text, trace);
+  input->partialLine = trace.partialLine;
   std::vector<std::string> errors;
   if (!ParseScript(text, fileName, &input->script, &errors)) {
     for (const std::string& line : errors) ReportProblem(format, line);
@@ -451,6 +454,10 @@ Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn facto
              const std::atomic<bool>& interrupted, SessionOutput* output, Played* played) {
   output->Begin(Absolute(ModulePath(options)), input.interactive ? input.Name() : "script " + input.Name());
   played->comparison.trace = input.script.fileName;
+  played->comparison.partialLine = input.partialLine;
+  if (input.partialLine != 0) {
+    output->Problem(CutInLineNote(input.script.fileName, input.partialLine, "played"));
+  }
   const bool started = input.interactive
                            ? PlayKeyboard(factory, *keyboard, options.sinkDelayMs, output, interrupted, played)
                            : PlayRuns(factory, input.runs, options.sinkDelayMs, output, interrupted, played);

@@ -75,7 +75,19 @@ std::string RunNote(const TraceComparison& comparison, size_t index) {
   return note;
 }
 
+// A file cut in the middle of a line, or "".
+std::string PartialLineNote(const TraceComparison& comparison) {
+  if (comparison.partialLine == 0) return "";
+  return CutInLineNote(comparison.trace, comparison.partialLine, "compared");
+}
+
 }  // namespace
+
+std::string CutInLineNote(const std::string& trace, int partialLine, const char* done) {
+  if (partialLine == 1) return trace + " was cut in the middle of its first line: it holds no whole line";
+  return trace + " was cut in the middle of line " + std::to_string(partialLine) + ": " + done +
+         " up to its last whole line, line " + std::to_string(partialLine - 1);
+}
 
 std::string FirstDifference(const std::vector<TracedReport>& expected, const std::vector<TracedReport>& got) {
   const std::vector<Group> want = GroupRepeats(expected);
@@ -163,6 +175,7 @@ std::vector<std::string> ComparisonLines(const TraceComparison& comparison) {
     const std::string note = RunNote(comparison, i);
     if (!note.empty()) lines.push_back(note);
   }
+  if (comparison.partialLine != 0) lines.push_back(PartialLineNote(comparison));
   return lines;
 }
 
@@ -180,6 +193,8 @@ std::string ComparisonNote(const TraceComparison& comparison) {
     const std::string note = RunNote(comparison, i);
     if (!note.empty()) notes += (notes.empty() ? "" : ". ") + note;
   }
+  const std::string partial = PartialLineNote(comparison);
+  if (!partial.empty()) notes += (notes.empty() ? "" : ". ") + partial;
   return notes;
 }
 

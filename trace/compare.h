@@ -34,6 +34,7 @@ RunComparison CompareRun(const TraceRun& run, const std::vector<TracedReport>& g
 struct TraceComparison {
   std::string trace;  // the file's name
   std::vector<RunComparison> runs;
+  int partialLine = 0;  // the file ends in the middle of this line: compared up to the line before
 
   size_t Matching() const;
   size_t Reports() const;
@@ -46,11 +47,17 @@ struct TraceComparison {
 // then each run that differs, then what limited the comparison.
 std::vector<std::string> ComparisonLines(const TraceComparison& comparison);
 
+// "remote.trace was cut in the middle of line 57: compared up to its last
+// whole line, line 56" (`done` "compared"): what a replay and --compare say
+// of a trace whose last line has no line end.
+std::string CutInLineNote(const std::string& trace, int partialLine, const char* done);
+
 // The first run's difference, naming the run when there are several; "" when
 // all match.
 std::string FirstRunDifference(const TraceComparison& comparison);
 
-// What limited the comparison (runs cut by the size cap), or "".
+// What limited the comparison (runs cut by the size cap, a file cut in the
+// middle of a line), or "".
 std::string ComparisonNote(const TraceComparison& comparison);
 
 }  // namespace kolvane

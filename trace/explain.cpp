@@ -9,8 +9,10 @@
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
 #include "text/printable.h"
+#include "trace/explain_presses.h"
 #include "trace/format.h"
 #include "trace/recorder.h"
+#include "trace/showings.h"
 
 namespace kolvane {
 namespace {
@@ -21,64 +23,15 @@ constexpr int kBitsInByte = 8;
 // least this many times later than the others.
 constexpr int64_t kOnKeyBlameFactor = 2;
 
-// One byte as the polls saw it, the byte lines of an hour-long spell joined.
-struct Shown {
-  uint32_t byte;
-  int64_t startMs;  // about: the first poll is taken a period after the run began
-  int64_t ms;
-  int line;      // its first byte line
-  int lastLine;  // its last byte line
-};
-
-std::vector<Shown> Showings(const TraceRun& run) {
-  std::vector<Shown> shown;
-  int64_t at = kPollPeriodMs;
-  for (const TracedByteLine& byteLine : run.byteLines) {
-    if (!shown.empty() && shown.back().byte == byteLine.byte) {
-      shown.back().ms += byteLine.ms;
-      shown.back().lastLine = byteLine.line;
-    } else {
-      shown.push_back(Shown{byteLine.byte, at, byteLine.ms, byteLine.line, byteLine.line});
-    }
-    at += byteLine.ms;
-  }
-  return shown;
-}
-
-uint32_t CodeOf(uint32_t byte) { return byte & kRepeatCodeMask; }
-
-const RemoteKey* KeyOf(uint32_t byte) { return FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, CodeOf(byte)); }
-
-bool IsHeld(uint32_t byte) { return (byte & kHeldBit) != 0; }
-
-std::string Hex(uint32_t byte) {
-  char text[8];
-  snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(byte));
-  return text;
-}
-
-// "0x58 (Kolvane_VolumeUp)", "0x59 (Kolvane_VolumeUp held)", "0xFF (idle)", "0x02 (no key)"
-std::string ByteText(uint32_t byte) {
-  if (byte == kIdleReceiverByte) return Hex(byte) + " (idle)";
-  const RemoteKey* key = KeyOf(byte);
-  if (key == nullptr) return Hex(byte) + " (no key)";
-  return Hex(byte) + " (" + key->name + (IsHeld(byte) ? " held)" : ")");
-}
-
-std::string Count(uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-std::string Milliseconds(int64_t ms) { return std::to_string(ms) + " ms"; }
-
-// Adds evidence up to kMaxEvidence, counting the rest.
-void AddEvidence(Finding* finding, int line, int64_t ms, const std::string& text) {
-  if (finding->evidence.size() < kMaxEvidence) {
-    finding->evidence.push_back(Evidence{line, ms, text});
-  } else {
-    ++finding->moreEvidence;
-  }
-}
+using explain::AddEvidence;
+using explain::ByteText;
+using explain::CodeOf;
+using explain::Count;
+using explain::Hex;
+using explain::IsHeld;
+using explain::KeyOf;
+using explain::Milliseconds;
+using explain::Shown;
 
 int BitsApart(uint32_t a, uint32_t b) {
   int bits = 0;
@@ -363,6 +316,61 @@ Finding CutBySizeCap(const TraceRun& run) {
   return finding;
 }
 
+// The latest time a run's lines tell: the end of its last byte, its last
+// report, its last late poll.
+int64_t LastMs(const TraceRun& run, const std::vector<Shown>& shown) {
+  int64_t ms = shown.empty() ? 0 : shown.back().startMs + shown.back().ms;
+  for (const TracedReport& report : run.reports) ms = std::max(ms, report.ms);
+  for (const TracedReport& report : run.reportsAfterLastByte) ms = std::max(ms, report.ms);
+  for (const TracedLatePoll& late : run.latePolls) ms = std::max(ms, late.ms);
+  return ms;
+}
+
+void DescribeEnd(const TraceRun& run, int64_t lastMs, Finding* finding) {
+  const std::string last = std::to_string(run.lastLine);
+  if (run.partialLine != 0) {
+    finding->summary = run.partialLine == run.headerLine
+                           ? std::string("The trace file ends in the middle of its first line: it holds no whole line.")
+                           : "The trace file ends in the middle of line " + std::to_string(run.partialLine) +
+                                 ": it was read up to its last whole line, line " + last + ", " + TraceSeconds(lastMs) +
+                                 " into this run.";
+    finding->cause =
+        "The file is a partial copy: an upload or a copy that stopped early (a full disk), or the machine stopped "
+        "while the module wrote that line.";
+    finding->action = "Copy the trace again, whole, from the machine that wrote it, once the application has ended.";
+    return;
+  }
+  finding->summary = "The run has no closing comment: its trace ends at line " + last + ", " + TraceSeconds(lastMs) +
+                     " after the run began, without the line Stop writes.";
+  finding->cause =
+      "The application ended or crashed without stopping the module (Stop writes the closing comment), or the trace "
+      "was copied while the application still ran.";
+  finding->action = "If the application crashed, look at what it did about " + TraceSeconds(lastMs) +
+                    " after this run began; else end the application before copying the trace.";
+}
+
+Finding EndedEarly(const TraceRun& run, const std::vector<Shown>& shown, size_t keys) {
+  Finding finding{FindingKind::kEndedEarly, "", {}, 0, "", "", ""};
+  const int64_t lastMs = LastMs(run, shown);
+  DescribeEnd(run, lastMs, &finding);
+  const bool lastIsReport = !run.reportsAfterLastByte.empty() && run.reportsAfterLastByte.back().line == run.lastLine;
+  if (!lastIsReport && run.lastLine != run.partialLine)
+    AddEvidence(&finding, run.lastLine, lastMs, "the last whole line of the run");
+  for (const TracedReport& report : run.reportsAfterLastByte) {
+    AddEvidence(&finding, report.line, report.ms,
+                explain::ReportText(report) + ", after the last byte line: its byte's line is missing");
+  }
+  if (run.partialLine != 0) AddEvidence(&finding, run.partialLine, -1, "cut in the middle, with no line end");
+  finding.cost =
+      "What happened after line " + std::to_string(run.lastLine) +
+      " is not in the trace. Counted here is what its whole lines hold: " + Count(keys, "key", "keys") +
+      (run.reportsAfterLastByte.empty() ? std::string()
+                                        : ", " + Count(run.reportsAfterLastByte.size(), "report", "reports") +
+                                              " after the last byte line among them") +
+      ".";
+  return finding;
+}
+
 uint64_t PollsAbout(const TraceRun& run) {
   uint64_t polls = 0;
   for (const TracedByteLine& byteLine : run.byteLines)
@@ -384,6 +392,10 @@ const char* FindingName(FindingKind kind) {
     case FindingKind::kLatePolls: return "late_polls";
     case FindingKind::kGivenUp: return "given_up";
     case FindingKind::kCutBySizeCap: return "cut_by_size_cap";
+    case FindingKind::kLatchedPress: return "latched_press";
+    case FindingKind::kDoublePress: return "double_press";
+    case FindingKind::kRepeatsNoPress: return "repeats_without_press";
+    case FindingKind::kEndedEarly: return "ended_early";
   }
   return "";
 }
@@ -401,6 +413,30 @@ std::string RunExplanation::Counts() const {
          TraceSeconds(ms);
 }
 
+namespace {
+
+void Append(std::vector<Finding>* findings, const std::vector<Finding>& more) {
+  findings->insert(findings->end(), more.begin(), more.end());
+}
+
+// What the receiver's bytes show, most important first.
+void FindInBytes(const TraceRun& run, const std::vector<Shown>& shown, uint64_t polls, std::vector<Finding>* findings) {
+  const bool anyHeld = std::any_of(shown.begin(), shown.end(), [](const Shown& s) { return IsHeld(s.byte); });
+  if (!anyHeld) findings->push_back(NoHeldBitByte(shown));
+  // A report says the receiver delivered something: a key's held state from
+  // the first poll (its repeats are their own finding), or a change after
+  // the last byte line of a run that ended early.
+  const bool reported = !run.reports.empty() || !run.reportsAfterLastByte.empty();
+  if (shown.size() == 1 && !reported) findings->push_back(ByteNeverChanged(run, shown.front(), polls));
+  Append(findings, explain::LatchedPresses(run, shown));
+  Append(findings, explain::DoublePresses(run, shown));
+  Append(findings, explain::RepeatsWithoutPress(run, shown));
+  Append(findings, UnknownCodes(shown));
+  Append(findings, StuckKeys(run, shown));
+}
+
+}  // namespace
+
 RunExplanation ExplainRun(const TraceRun& run) {
   RunExplanation explained;
   explained.headerLine = run.headerLine;
@@ -409,22 +445,23 @@ RunExplanation ExplainRun(const TraceRun& run) {
     explained.started = Printable(run.header.substr(kind + sizeof kTraceHeaderKind - 1), kMaxPathEchoBytes);
   }
   for (const TracedReport& report : run.reports) ++(report.repeat ? explained.repeats : explained.fresh);
+  // A run the cap cut lacks the byte lines of those after its last one; one
+  // that ended early holds them all.
+  if (!run.cut) {
+    for (const TracedReport& report : run.reportsAfterLastByte) ++(report.repeat ? explained.repeats : explained.fresh);
+  }
   explained.polls = PollsAbout(run);
-  const std::vector<Shown> shown = Showings(run);
-  explained.ms = run.endLine != 0 ? run.endMs : shown.empty() ? 0 : shown.back().startMs + shown.back().ms;
+  const std::vector<Shown> shown = explain::Showings(run);
+  explained.ms = run.endLine != 0 ? run.endMs : LastMs(run, shown);
 
   std::vector<Finding>& findings = explained.findings;
-  if (shown.empty() && !run.cut) findings.push_back(NoPolls(run));
-  if (!shown.empty()) {
-    const bool anyHeld = std::any_of(shown.begin(), shown.end(), [](const Shown& s) { return IsHeld(s.byte); });
-    if (!anyHeld) findings.push_back(NoHeldBitByte(shown));
-    if (shown.size() == 1) findings.push_back(ByteNeverChanged(run, shown.front(), explained.polls));
-    for (const Finding& finding : UnknownCodes(shown)) findings.push_back(finding);
-    for (const Finding& finding : StuckKeys(run, shown)) findings.push_back(finding);
-  }
+  const bool endedEarly = !run.cut && (run.endLine == 0 || run.partialLine != 0);
+  if (shown.empty() && !run.cut && run.partialLine == 0) findings.push_back(NoPolls(run));
+  if (!shown.empty()) FindInBytes(run, shown, explained.polls, &findings);
   if (!run.latePolls.empty()) findings.push_back(LatePolls(run));
   if (run.givenUp && !shown.empty()) findings.push_back(GivenUp(run));
   if (run.cut) findings.push_back(CutBySizeCap(run));
+  if (endedEarly) findings.push_back(EndedEarly(run, shown, explained.fresh + explained.repeats));
   return explained;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "receiver/device.h"
 #include "trace/reader.h"
 
 namespace kolvane {
@@ -19,6 +20,21 @@ namespace kolvane {
 // A button held longer than this is no person's: a stuck key, or something
 // lying on the remote. Holding VolumeUp from silence to full takes some 20 s.
 constexpr uint32_t kStuckKeyMs = 30 * 1000;
+// A key reported fresh again after the receiver was idle for less than this
+// is one press read as two. A person who releases a button and presses it
+// again keeps it up for 100 ms at the very least (the fastest finger taps
+// some eight times a second, half of each tap on the way up), and the
+// polls, a period apart, see a gap up to one period (20 ms) shorter or
+// longer than it was: a gap the polls saw for less than 60 ms, one or two
+// polls, leaves a period's margin below anything a person does. A script's
+// two presses of a key, 100 ms of idle apart, stay above it.
+constexpr uint32_t kDoublePressGapMs = 3 * kPollPeriodMs;
+// A press byte (the held bit clear) shown longer than this is a receiver
+// that latched it: a remote turns it into its held state, or releases it,
+// within about 100 ms, and a scripted press lasts 100 ms. Ten times that
+// leaves room for a slow remote and a long scripted press; the time late
+// polls held the thread is not counted, so a slow OnKey is not taken for it.
+constexpr uint32_t kLatchedPressMs = 1000;
 // A finding lists this many pieces of evidence, then counts the rest.
 constexpr size_t kMaxEvidence = 5;
 // A code at most this many bits from a key's is taken for a bit error.
@@ -29,11 +45,15 @@ enum class FindingKind {
   kNoPolls,           // the module never polled the receiver
   kNoHeldBitByte,     // no byte with bit 0 set, so no report at all
   kByteNeverChanged,  // every poll read the same byte
+  kLatchedPress,      // a press byte shown for longer than kLatchedPressMs
+  kDoublePress,       // a key fresh again after an idle gap shorter than kDoublePressGapMs
+  kRepeatsNoPress,    // repeats of a held state whose press byte never came
   kUnknownCode,       // a code no key of the remote has
   kStuckKey,          // a key held for longer than kStuckKeyMs
   kLatePolls,         // the poll thread was held
   kGivenUp,           // Stop could not wait for the poll thread
   kCutBySizeCap,      // the trace ends where the file reached its cap
+  kEndedEarly,        // a run with no closing comment, or a file cut mid-line
 };
 
 // The name a program reads (--format jsonl): "late_polls".

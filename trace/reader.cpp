@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "trace/format.h"
@@ -102,63 +103,116 @@ bool IsTraceHeader(const std::string& line) {
   return kind != std::string::npos && kind > version && line.find(' ', version) == kind;
 }
 
-TraceReading ReadTrace(const std::string& text) {
-  TraceReading reading;
-  std::vector<TracedReport> pending;  // made during the byte line not yet written
-  bool last = false;                  // the run's latest line was the cap's note
-  const auto endRun = [&] {
-    if (reading.runs.empty()) return;
-    reading.runs.back().cut = last;
-    reading.runs.back().reportsAfterLastByteLine = pending.size();
-    pending.clear();
-    last = false;
-  };
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(lines, line)) {
-    ++number;
+namespace {
+
+// Reads a trace's lines one by one into its runs.
+class Reader {
+ public:
+  explicit Reader(TraceReading* reading) : reading_(*reading) {}
+
+  void Line(std::string line, int number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (number == 1) {
-      if (StartsWith(line, kUtf8ByteOrderMark)) line.erase(0, sizeof kUtf8ByteOrderMark - 1);
-      reading.isTrace = IsTraceHeader(line);
-      if (!reading.isTrace) reading.runs.emplace_back();
-    }
+    if (number == 1) First(&line);
     // Every Start appended a run: a header ends the one before.
-    if (reading.isTrace && IsTraceHeader(line)) {
-      endRun();
-      reading.runs.emplace_back();
-      reading.runs.back().headerLine = number;
-      reading.runs.back().header = line;
+    if (reading_.isTrace && IsTraceHeader(line)) {
+      EndRun();
+      reading_.runs.emplace_back();
+      reading_.runs.back().headerLine = number;
+      reading_.runs.back().header = line;
     }
-    TraceRun& run = reading.runs.back();
-    if (!line.empty()) last = StartsWith(line, kTraceCapComment);
-    if (last) run.cutLine = number;
+    TraceRun& run = reading_.runs.back();
+    run.lastLine = number;
+    if (!line.empty()) capNoteLast_ = StartsWith(line, kTraceCapComment);
+    if (capNoteLast_) run.cutLine = number;
+    Classify(line, number, &run);
+  }
+
+  void End() {
+    if (reading_.runs.empty()) reading_.runs.emplace_back();  // an empty text
+    EndRun();
+  }
+
+ private:
+  void First(std::string* line) {
+    if (StartsWith(*line, kUtf8ByteOrderMark)) line->erase(0, sizeof kUtf8ByteOrderMark - 1);
+    reading_.isTrace = IsTraceHeader(*line);
+    if (!reading_.isTrace) reading_.runs.emplace_back();
+  }
+
+  void Classify(const std::string& line, int number, TraceRun* run) {
     TracedReport report;
-    TracedByteLine byteLine{number, 0, 0};
     TracedLatePoll late{number, 0, 0};
     if (IsByteLine(line)) {
-      if (!pending.empty()) run.byteLinesWithReports.insert(number);
-      run.reports.insert(run.reports.end(), pending.begin(), pending.end());
-      pending.clear();
-      run.lastByteLine = number;
-      if (ParseByteLine(line, &byteLine)) {
-        run.byteLines.push_back(byteLine);
-      } else {
-        ++run.otherByteLines;
-      }
+      ByteLine(line, number, run);
     } else if (ParseReport(line, &report)) {
       report.line = number;
-      pending.push_back(report);
+      pending_.push_back(report);
     } else if (ParseLatePoll(line, &late)) {
-      run.latePolls.push_back(late);
-    } else if (ParseEnd(line, &run.endMs, &run.givenUp)) {
-      run.endLine = number;
+      run->latePolls.push_back(late);
+    } else if (ParseEnd(line, &run->endMs, &run->givenUp)) {
+      run->endLine = number;
     }
   }
-  if (reading.runs.empty()) reading.runs.emplace_back();  // an empty text
-  endRun();
+
+  // The reports made while this byte was shown come before its line.
+  void ByteLine(const std::string& line, int number, TraceRun* run) {
+    if (!pending_.empty()) run->byteLinesWithReports.insert(number);
+    run->reports.insert(run->reports.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    run->lastByteLine = number;
+    TracedByteLine byteLine{number, 0, 0};
+    if (ParseByteLine(line, &byteLine)) {
+      run->byteLines.push_back(byteLine);
+    } else {
+      ++run->otherByteLines;
+    }
+  }
+
+  void EndRun() {
+    if (reading_.runs.empty()) return;
+    TraceRun& run = reading_.runs.back();
+    run.cut = capNoteLast_;
+    run.reportsAfterLastByteLine = pending_.size();
+    run.reportsAfterLastByte = pending_;
+    pending_.clear();
+    capNoteLast_ = false;
+  }
+
+  TraceReading& reading_;
+  std::vector<TracedReport> pending_;  // made during the byte line not yet written
+  bool capNoteLast_ = false;           // the run's latest line was the cap's note
+};
+
+}  // namespace
+
+TraceReading ReadTrace(const std::string& text) {
+  TraceReading reading;
+  const size_t lastEnd = text.rfind('\n');
+  const size_t whole = lastEnd == std::string::npos ? 0 : lastEnd + 1;
+  const bool partial = whole < text.size();
+  // Whether it is a trace at all, the first line tells, whole or not.
+  const size_t firstEnd = text.find('\n');
+  std::string first = text.substr(0, firstEnd);
+  if (StartsWith(first, kUtf8ByteOrderMark)) first.erase(0, sizeof kUtf8ByteOrderMark - 1);
+  const bool cutTrace = partial && IsTraceHeader(first);
+  Reader reader(&reading);
+  std::istringstream lines(cutTrace ? text.substr(0, whole) : text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) reader.Line(line, ++number);
+  if (cutTrace && number == 0) reader.Line(first, ++number);  // all of it one cut header
+  reader.End();
+  reading.wholeLength = cutTrace ? whole : text.size();
+  if (cutTrace) {
+    reading.partialLine =
+        static_cast<int>(std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(whole), '\n')) + 1;
+    reading.runs.back().partialLine = reading.partialLine;
+  }
   return reading;
+}
+
+std::string PlayedText(const std::string& text, const TraceReading& reading) {
+  return text.substr(0, reading.wholeLength);
 }
 
 }  // namespace kolvane

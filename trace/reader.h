@@ -2,7 +2,8 @@
 // trace at all (its first line is a run's header), where each of its runs
 // begins (the module appends one at every Start), and per run the reports
 // the module recorded, which receiver byte each came with, and whether the
-// size cap cut it.
+// size cap cut it. A trace whose last line has no line end (a partial copy,
+// a file cut mid-write) is read up to its last whole line.
 #ifndef KOLVANE_TRACE_READER_H
 #define KOLVANE_TRACE_READER_H
 
@@ -48,9 +49,10 @@ struct TraceRun {
   // out and counted in `reportsAfterLastByteLine`.
   std::vector<TracedReport> reports;
   size_t reportsAfterLastByteLine = 0;
-  std::set<int> byteLinesWithReports;  // the byte lines during which a report was made
-  int lastByteLine = 0;                // 0 when there is no byte line
-  int cutLine = 0;                     // where the size cap's note is, when cut
+  std::vector<TracedReport> reportsAfterLastByte;  // those reports themselves
+  std::set<int> byteLinesWithReports;              // the byte lines during which a report was made
+  int lastByteLine = 0;                            // 0 when there is no byte line
+  int cutLine = 0;                                 // where the size cap's note is, when cut
   // Its byte lines in the module's own format (one written otherwise, by
   // hand, is left out and counted), and the polls that came late.
   std::vector<TracedByteLine> byteLines;
@@ -60,18 +62,29 @@ struct TraceRun {
   int endLine = 0;  // 0: none (the application ended first, or the run goes on)
   int64_t endMs = 0;
   bool givenUp = false;
+  int lastLine = 0;     // its last whole line
+  int partialLine = 0;  // the file ends in the middle of this line, in this run; 0: it does not
 };
 
 struct TraceReading {
   bool isTrace = false;  // the text begins with a run's header
   // A trace's runs in order; a script that is no trace is one run of all of it.
   std::vector<TraceRun> runs;
+  // A trace whose last line has no line end: that line's number, and the
+  // length of the text before it (its whole lines). 0 and the text's
+  // length otherwise.
+  int partialLine = 0;
+  size_t wholeLength = 0;
 };
 
 // A text that begins with a UTF-8 byte-order mark is read without it.
 constexpr const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 TraceReading ReadTrace(const std::string& text);
+
+// The text a replay plays: a trace's whole lines, without the line it was
+// cut in; any other text as it is.
+std::string PlayedText(const std::string& text, const TraceReading& reading);
 
 // True for a run's header line, "# kolvane VERSION trace, PLATFORM, started ...".
 bool IsTraceHeader(const std::string& line);

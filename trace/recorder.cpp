@@ -103,7 +103,8 @@ void TraceRecorder::Begin(uint32_t now, const char* startedAt, const char* versi
            .Text(", started ")
            .Text(startedAt));
   Emit(Line().Text(
-      "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with 'kolvane-host --compare FILE'"));
+      "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with 'kolvane-host --compare FILE', "
+      "explain it with 'kolvane-host --explain FILE'"));
 }
 
 // A byte line ends at the first poll of the next byte; a byte held past a

@@ -168,5 +168,13 @@ TEST(ComparisonLines, ARunCutByTheSizeCapSaysSo) {
   EXPECT_EQ(ComparisonNote(comparison), note);
 }
 
+TEST(ComparisonLines, ATraceCutInTheMiddleOfALineSaysWhere) {
+  TraceComparison comparison{"remote.trace", {Compared(1, 2)}, 57};
+  const std::string note = "remote.trace was cut in the middle of line 57: compared up to its last whole line, line 56";
+  EXPECT_THAT(ComparisonLines(comparison),
+              ElementsAre("the replay made the 2 reports that remote.trace recorded", note));
+  EXPECT_EQ(ComparisonNote(comparison), note);
+}
+
 }  // namespace
 }  // namespace kolvane

@@ -48,6 +48,8 @@ class Recorded : private TraceOutput {
     recorder_.End(tick_, givenUp);
     return text_;
   }
+  // What the file holds so far: a run that has not ended (a crash).
+  const std::string& Text() const { return text_; }
 
  private:
   bool Size(uint64_t* size) override {
@@ -126,8 +128,9 @@ TEST(Explain, AKeyHeldThirtySecondsIsAPersonsAPollMoreIsStuck) {
   EXPECT_THAT(finding.summary, HasSubstr("Kolvane_VolumeUp was held for 30.020s"));
 }
 
-TEST(Explain, ACodeHeldWithBitZeroClearIsNoStuckKeyButAReceiverThatKeepsItsByte) {
-  EXPECT_THAT(Kinds(Recorded().Show(0xFF, 100).Show(0x58, kStuckKeyMs + 1000).End()), IsEmpty());
+TEST(Explain, ACodeHeldWithBitZeroClearIsNoStuckKeyButALatchedPress) {
+  EXPECT_THAT(Kinds(Recorded().Show(0xFF, 100).Show(0x58, kStuckKeyMs + 1000).End()),
+              ElementsAre(FindingKind::kLatchedPress));
 }
 
 TEST(Explain, APressAndItsHeldStateOfACodeOfNoKeyAreOneShowingOfIt) {
@@ -223,6 +226,184 @@ TEST(Explain, LatePollCommentsChangeNothingAReplayOrCompareReads) {
   EXPECT_EQ(with.lastByteLine, without.lastByteLine);
   EXPECT_EQ(with.reportsAfterLastByteLine, without.reportsAfterLastByteLine);
   EXPECT_EQ(with.cut, without.cut);
+}
+
+// --- presses no person made, or made and lost --------------------------------
+
+// VolumeUp pressed and held 300 ms, the receiver idle for `gapMs`, then
+// VolumeUp's press byte again.
+std::string TwoVolumeUpPresses(uint32_t gapMs) {
+  return Recorded()
+      .Show(0xFF, 100)
+      .Show(0x58, 20)
+      .Report("Kolvane_VolumeUp", false)
+      .Show(0x58, 280)
+      .Show(0xFF, gapMs)
+      .Show(0x58, 20)
+      .Report("Kolvane_VolumeUp", false)
+      .Show(0x58, 280)
+      .Show(0xFF, 100)
+      .End();
+}
+
+TEST(Explain, AKeyFreshAgainAfterTwoIdlePollsIsADoublePressAfterThreeItIsAPersons) {
+  EXPECT_THAT(Kinds(TwoVolumeUpPresses(kDoublePressGapMs)), IsEmpty());
+  const Finding finding = Only(TwoVolumeUpPresses(kDoublePressGapMs - kPollMs));
+  EXPECT_EQ(finding.kind, FindingKind::kDoublePress);
+  EXPECT_THAT(finding.summary, HasSubstr("Kolvane_VolumeUp was reported fresh again after the receiver was idle "
+                                         "for less than 60 ms, shorter than any real release and press"));
+  ASSERT_EQ(finding.evidence.size(), 2u);
+  EXPECT_EQ(finding.evidence[0].line, 6);
+  EXPECT_EQ(finding.evidence[0].text, "0xFF (idle) for 40 ms, after Kolvane_VolumeUp fresh at 0.120s (line 4)");
+  EXPECT_EQ(finding.evidence[1].line, 7);
+  EXPECT_EQ(finding.evidence[1].ms, 460);
+  EXPECT_EQ(finding.evidence[1].text, "Kolvane_VolumeUp fresh again, 340 ms after it");
+  EXPECT_THAT(finding.cost, HasSubstr("1 fresh report of Kolvane_VolumeUp more than the user pressed"));
+}
+
+// A poll that came late saw less of the gap than there was: a slow OnKey is
+// no double press.
+TEST(Explain, AShortGapWhoseFirstPollCameLateIsNoDoublePress) {
+  const std::string text = Recorded()
+                               .Show(0xFF, 100)
+                               .Show(0x58, 20)
+                               .Report("Kolvane_VolumeUp", false)
+                               .Hold(200)
+                               .Show(0xFF, 20)
+                               .Show(0x58, 20)
+                               .Report("Kolvane_VolumeUp", false)
+                               .Show(0xFF, 100)
+                               .End();
+  EXPECT_THAT(Kinds(text), ElementsAre(FindingKind::kLatePolls));
+}
+
+TEST(Explain, AHeldStateWithNoPressThatRepeatsIsNamedWithItsRepeats) {
+  const auto held = [](int repeats) {
+    Recorded recorded;
+    recorded.Show(0xFF, 500).Show(0x79, 200);
+    for (int i = 0; i < repeats; ++i) recorded.Show(0x79, 220).Report("Kolvane_VolumeDown", true);
+    return recorded.Show(0xFF, 100).End();
+  };
+  EXPECT_THAT(Kinds(held(0)), IsEmpty());
+  const Finding finding = Only(held(5));
+  EXPECT_EQ(finding.kind, FindingKind::kRepeatsNoPress);
+  EXPECT_THAT(finding.summary, HasSubstr("Kolvane_VolumeDown was reported 5 times as a repeat with no fresh report "
+                                         "before it: its held state (0x79) came without its press byte (0x78)"));
+  ASSERT_EQ(finding.evidence.size(), 2u);
+  EXPECT_EQ(finding.evidence[0].text,
+            "0x79 (Kolvane_VolumeDown held) for 1.300s, after 0xFF (idle): no press before it");
+  EXPECT_THAT(finding.evidence[1].text, HasSubstr("Kolvane_VolumeDown repeat, the first of 5; the last at 1.800s"));
+  EXPECT_THAT(finding.cause, HasSubstr("a press shorter than a poll"));
+}
+
+// The byte never changed, but it was a key's held state: its repeats tell
+// what it cost, and the receiver did deliver it.
+TEST(Explain, AHeldStateFromTheFirstPollIsRepeatsWithNoPressNotAByteThatNeverChanged) {
+  const std::string text = Recorded()
+                               .Show(0x79, 220)
+                               .Report("Kolvane_VolumeDown", true)
+                               .Show(0x79, 220)
+                               .Report("Kolvane_VolumeDown", true)
+                               .End();
+  EXPECT_THAT(Kinds(text), ElementsAre(FindingKind::kRepeatsNoPress));
+  const Finding finding = OfKind(text, FindingKind::kRepeatsNoPress);
+  ASSERT_FALSE(finding.evidence.empty());
+  EXPECT_THAT(finding.evidence[0].text, HasSubstr("from the first poll"));
+  EXPECT_THAT(finding.cause, HasSubstr("a button already down when the application started the module"));
+}
+
+// A hold whose signal is lost for a poll goes on with its held state: the
+// repeats are the person's.
+TEST(Explain, AHoldThatLostItsSignalForAPollRepeatsWithItsPress) {
+  const std::string text = Recorded()
+                               .Show(0xFF, 100)
+                               .Show(0x58, 20)
+                               .Report("Kolvane_VolumeUp", false)
+                               .Show(0x58, 80)
+                               .Show(0x59, 300)
+                               .Show(0xFF, 20)
+                               .Show(0x59, 220)
+                               .Report("Kolvane_VolumeUp", true)
+                               .Show(0xFF, 100)
+                               .End();
+  EXPECT_THAT(Kinds(text), IsEmpty());
+}
+
+TEST(Explain, APressByteShownASecondIsALongPressAPollMoreIsLatched) {
+  const auto press = [](uint32_t ms) {
+    return Recorded()
+        .Show(0xFF, 100)
+        .Show(0xD8, 20)
+        .Report("Kolvane_ChannelUp", false)
+        .Show(0xD8, ms - 20)
+        .Show(0xFF, 100)
+        .End();
+  };
+  EXPECT_THAT(Kinds(press(kLatchedPressMs)), IsEmpty());
+  const Finding finding = Only(press(kLatchedPressMs + kPollMs));
+  EXPECT_EQ(finding.kind, FindingKind::kLatchedPress);
+  EXPECT_THAT(finding.summary, HasSubstr("The receiver kept Kolvane_ChannelUp's press byte (0xD8) for 1.020s"));
+  ASSERT_EQ(finding.evidence.size(), 3u);
+  EXPECT_EQ(finding.evidence[1].text, "Kolvane_ChannelUp fresh, its one report");
+  EXPECT_EQ(finding.evidence[2].text, "then 0xFF (idle)");
+  EXPECT_THAT(finding.cost, HasSubstr("every button pressed meanwhile was lost"));
+}
+
+// A slow OnKey keeps the press byte on the receiver while no poll reads
+// it: the late polls say so, and that is no latch.
+TEST(Explain, APressByteLengthenedByALatePollIsNotLatched) {
+  const std::string text =
+      Recorded().Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Hold(5000).Show(0xFF, 100).End();
+  EXPECT_THAT(Kinds(text), ElementsAre(FindingKind::kLatePolls));
+}
+
+// --- a trace that ends early --------------------------------------------------
+
+TEST(Explain, ARunWithNoClosingCommentEndedEarlyAndItsLastReportsCount) {
+  Recorded recorded;
+  recorded.Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false);
+  const TraceReading reading = ReadTrace(recorded.Text());
+  ASSERT_EQ(reading.runs.size(), 1u);
+  EXPECT_EQ(reading.partialLine, 0);
+  const RunExplanation run = ExplainRun(reading.runs.front());
+  EXPECT_EQ(run.Counts(), "1 key (1 fresh, 0 repeats), about 5 polls over 0.120s");
+  ASSERT_EQ(run.findings.size(), 1u);
+  const Finding& finding = run.findings.front();
+  EXPECT_EQ(finding.kind, FindingKind::kEndedEarly);
+  EXPECT_THAT(finding.summary, HasSubstr("The run has no closing comment: its trace ends at line 4, 0.120s"));
+  ASSERT_EQ(finding.evidence.size(), 1u);
+  EXPECT_EQ(finding.evidence[0].line, 4);
+  EXPECT_THAT(finding.evidence[0].text, HasSubstr("Kolvane_ChannelUp fresh, after the last byte line"));
+  EXPECT_THAT(finding.cause, HasSubstr("ended or crashed"));
+}
+
+TEST(Explain, ATraceCutInTheMiddleOfALineIsReadUpToItsLastWholeLine) {
+  const std::string whole =
+      Recorded().Show(0xFF, 100).Show(0xD8, 20).Report("Kolvane_ChannelUp", false).Show(0xFF, 100).End();
+  // The last byte line, "raw 0xFF 100ms", cut after "raw 0x".
+  const std::string cut = whole.substr(0, whole.rfind("raw 0xFF") + 6);
+  const TraceReading reading = ReadTrace(cut);
+  EXPECT_EQ(reading.partialLine, 6);
+  EXPECT_EQ(PlayedText(cut, reading), whole.substr(0, whole.rfind("raw 0xFF")));
+  const TraceRun& run = reading.runs.front();
+  EXPECT_EQ(run.lastLine, 5);
+  EXPECT_EQ(run.byteLines.size(), 2u);
+  const Finding finding = Only(cut);
+  EXPECT_EQ(finding.kind, FindingKind::kEndedEarly);
+  EXPECT_THAT(finding.summary,
+              HasSubstr("ends in the middle of line 6: it was read up to its last whole line, line 5"));
+  EXPECT_THAT(finding.cause, HasSubstr("partial copy"));
+  // Cut at a line's end instead: whole lines, a run with no end.
+  const std::string atLineEnd = whole.substr(0, whole.rfind("# end of run"));
+  EXPECT_EQ(ReadTrace(atLineEnd).partialLine, 0);
+  EXPECT_THAT(Only(atLineEnd).summary, HasSubstr("no closing comment"));
+}
+
+TEST(Explain, AScriptThatIsNoTraceIsReadWholeWithoutItsLastLineEnd) {
+  const std::string script = "press ChannelUp\nwait 100ms";
+  const TraceReading reading = ReadTrace(script);
+  EXPECT_EQ(reading.partialLine, 0);
+  EXPECT_EQ(PlayedText(script, reading), script);
 }
 
 }  // namespace

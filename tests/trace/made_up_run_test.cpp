@@ -97,7 +97,7 @@ TEST(MadeUpRun, PressAndHoldAsTheModuleRecordsThem) {
   }
   EXPECT_THAT(lines, ElementsAre("# kolvane 1.2.3 trace, test, started 2026-01-01 00:00:00",
                                  "# a kolvane-host script: replay it with 'kolvane-host FILE', check it with "
-                                 "'kolvane-host --compare FILE'",
+                                 "'kolvane-host --compare FILE', explain it with 'kolvane-host --explain FILE'",
                                  "raw 0xFF 1000ms", "# 1.020s Kolvane_TV fresh", "raw 0x68 100ms",
                                  // The mark is the press's last poll, 1.100 s: repeats 220 ms on.
                                  "# 1.320s Kolvane_TV repeat", "# 1.540s Kolvane_TV repeat", "raw 0x69 500ms",
