@@ -422,15 +422,19 @@ void RunStarts(std::string& svg, const Canvas& canvas, const SessionRecord& reco
   }
 }
 
-// "2.5s" below a minute, "1:05:00" or "12:30" above.
+// "2.5s" below a minute, "1:05:00" or "12:30" above; with tenths where
+// the time has them ("12:30.4"), as after a cut.
 std::string TimeLabel(int64_t ms) {
   constexpr int64_t kMinuteMs = 60000;
   constexpr int64_t kHourMs = 60 * kMinuteMs;
+  constexpr int64_t kTenthMs = 100;
   if (ms < kMinuteMs) return Format("%.1fs", static_cast<double>(ms) / 1000.0);
   const auto seconds = static_cast<int>(ms / 1000 % 60);
   const auto minutes = static_cast<int>(ms / kMinuteMs % 60);
-  if (ms < kHourMs) return Format("%d:%02d", minutes, seconds);
-  return Format("%d:%02d:%02d", static_cast<int>(ms / kHourMs), minutes, seconds);
+  const auto tenths = static_cast<int>(ms % 1000 / kTenthMs);
+  const std::string fraction = tenths != 0 ? Format(".%d", tenths) : "";
+  if (ms < kHourMs) return Format("%d:%02d", minutes, seconds) + fraction;
+  return Format("%d:%02d:%02d", static_cast<int>(ms / kHourMs), minutes, seconds) + fraction;
 }
 
 void TimeText(std::string& svg, double x, int64_t ms, LabelRow& labels) {
@@ -486,7 +490,7 @@ void Cuts(std::string& svg, const Canvas& canvas) {
       svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>", stroke - kSlant / 2,
                     kAxisY + 10, stroke + kSlant / 2, kPlotTop - 4);
     }
-    const std::string text = TimeLabel((cut.toUs - cut.fromUs) / kUsPerMs);
+    const std::string text = "cut " + TimeLabel((cut.toUs - cut.fromUs) / kUsPerMs);
     if (labels.Take(x, kSmallCharWidth * static_cast<double>(text.size()))) {
       svg += Format(
           "<text class=\"label cut\" x=\"%.1f\" y=\"%.0f\" font-size=\"10\" text-anchor=\"middle\" "

@@ -264,9 +264,22 @@ TEST(LongTimeline, AQuietStretchIsCutShortWithABreakThatSaysHowLong) {
                               "raw 0xFF 20ms\n# 0.040s Kolvane_ChannelUp fresh\nraw 0xD8 100ms\nraw 0xFF 30000ms\n"
                               "# 30.140s Kolvane_Mute fresh\nraw 0x08 100ms\nraw 0xFF 200ms\n");
   EXPECT_EQ(Count(svg, "class=\"cut\""), 1u);
-  EXPECT_NE(svg.find(">29.2s</text>"), std::string::npos) << "30 s less what is kept on each side";
+  EXPECT_NE(svg.find(">cut 29.2s</text>"), std::string::npos) << "30 s less what is kept on each side";
   EXPECT_LT(Width(svg), 1500) << "not 15,000 px of idle";
   EXPECT_NE(svg.find(">29.7s</text>"), std::string::npos) << "the time where the picture resumes";
+}
+
+// Ten minutes apart, the times after each break read to the tenth.
+TEST(LongTimeline, TimesPastAMinuteReadToTheTenthWhereTheyHaveOne) {
+  const std::string svg = Svg(std::string(kHeader) +
+                              "raw 0xFF 20ms\n# 0.040s Kolvane_ChannelUp fresh\nraw 0xD8 100ms\nraw 0xFF 600000ms\n"
+                              "# 600.140s Kolvane_ChannelUp fresh\nraw 0xD8 100ms\nraw 0xFF 300ms\n");
+  EXPECT_NE(svg.find(">cut 9:59.2</text>"), std::string::npos);
+  EXPECT_NE(svg.find(">10:00.2</text>"), std::string::npos);
+  const std::regex label(">([0-9:.]+)</text>");
+  std::map<std::string, int> times;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), label), end; it != end; ++it) ++times[(*it)[1]];
+  for (const auto& [text, count] : times) EXPECT_EQ(count, 1) << text << " twice on the axis";
 }
 
 // --- the scale --------------------------------------------------------------
