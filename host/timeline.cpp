@@ -357,8 +357,7 @@ int64_t TickStepMs(double scale, double spacing) {
 // before; the rest of a series nothing.
 std::string KeyLabel(const std::vector<KeyReport>& reports, size_t i) {
   const KeyReport& report = reports[i];
-  const std::string name = KeyDisplayName(report.name, report.label);
-  if (!report.repeat) return name;
+  if (!report.repeat) return KeyDisplayName(report.name, report.label);
   const bool afterItsKey = i > 0 && reports[i - 1].name == report.name;
   if (afterItsKey && reports[i - 1].repeat) return "";
   size_t series = 1;
@@ -366,7 +365,7 @@ std::string KeyLabel(const std::vector<KeyReport>& reports, size_t i) {
     ++series;
   }
   const std::string count = std::to_string(series) + (series == 1 ? " repeat" : " repeats");
-  return afterItsKey ? count : name + ": " + count;
+  return afterItsKey ? count : KeyDisplayName(report.name, report.label) + ": " + count;
 }
 
 void KeyMark(std::string& svg, double x, const KeyReport& report) {

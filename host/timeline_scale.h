@@ -16,10 +16,10 @@ namespace host {
 // At most this scale: 20 ms polls 10 px apart.
 constexpr double kTimelinePixelsPerMs = 0.5;
 // A quiet stretch longer than this is cut short...
-constexpr int64_t kLongQuietUs = 2000 * 1000;
+constexpr int64_t kLongQuietUs = int64_t{2000} * 1000;
 // ...keeping this much of it after the last thing that happened and before
 // the next, so the bytes around the break still read...
-constexpr int64_t kQuietKeptUs = 400 * 1000;
+constexpr int64_t kQuietKeptUs = int64_t{400} * 1000;
 // ...and drawn as a break this wide, or narrower when there are many.
 constexpr double kBreakWidth = 36;
 // The breaks take at most this share of the width.
