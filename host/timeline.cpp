@@ -412,7 +412,7 @@ void RunStarts(std::string& svg, const Canvas& canvas, const SessionRecord& reco
         "<line class=\"run-start\" data-line=\"%d\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" "
         "stroke=\"%s\" stroke-width=\"2\"/>",
         run.headerLine, x, kRunLabelY - 12, x, kAxisY, kRunColour);
-    const std::string text = Format("run %zu, line %d", i + 1, run.headerLine);
+    const std::string text = "run " + std::to_string(i + 1) + Format(", line %d", run.headerLine);
     if (labels.Take(x, kCharWidth * static_cast<double>(text.size()))) {
       svg += Format("<text class=\"label run\" x=\"%.1f\" y=\"%.0f\" fill=\"%s\">%s</text>", x + 4, kRunLabelY,
                     kRunColour, text.c_str());
@@ -523,8 +523,8 @@ void FindingMarks(std::string& svg, const Canvas& canvas, const TimelineFinding&
         x, kFindingY, x, kKeyY, kFindingColour);
     svg += Format(
         "<circle cx=\"%.1f\" cy=\"%.0f\" r=\"7\" fill=\"%s\"/><text x=\"%.1f\" y=\"%.0f\" font-size=\"10\" "
-        "text-anchor=\"middle\" fill=\"#fff\">%zu</text>",
-        x, kFindingY, kFindingColour, x, kFindingY + 4, number);
+        "text-anchor=\"middle\" fill=\"#fff\">%s</text>",
+        x, kFindingY, kFindingColour, x, kFindingY + 4, std::to_string(number).c_str());
     const std::string text = Format("line %d", evidence.line);
     if (labels.Take(x + 9, kSmallCharWidth * static_cast<double>(text.size()))) {
       svg += Format("<text class=\"label evidence\" x=\"%.1f\" y=\"%.0f\" font-size=\"10\" fill=\"%s\">%s</text>",
@@ -552,8 +552,7 @@ void Findings(std::string& svg, const Canvas& canvas, const std::vector<Timeline
     FindingMarks(svg, canvas, finding, i + 1, labels);
     const std::string where = finding.run.empty() ? "" : ", " + finding.run;
     const std::string text =
-        Format("%zu. %s%s, %s: ", i + 1, finding.kind.c_str(), where.c_str(), EvidenceLines(finding).c_str()) +
-        finding.summary;
+        std::to_string(i + 1) + ". " + finding.kind + where + ", " + EvidenceLines(finding) + ": " + finding.summary;
     svg += Format("<text class=\"finding-line\" x=\"16\" y=\"%.0f\" fill=\"%s\">%s</text></g>\n",
                   kListTop + kListLineHeight * static_cast<double>(i), kFindingColour,
                   Xml(Shortened(text, listBytes)).c_str());

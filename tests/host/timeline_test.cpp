@@ -24,7 +24,6 @@ namespace kolvane {
 namespace host {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::SizeIs;
 
@@ -194,7 +193,7 @@ std::string ByteLine(const char* byte, int64_t ms) {
 std::string BusyTrace(int seconds) {
   std::string text = kHeader;
   int64_t atMs = 20;
-  for (int i = 0; atMs < seconds * 1000; ++i) {
+  for (int i = 0; atMs < int64_t{seconds} * 1000; ++i) {
     const int64_t idleMs = 60 + 30 * (i % 4);
     text += ByteLine("0xFF", idleMs);
     atMs += idleMs;
@@ -303,14 +302,15 @@ TEST(TimeScale, OnlyAStretchLongerThanTheBoundIsCut) {
 }
 
 TEST(TimeScale, ManyBreaksAndHoursStayWithinTheWidthInOrder) {
+  constexpr int64_t kHourUs = int64_t{3600} * 1000 * kUs;
   std::vector<int64_t> events;
   for (int64_t s = 0; s < 3600; s += 5) events.push_back(s * 1000 * kUs);
-  const TimeScale scale(events, 3600 * 1000 * kUs, kTimelineMaxWidth);
+  const TimeScale scale(events, kHourUs, kTimelineMaxWidth);
   EXPECT_THAT(scale.Cuts(), SizeIs(720)) << "the last 5 s up to the end too";
   EXPECT_LE(scale.Width(), kTimelineMaxWidth + 1e-6);
   EXPECT_LE(scale.BreakWidth() * static_cast<double>(scale.Cuts().size()), kTimelineMaxWidth * kMostBreakShare + 1e-6);
   double last = -1;
-  for (int64_t us = 0; us <= 3600 * 1000 * kUs; us += 777 * kUs) {
+  for (int64_t us = 0; us <= kHourUs; us += 777 * kUs) {
     EXPECT_GT(scale.X(us), last) << us;
     last = scale.X(us);
   }
