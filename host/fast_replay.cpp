@@ -54,5 +54,23 @@ int64_t TraceTimeUs(const ReceiverSchedule& schedule, const std::vector<int64_t>
   return shownUs.front() + static_cast<int64_t>(change.atMs - schedule.changes.front().atMs) * kUsPerMs + into;
 }
 
+int64_t ReplayTimeUs(const ReceiverSchedule& schedule, const std::vector<int64_t>& shownUs, int64_t traceUs) {
+  const size_t shown = std::min(shownUs.size(), schedule.changes.size());
+  if (shown == 0 || traceUs < shownUs.front()) return traceUs;
+  const auto traceStartUs = [&](size_t i) {
+    return shownUs.front() + static_cast<int64_t>(schedule.changes[i].atMs - schedule.changes.front().atMs) * kUsPerMs;
+  };
+  // The last change that began by then (the changes' times only grow).
+  size_t low = 0, high = shown;
+  while (high - low > 1) {
+    const size_t middle = low + (high - low) / 2;
+    (traceStartUs(middle) <= traceUs ? low : high) = middle;
+  }
+  const size_t i = low;
+  int64_t into = traceUs - traceStartUs(i);
+  if (schedule.changes[i].quick && i + 1 < shown) into = std::min(into, shownUs[i + 1] - shownUs[i]);
+  return shownUs[i] + into;
+}
+
 }  // namespace host
 }  // namespace kolvane

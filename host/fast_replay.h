@@ -49,6 +49,12 @@ void MarkQuietChanges(ReceiverSchedule* schedule, const std::vector<bool>& withR
 // keep the trace's clock.
 int64_t TraceTimeUs(const ReceiverSchedule& schedule, const std::vector<int64_t>& shownUs, int64_t replayUs);
 
+// The other way round: a time of the trace (microseconds since its run
+// began) as the replay's, for what the trace recorded and a replay cannot
+// make again (a late poll). A time inside a quick change that the replay
+// cut short falls at the end of what it showed of it.
+int64_t ReplayTimeUs(const ReceiverSchedule& schedule, const std::vector<int64_t>& shownUs, int64_t traceUs);
+
 }  // namespace host
 }  // namespace kolvane
 

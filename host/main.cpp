@@ -22,6 +22,7 @@
 #include "host/text_file.h"
 #include "host/timeline.h"
 #include "host/trace_runs.h"
+#include "host/trace_timeline.h"
 #include "kolvane/kolvane.h"
 #include "testbed/json.h"
 #include "testbed/module_loader.h"
@@ -71,7 +72,8 @@ const char kUsageOptions[] =
     "                       beside kolvane-host or where it is installed)\n"
     "  --format text|jsonl  output for people (default) or one JSON object a line,\n"
     "                       problems that end the run included\n"
-    "  --timeline FILE.svg  draw the receiver byte, the polls and the keys\n"
+    "  --timeline FILE.svg  draw the receiver byte, the polls and the keys; with\n"
+    "                       --explain, the trace as recorded and what it found\n"
     "  --verbose            show the module's register set-up\n"
     "  --check              only check the script\n"
     "  --trace FILE         have the module append a trace of the session to FILE\n"
@@ -283,7 +285,8 @@ bool PlayRuns(GetInterfacePtrFn factory, const std::vector<RunReplay>& runs, uin
     // From here the session has written all its lines; the output is ours.
     played->stoppedCleanly = session.Stop(&played->error);
     if (!played->completed) output->Problem("interrupted: the module was stopped");
-    const SessionRecord record = session.record();
+    SessionRecord record = session.record();
+    AddRecordedNotes(run, shownUs, &record);
     played->comparison.runs.push_back(CompareRun(run.trace, ReplayedReports(run, shownUs, record.reports)));
     AppendSession(&played->record, record);
     if (!played->completed || !played->stoppedCleanly) break;
@@ -381,14 +384,37 @@ Outcome ReadInput(const Options& options, Input* input) {
   return std::nullopt;
 }
 
+// A --timeline file that cannot be written is refused before anything runs.
+Outcome CheckTimelineFile(const Options& options) {
+  std::string reason;
+  if (options.timeline.empty() || WriteTextFile(options.timeline, "", &reason)) return std::nullopt;
+  ReportProblem(options.format,
+                "cannot write timeline " + Printable(options.timeline, kMaxPathEchoBytes) + ": " + reason);
+  return kExitUsage;
+}
+
+// --explain --timeline: the trace drawn as it was recorded, with the
+// findings where their evidence is. A file that cannot be written after all
+// (a full disk) ends the run with its reason.
+Outcome DrawExplainedTrace(const Options& options, const TraceReading& trace, const TraceExplanation& explanation) {
+  if (options.timeline.empty()) return std::nullopt;
+  const TraceDrawing drawing = DrawTrace(trace, explanation);
+  const std::string svg =
+      RenderTimeline(drawing.record, "kolvane-host --explain: " + explanation.trace, drawing.findings);
+  std::string reason;
+  if (WriteTextFile(options.timeline, svg, &reason)) return std::nullopt;
+  ReportProblem(options.format,
+                "cannot write timeline " + Printable(options.timeline, kMaxPathEchoBytes) + ": " + reason);
+  return kExitUsage;
+}
+
 // --explain: reads the trace and says what went wrong in each run; runs
 // nothing. Ends the run whatever it finds.
 Outcome ExplainTraceFile(const Options& options) {
   if (!options.explain) return std::nullopt;
-  if (!options.trace.empty() || !options.timeline.empty() || options.fast || options.checkOnly ||
-      options.sinkDelayMs != 0) {
+  if (!options.trace.empty() || options.fast || options.checkOnly || options.sinkDelayMs != 0) {
     ReportProblem(options.format,
-                  "--explain only reads a trace: it takes no --trace, --timeline, --fast, --check "
+                  "--explain only reads a trace: it takes no --trace, --fast, --check "
                   "or --slow-sink (see kolvane-host --help)");
     return kExitUsage;
   }
@@ -402,19 +428,18 @@ Outcome ExplainTraceFile(const Options& options) {
     ReportProblem(options.format, "not a trace: " + Printable(fileName, kMaxPathEchoBytes) + " (no trace header)");
     return kExitUsage;
   }
+  if (const Outcome done = CheckTimelineFile(options)) return done;
   const TraceExplanation explanation = ExplainTrace(trace, fileName);
   WriteExplanation(explanation, options.format, stdout);
+  if (const Outcome done = DrawExplainedTrace(options, trace, explanation)) return done;
   return explanation.Findings() == 0 ? kExitOk : kExitFound;
 }
 
 // A --timeline or --trace file that cannot be written is refused before
 // anything runs: the module would only say so in its log.
 Outcome CheckOutputFiles(const Options& options) {
+  if (const Outcome done = CheckTimelineFile(options)) return done;
   std::string reason;
-  if (!options.timeline.empty() && !WriteTextFile(options.timeline, "", &reason)) {
-    ReportProblem(options.format, "cannot write timeline " + options.timeline + ": " + reason);
-    return kExitUsage;
-  }
   if (!options.trace.empty() && !CanAppendTo(options.trace, &reason)) {
     ReportProblem(options.format, "cannot write trace " + options.trace + ": " + reason);
     return kExitUsage;
@@ -475,7 +500,7 @@ std::string WriteTimeline(const Options& options, const Input& input, const Sess
   if (WriteTextFile(options.timeline, RenderTimeline(record, "kolvane-host: " + input.Name()), &reason)) {
     return Absolute(options.timeline);
   }
-  output->Problem("cannot write timeline " + options.timeline + ": " + reason);
+  output->Problem("cannot write timeline " + Printable(options.timeline, kMaxPathEchoBytes) + ": " + reason);
   return "";
 }
 
@@ -486,14 +511,16 @@ int CompareWithTrace(const TraceComparison& comparison, SessionOutput* output) {
 }
 
 // The exit code of a session that ran: a module that misbehaved first, then
-// an interrupt, then --compare's verdict.
-int Conclude(const Options& options, const Played& played, SessionOutput* output) {
+// an interrupt, then a timeline that could not be written, then --compare's
+// verdict (said either way).
+int Conclude(const Options& options, const Played& played, bool timelineWritten, SessionOutput* output) {
   if (!played.stoppedCleanly) {
     output->Problem(played.error);
     return kExitModuleFault;
   }
   if (!played.completed) return kExitInterrupted;
-  return options.compare ? CompareWithTrace(played.comparison, output) : kExitOk;
+  const int verdict = options.compare ? CompareWithTrace(played.comparison, output) : kExitOk;
+  return timelineWritten ? verdict : kExitUsage;
 }
 
 int Run(int argc, char** argv) {
@@ -518,7 +545,8 @@ int Run(int argc, char** argv) {
   }
   const SessionFiles files{Absolute(KOLVANE_LOG_FILE), WriteTimeline(options, input, played.record, output.get())};
   output->End(Summarize(played.record), files);
-  return Conclude(options, played, output.get());
+  const bool timelineWritten = options.timeline.empty() || !files.timeline.empty();
+  return Conclude(options, played, timelineWritten, output.get());
 }
 
 }  // namespace

@@ -49,6 +49,8 @@ void AppendSession(SessionRecord* all, const SessionRecord& later) {
   AppendShifted(&all->polls, later.polls, offset);
   AppendShifted(&all->reports, later.reports, offset);
   AppendShifted(&all->setup, later.setup, offset);
+  AppendShifted(&all->latePolls, later.latePolls, offset);
+  AppendShifted(&all->runStarts, later.runStarts, offset);
   all->buttonsPressed += later.buttonsPressed;
   all->unknownCodes += later.unknownCodes;
   all->outputDropped += later.outputDropped;

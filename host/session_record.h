@@ -27,19 +27,36 @@ struct KeyReport {
   bool sincePress;    // which of the two delayUs counts from
 };
 
+// A poll that a trace recorded as late, "# 0.361s poll 300ms late": when it
+// came and how late. A replay's own polls come on time, so its timeline
+// shows the recorded ones beside them.
+struct LatePollRecord {
+  int64_t us;
+  int64_t lateUs;
+  int line;  // in the trace
+};
+
+// Where a run of a trace begins: its header line.
+struct RunStartRecord {
+  int64_t us;
+  int headerLine;
+};
+
 struct RegisterRecord {
   int64_t us;
   testbed::RegisterAccess access;
 };
 
 struct SessionRecord {
-  std::vector<ByteRecord> receiver;   // every change of the receiver byte
-  std::vector<ByteRecord> polls;      // every poll of 0x200 and the byte it read
-  std::vector<KeyReport> reports;     // every OnKey
-  std::vector<RegisterRecord> setup;  // the set-up reads and writes
-  int buttonsPressed = 0;             // changes to a key's code (bit 0 clear)
-  int unknownCodes = 0;               // changes to a byte with bit 0 clear that no key has
-  uint64_t outputDropped = 0;         // lines the output could not take in time
+  std::vector<ByteRecord> receiver;       // every change of the receiver byte
+  std::vector<ByteRecord> polls;          // every poll of 0x200 and the byte it read
+  std::vector<KeyReport> reports;         // every OnKey
+  std::vector<RegisterRecord> setup;      // the set-up reads and writes
+  std::vector<LatePollRecord> latePolls;  // the late polls a trace recorded
+  std::vector<RunStartRecord> runStarts;  // a trace's runs
+  int buttonsPressed = 0;                 // changes to a key's code (bit 0 clear)
+  int unknownCodes = 0;                   // changes to a byte with bit 0 clear that no key has
+  uint64_t outputDropped = 0;             // lines the output could not take in time
   int64_t endUs = 0;
 };
 

@@ -37,15 +37,26 @@ std::vector<RunReplay> PlanRuns(const Script& script, const TraceReading& trace,
   return runs;
 }
 
+namespace {
+constexpr int64_t kUsPerMs = 1000;
+}  // namespace
+
 std::vector<TracedReport> ReplayedReports(const RunReplay& run, const std::vector<int64_t>& shownUs,
                                           const std::vector<KeyReport>& reports) {
-  constexpr int64_t kUsPerMs = 1000;
   std::vector<TracedReport> got;
   got.reserve(reports.size());
   for (const KeyReport& report : reports) {
     got.push_back(TracedReport{TraceTimeUs(run.schedule, shownUs, report.us) / kUsPerMs, report.name, report.repeat});
   }
   return got;
+}
+
+void AddRecordedNotes(const RunReplay& run, const std::vector<int64_t>& shownUs, SessionRecord* record) {
+  if (run.trace.headerLine > 0) record->runStarts.push_back(RunStartRecord{0, run.trace.headerLine});
+  for (const TracedLatePoll& late : run.trace.latePolls) {
+    const int64_t us = ReplayTimeUs(run.schedule, shownUs, late.ms * kUsPerMs);
+    record->latePolls.push_back(LatePollRecord{us, int64_t{late.lateMs} * kUsPerMs, late.line});
+  }
 }
 
 }  // namespace host

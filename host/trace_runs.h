@@ -36,6 +36,11 @@ std::vector<RunReplay> PlanRuns(const Script& script, const TraceReading& trace,
 std::vector<TracedReport> ReplayedReports(const RunReplay& run, const std::vector<int64_t>& shownUs,
                                           const std::vector<KeyReport>& reports);
 
+// What the run's trace recorded that its replay cannot make again, on the
+// replay's clock, added to `record` for the timeline: where the run begins
+// (a trace's run) and the polls that came late.
+void AddRecordedNotes(const RunReplay& run, const std::vector<int64_t>& shownUs, SessionRecord* record);
+
 }  // namespace host
 }  // namespace kolvane
 

@@ -96,6 +96,25 @@ TEST(FastReplay, ReportTimesAreGivenOnTheTracesClock) {
   EXPECT_EQ(TraceTimeUs(schedule, shown, 161000), 70121000) << "a quick change counts whole";
 }
 
+// The way back, for what a trace recorded and a replay cannot make again
+// (a late poll): the trace's times of the test above as the replay's.
+TEST(FastReplay, TraceTimesAreGivenOnTheReplaysClock) {
+  ReceiverSchedule schedule = Scheduled("wait 10s\nraw 0xD8 100ms\nraw 0xFF 60s\nraw 0x58 100ms\n");
+  MarkQuietChanges(&schedule, std::vector<bool>(schedule.changes.size(), false));
+  schedule.changes[1].quick = false;
+  schedule.changes[3].quick = false;
+  const std::vector<int64_t> shown{20000, 40000, 140000, 160000};
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 10000), 10000) << "before the script: as is";
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 30000), 30000);
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 10022000), 42000);
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 10130000), 150000);
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 70121000), 161000);
+  EXPECT_EQ(ReplayTimeUs(schedule, shown, 40000000), 160000) << "inside a cut: where the replay cut it";
+  for (const int64_t replayUs : {int64_t{25000}, int64_t{45000}, int64_t{139000}, int64_t{170000}}) {
+    EXPECT_EQ(ReplayTimeUs(schedule, shown, TraceTimeUs(schedule, shown, replayUs)), replayUs);
+  }
+}
+
 // Random receiver bytes of every kind, each lasting whole poll periods.
 std::string RandomScript(std::mt19937& random) {
   static const uint8_t kBytes[] = {

@@ -80,12 +80,13 @@ TEST(Timeline, AKeyWithoutALabelIsNamedAsTheTextOutputNamesIt) {
   EXPECT_EQ(KeyDisplayName("Other_Key", ""), "Other_Key");
 }
 
-// The width of the picture for a session of `seconds`, polled every 20 ms.
+// The width of the picture for a session of `seconds`, polled every 20 ms,
+// with a key reported every second (no quiet stretch to cut short).
 double TimelineWidth(int64_t seconds, std::string* svg) {
   SessionRecord record;
   record.receiver = {{0, 0xFF}, {1000000, 0x58}, {1100000, 0xFF}};
   for (int64_t us = 20000; us < seconds * 1000000; us += 20000) record.polls.push_back({us, 0xFF});
-  record.reports = {Report(1010000, false, 10000)};
+  for (int64_t us = 1010000; us < seconds * 1000000; us += 1000000) record.reports.push_back(Report(us, true, 10000));
   record.endUs = seconds * 1000000;
   *svg = RenderTimeline(record, "long");
   const size_t at = svg->find("width=\"");
@@ -105,7 +106,7 @@ TEST(Timeline, ALongSessionIsScaledToFitASaneWidth) {
     EXPECT_LE(width, 4000) << seconds << " s";
     // At most one poll tick a pixel, and time labels that do not overlap.
     EXPECT_LE(static_cast<double>(Count(svg, "class=\"poll\"")), width) << seconds << " s";
-    const size_t labels = Count(svg, "class=\"time\"");
+    const size_t labels = Count(svg, "class=\"label time\"");
     EXPECT_GE(labels, 4u) << seconds << " s";
     EXPECT_LE(static_cast<double>(labels), width / 60) << seconds << " s";
   }
