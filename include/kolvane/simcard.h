@@ -49,11 +49,10 @@
  * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. The module
  * repeats a key whose held byte stays more than KOLVANE_REPEAT_DELAY_MS
  * (200), so a hold of 350 ms or more repeats. A hold is at most
- * KOLVANE_MAX_HOLD_MS, a script's longest step. */
+ * KOLVANE_MAX_HOLD_MS (kolvane/device.h), a script's longest step. */
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
-#define KOLVANE_MAX_HOLD_MS 3600000u /* an hour */
 
 /* Each of those bytes stays on the receiver until the module has read
  * register 0x200 this often since it was shown, as well as for its time:
