@@ -60,8 +60,10 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-%
 test-setup:
 	@tests/setup/run.sh
 
-# The layer check catches an include that reaches up.
-test-layers:
+# The layer check catches an include, a link or a source that reaches up. It
+# reads a configured build folder (build/linux; configuring builds nothing).
+test-layers: setup
+	@cmake --preset linux >/dev/null
 	@tests/layers/run.sh
 
 # The path of a machine without 32-bit execution, taken on any machine.
@@ -74,7 +76,7 @@ test-no32bit: build-win32
 test: test-setup test-layers $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
 	@$(WINE_ENV) tools/not-run.sh win32
 
-# Includes that reach outside their layer, format and clang-tidy findings on the project's own code (tools/lint.sh).
+# Includes, links and sources that reach outside their layer, format and clang-tidy findings on the project's own code (tools/lint.sh).
 lint: setup
 	@tools/lint.sh
 
