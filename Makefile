@@ -60,7 +60,7 @@ $(addprefix test-,$(WINDOWS_PRESETS)): test-%: build-%
 test-setup:
 	@tests/setup/run.sh
 
-# The layer check catches an include that reaches up.
+# The layer check catches an include, a link or a source that reaches up.
 test-layers:
 	@tests/layers/run.sh
 
@@ -74,7 +74,7 @@ test-no32bit: build-win32
 test: test-setup test-layers $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS)) test-no32bit test-fuzz lint
 	@$(WINE_ENV) tools/not-run.sh win32
 
-# Includes that reach outside their layer, format and clang-tidy findings on the project's own code (tools/lint.sh).
+# Includes, links and sources that reach outside their layer, format and clang-tidy findings on the project's own code (tools/lint.sh).
 lint: setup
 	@tools/lint.sh
 

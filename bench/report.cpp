@@ -169,6 +169,197 @@ void JsonCpu(FILE* out, const char* name, const CpuFigure& figure, const CpuFigu
           Text(figure.wakes).c_str(), Number(figure.wallSeconds).c_str(), last);
 }
 
+// ", 3 what" when count is not zero.
+std::string Failures(int count, const char* what) { return count > 0 ? Format(", %d %s", count, what) : ""; }
+
+std::string Spread(const Summary& s) {
+  return Format("median %.2f ms, p99 %.2f ms, max %.2f ms", s.median, s.p99, s.max);
+}
+
+// Each group of figures, as the table's rows and as the JSON's members (each
+// ending in ",\n": the goals follow).
+
+void LatencyRows(FILE* out, const Results& r, const Goals& goals) {
+  const Summary latency = Summarize(r.latencyMs);
+  Row(out,
+      Format("Press-to-report latency, %s presses%s", Text(latency.count).c_str(),
+             Failures(r.latencyMissed, "missed").c_str()),
+      Spread(latency), "median " + goals.latencyMedian.limit + ", p99 " + goals.latencyP99.limit,
+      Verdicts(goals.latencyMedian, goals.latencyP99));
+}
+
+void LatencyJson(FILE* out, const Results& r, const Goals&) {
+  JsonSummary(out, "latency_ms", r.latencyMs, ",");
+  fprintf(out, "  \"latency_missed\": %d,\n", r.latencyMissed);
+}
+
+void RepeatRows(FILE* out, const Results& r, const Goals& goals) {
+  Row(out,
+      Format("First repeat after the last press poll, %s holds%s", Text(r.repeats.firstMs.size()).c_str(),
+             Failures(r.repeats.failed, "holds failed").c_str()),
+      PastFloor(Summarize(r.repeats.firstMs)), "each " + goals.repeatMin.limit,
+      RepeatVerdict(Summarize(r.repeats.firstMs)));
+  Row(out, Format("Gap between repeats, %s gaps", Text(r.repeats.gapMs.size()).c_str()),
+      PastFloor(Summarize(r.repeats.gapMs)), "each " + goals.repeatMin.limit,
+      RepeatVerdict(Summarize(r.repeats.gapMs)));
+}
+
+void RepeatJson(FILE* out, const Results& r, const Goals&) {
+  JsonSummary(out, "first_repeat_ms", r.repeats.firstMs, ",");
+  JsonSummary(out, "repeat_gap_ms", r.repeats.gapMs, ",");
+  fprintf(out, "  \"repeat_failed_holds\": %d,\n", r.repeats.failed);
+}
+
+void StopRows(FILE* out, const Results& r, const Goals& goals) {
+  const Summary stops = Summarize(r.stopMs);
+  Row(out,
+      Format("Stop latency, %s stops%s", Text(stops.count).c_str(), Failures(r.failedStarts, "failed starts").c_str()),
+      Spread(stops), "p99 " + goals.stopP99.limit, Verdict(goals.stopP99));
+}
+
+void StopJson(FILE* out, const Results& r, const Goals&) { JsonSummary(out, "stop_ms", r.stopMs, ","); }
+
+void CpuRows(FILE* out, const Results& r, const Goals& goals) {
+  Row(out,
+      Format("CPU, bare thread sleeping %u ms in a loop (the floor), %.0f s", static_cast<unsigned>(kPollPeriodMs),
+             r.sleeper.wallSeconds),
+      CpuText(r.sleeper, r.baseline, "wake-up"), "", "");
+  const std::string ratio =
+      goals.idleCpu.measured
+          ? Format("; %.2f x the floor", goals.idleCpu.value)
+          : Format("; not compared: the floor spans under %.0f steps of the process CPU clock", kResolvableClockSteps);
+  Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds), CpuText(r.idle, r.baseline, "poll") + ratio,
+      goals.idleCpu.limit + " x the floor", Verdict(goals.idleCpu));
+  Row(out, "CPU, process without a started module (subtracted above)",
+      Format("%.3f %% of a core", Percent(r.baseline.coreFraction())), "", "");
+}
+
+void CpuJson(FILE* out, const Results& r, const Goals&) {
+  fprintf(out, "  \"cpu\": {\n    \"clock_step_ms\": %s,\n    \"baseline_core_percent\": %s,\n",
+          Number(r.cpuClockStep * 1e3).c_str(), Number(Percent(r.baseline.coreFraction())).c_str());
+  JsonCpu(out, "bare_sleeper", r.sleeper, r.baseline, ",");
+  JsonCpu(out, "idle_module", r.idle, r.baseline, ",");
+  fprintf(out, "    \"idle_over_bare_sleeper\": %s\n  },\n", Number(IdleRatio(r)).c_str());
+}
+
+// Allocations over polls, as "0.000".
+std::string PerPoll(uint64_t allocations, uint64_t polls) {
+  return Format("%.3f", static_cast<double>(allocations) / static_cast<double>(std::max<uint64_t>(polls, 1)));
+}
+
+void AllocationRows(FILE* out, const Results& r, const Goals& goals) {
+  if (r.allocationScope.empty()) {
+    Row(out, "Heap allocations per poll", "not countable in this build", goals.pollAllocations.limit, "n/a");
+    return;
+  }
+  Row(out, Format("Heap allocations per poll, %s polls", Text(r.allocationPolls).c_str()),
+      PerPoll(r.pollAllocations, r.allocationPolls) + " (" + Text(r.pollAllocations) + " in all)",
+      goals.pollAllocations.limit, Verdict(goals.pollAllocations));
+  Row(out, Format("Heap allocations per poll with a trace on, %s polls", Text(r.tracedPolls).c_str()),
+      PerPoll(r.tracedAllocations, r.tracedPolls) +
+          Format(" (%s in all; %s bytes of trace in %.0f s)", Text(r.tracedAllocations).c_str(),
+                 r.traceBytes >= 0 ? Text(r.traceBytes).c_str() : "no", r.tracedSeconds),
+      goals.tracedPollAllocations.limit, Verdict(goals.tracedPollAllocations));
+  Row(out, Format("Heap allocations per Start/Stop cycle, %d cycles", r.cycles), Format("%.1f", r.allocationsPerCycle),
+      "", "");
+}
+
+void AllocationJson(FILE* out, const Results& r, const Goals&) {
+  if (r.allocationScope.empty()) {
+    fprintf(out, "  \"allocations\": null,\n");
+    return;
+  }
+  fprintf(out,
+          "  \"allocations\": {\"counted\": %s, \"in_polls\": %s, \"polls\": %s, "
+          "\"per_start_stop\": %s, \"cycles\": %d, \"in_traced_polls\": %s, \"traced_polls\": %s, "
+          "\"trace_bytes\": %lld, \"traced_seconds\": %s},\n",
+          JsonString(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(), Text(r.allocationPolls).c_str(),
+          Number(r.allocationsPerCycle).c_str(), r.cycles, Text(r.tracedAllocations).c_str(),
+          Text(r.tracedPolls).c_str(), r.traceBytes, Number(r.tracedSeconds).c_str());
+}
+
+void CompareRows(FILE* out, const Results& r, const Goals&) {
+  const CompareFigure& c = r.compare;
+  Row(out,
+      Format("`kolvane-host --compare`, a %.1f MiB trace: %d presses, %d holds, %s hourly idle lines",
+             static_cast<double>(c.traceBytes) / (1024.0 * 1024.0), c.presses, c.holds, Text(c.idleLines).c_str()),
+      c.measured ? Format("%.1f s", c.seconds) : "n/a (" + c.problem + ")", "", "");
+}
+
+void CompareJson(FILE* out, const Results& r, const Goals&) {
+  const CompareFigure& c = r.compare;
+  fprintf(out,
+          "  \"trace_compare\": {\"trace_bytes\": %s, \"presses\": %d, \"holds\": %d, \"idle_lines\": %s, "
+          "\"seconds\": %s},\n",
+          Text(c.traceBytes).c_str(), c.presses, c.holds, Text(c.idleLines).c_str(),
+          c.measured ? Number(c.seconds).c_str() : "null");
+}
+
+void DecoderRows(FILE* out, const Results& r, const Goals&) {
+  if (!r.microAvailable) Row(out, "Decoder poll", "n/a (no Google Benchmark in this build)", "", "");
+  for (const MicroResult& micro : r.micro) {
+    Row(out, "Decoder poll (Google Benchmark), " + micro.name, Format("%.2f ns", micro.nsPerPoll), "", "");
+  }
+}
+
+void DecoderJson(FILE* out, const Results& r, const Goals&) {
+  if (!r.microAvailable) {
+    fprintf(out, "  \"decoder_poll_ns\": null,\n");
+    return;
+  }
+  fprintf(out, "  \"decoder_poll_ns\": {");
+  for (size_t i = 0; i < r.micro.size(); ++i) {
+    fprintf(out, "%s%s: %s", i == 0 ? "" : ", ", JsonString(r.micro[i].name).c_str(),
+            Number(r.micro[i].nsPerPoll).c_str());
+  }
+  fprintf(out, "},\n");
+}
+
+void DllRows(FILE* out, const Results& r, const Goals& goals) {
+  Row(out, "kolvane.dll size",
+      r.dllBytes >= 0 ? Format("%s bytes (%.1f KB)", Text(r.dllBytes).c_str(), static_cast<double>(r.dllBytes) / 1024.0)
+                      : std::string("n/a (not built)"),
+      Format("<= %g KB", kDllSizeGoalBytes / 1024.0), Verdict(goals.dllBytes));
+}
+
+void DllJson(FILE* out, const Results& r, const Goals&) {
+  fprintf(out, "  \"dll\": {\"path\": %s, \"bytes\": %s},\n", JsonString(r.dllPath).c_str(),
+          r.dllBytes >= 0 ? Text(r.dllBytes).c_str() : "null");
+}
+
+// The figures, in the order both outputs give them.
+struct FigureGroup {
+  void (*rows)(FILE* out, const Results& r, const Goals& goals);
+  void (*json)(FILE* out, const Results& r, const Goals& goals);
+};
+constexpr FigureGroup kFigures[] = {
+    {LatencyRows, LatencyJson},       {RepeatRows, RepeatJson},   {StopRows, StopJson},       {CpuRows, CpuJson},
+    {AllocationRows, AllocationJson}, {CompareRows, CompareJson}, {DecoderRows, DecoderJson}, {DllRows, DllJson},
+};
+
+// "Goals: 6 PASS, 2 MISS, 0 n/a."
+void GoalTally(FILE* out, const Goals& goals) {
+  int misses = 0;
+  int passes = 0;
+  const std::vector<const Goal*> all = goals.All();
+  for (const Goal* goal : all) {
+    if (goal->measured) ++(goal->pass ? passes : misses);
+  }
+  fprintf(out, "\nGoals: %d PASS, %d MISS, %d n/a.", passes, misses, static_cast<int>(all.size()) - passes - misses);
+}
+
+void GoalsJson(FILE* out, const Goals& all) {
+  fprintf(out, "  \"goals\": [\n");
+  const std::vector<const Goal*> goals = all.All();
+  for (size_t i = 0; i < goals.size(); ++i) {
+    const Goal& goal = *goals[i];
+    fprintf(out, "    {\"name\": \"%s\", \"goal\": %s, \"value\": %s, \"result\": \"%s\"}%s\n", goal.key,
+            JsonString(goal.limit).c_str(), goal.measured ? Number(goal.value).c_str() : "null", Verdict(goal),
+            i + 1 < goals.size() ? "," : "");
+  }
+  fprintf(out, "  ]\n");
+}
+
 }  // namespace
 
 Summary Summarize(std::vector<double> samples) {
@@ -188,153 +379,24 @@ Summary Summarize(std::vector<double> samples) {
 
 void PrintTable(FILE* out, const Results& r) {
   const Goals goals = GoalsOf(r);
-  const Summary latency = Summarize(r.latencyMs);
-  const Summary stops = Summarize(r.stopMs);
-
   fprintf(out, "kolvane-bench: %s, %u CPUs, %s run (seed %u), process CPU clock step %.3f ms\nmodule: %s\n\n",
           r.platform.c_str(), r.cpus, r.quick ? "quick" : "full", r.seed, r.cpuClockStep * 1e3, r.modulePath.c_str());
   fprintf(out, "| Figure | Measured | Goal | Result |\n|---|---|---|---|\n");
-
-  std::string missed = r.latencyMissed > 0 ? Format(", %d missed", r.latencyMissed) : "";
-  Row(out, Format("Press-to-report latency, %s presses%s", Text(latency.count).c_str(), missed.c_str()),
-      Format("median %.2f ms, p99 %.2f ms, max %.2f ms", latency.median, latency.p99, latency.max),
-      "median " + goals.latencyMedian.limit + ", p99 " + goals.latencyP99.limit,
-      Verdicts(goals.latencyMedian, goals.latencyP99));
-
-  missed = r.repeats.failed > 0 ? Format(", %d holds failed", r.repeats.failed) : "";
-  Row(out,
-      Format("First repeat after the last press poll, %s holds%s", Text(r.repeats.firstMs.size()).c_str(),
-             missed.c_str()),
-      PastFloor(Summarize(r.repeats.firstMs)), "each " + goals.repeatMin.limit,
-      RepeatVerdict(Summarize(r.repeats.firstMs)));
-  Row(out, Format("Gap between repeats, %s gaps", Text(r.repeats.gapMs.size()).c_str()),
-      PastFloor(Summarize(r.repeats.gapMs)), "each " + goals.repeatMin.limit,
-      RepeatVerdict(Summarize(r.repeats.gapMs)));
-
-  missed = r.failedStarts > 0 ? Format(", %d failed starts", r.failedStarts) : "";
-  Row(out, Format("Stop latency, %s stops%s", Text(stops.count).c_str(), missed.c_str()),
-      Format("median %.2f ms, p99 %.2f ms, max %.2f ms", stops.median, stops.p99, stops.max),
-      "p99 " + goals.stopP99.limit, Verdict(goals.stopP99));
-
-  Row(out,
-      Format("CPU, bare thread sleeping %u ms in a loop (the floor), %.0f s", static_cast<unsigned>(kPollPeriodMs),
-             r.sleeper.wallSeconds),
-      CpuText(r.sleeper, r.baseline, "wake-up"), "", "");
-  const std::string ratio =
-      goals.idleCpu.measured
-          ? Format("; %.2f x the floor", goals.idleCpu.value)
-          : Format("; not compared: the floor spans under %.0f steps of the process CPU clock", kResolvableClockSteps);
-  Row(out, Format("CPU, started idle module, %.0f s", r.idle.wallSeconds), CpuText(r.idle, r.baseline, "poll") + ratio,
-      goals.idleCpu.limit + " x the floor", Verdict(goals.idleCpu));
-  Row(out, "CPU, process without a started module (subtracted above)",
-      Format("%.3f %% of a core", Percent(r.baseline.coreFraction())), "", "");
-
-  if (r.allocationScope.empty()) {
-    Row(out, "Heap allocations per poll", "not countable in this build", goals.pollAllocations.limit, "n/a");
-  } else {
-    Row(out, Format("Heap allocations per poll, %s polls", Text(r.allocationPolls).c_str()),
-        Format("%.3f (%s in all)",
-               static_cast<double>(r.pollAllocations) / static_cast<double>(std::max<uint64_t>(r.allocationPolls, 1)),
-               Text(r.pollAllocations).c_str()),
-        goals.pollAllocations.limit, Verdict(goals.pollAllocations));
-    Row(out, Format("Heap allocations per poll with a trace on, %s polls", Text(r.tracedPolls).c_str()),
-        Format("%.3f (%s in all; %s bytes of trace in %.0f s)",
-               static_cast<double>(r.tracedAllocations) / static_cast<double>(std::max<uint64_t>(r.tracedPolls, 1)),
-               Text(r.tracedAllocations).c_str(), r.traceBytes >= 0 ? Text(r.traceBytes).c_str() : "no",
-               r.tracedSeconds),
-        goals.tracedPollAllocations.limit, Verdict(goals.tracedPollAllocations));
-    Row(out, Format("Heap allocations per Start/Stop cycle, %d cycles", r.cycles),
-        Format("%.1f", r.allocationsPerCycle), "", "");
-  }
-
-  const CompareFigure& c = r.compare;
-  Row(out,
-      Format("`kolvane-host --compare`, a %.1f MiB trace: %d presses, %d holds, %s hourly idle lines",
-             static_cast<double>(c.traceBytes) / (1024.0 * 1024.0), c.presses, c.holds, Text(c.idleLines).c_str()),
-      c.measured ? Format("%.1f s", c.seconds) : "n/a (" + c.problem + ")", "", "");
-
-  if (!r.microAvailable) {
-    Row(out, "Decoder poll", "n/a (no Google Benchmark in this build)", "", "");
-  }
-  for (const MicroResult& micro : r.micro) {
-    Row(out, "Decoder poll (Google Benchmark), " + micro.name, Format("%.2f ns", micro.nsPerPoll), "", "");
-  }
-
-  Row(out, "kolvane.dll size",
-      r.dllBytes >= 0 ? Format("%s bytes (%.1f KB)", Text(r.dllBytes).c_str(), static_cast<double>(r.dllBytes) / 1024.0)
-                      : std::string("n/a (not built)"),
-      Format("<= %g KB", kDllSizeGoalBytes / 1024.0), Verdict(goals.dllBytes));
-
-  int misses = 0;
-  int passes = 0;
-  const std::vector<const Goal*> all = goals.All();
-  for (const Goal* goal : all) {
-    if (!goal->measured) continue;
-    if (goal->pass) {
-      ++passes;
-    } else {
-      ++misses;
-    }
-  }
-  fprintf(out, "\nGoals: %d PASS, %d MISS, %d n/a.", passes, misses, static_cast<int>(all.size()) - passes - misses);
+  for (const FigureGroup& figures : kFigures) figures.rows(out, r, goals);
+  GoalTally(out, goals);
   if (!r.allocationScope.empty()) fprintf(out, " Allocations counted: %s.", r.allocationScope.c_str());
   fprintf(out, "\n");
 }
 
 void PrintJson(FILE* out, const Results& r) {
+  const Goals goals = GoalsOf(r);
   fprintf(out,
           "{\n  \"module\": %s,\n  \"platform\": %s,\n  \"cpus\": %u,\n  \"quick\": %s,\n"
           "  \"seed\": %u,\n",
           JsonString(r.modulePath).c_str(), JsonString(r.platform).c_str(), r.cpus, r.quick ? "true" : "false", r.seed);
-  JsonSummary(out, "latency_ms", r.latencyMs, ",");
-  fprintf(out, "  \"latency_missed\": %d,\n", r.latencyMissed);
-  JsonSummary(out, "first_repeat_ms", r.repeats.firstMs, ",");
-  JsonSummary(out, "repeat_gap_ms", r.repeats.gapMs, ",");
-  fprintf(out, "  \"repeat_failed_holds\": %d,\n", r.repeats.failed);
-  JsonSummary(out, "stop_ms", r.stopMs, ",");
-  fprintf(out, "  \"cpu\": {\n    \"clock_step_ms\": %s,\n    \"baseline_core_percent\": %s,\n",
-          Number(r.cpuClockStep * 1e3).c_str(), Number(Percent(r.baseline.coreFraction())).c_str());
-  JsonCpu(out, "bare_sleeper", r.sleeper, r.baseline, ",");
-  JsonCpu(out, "idle_module", r.idle, r.baseline, ",");
-  fprintf(out, "    \"idle_over_bare_sleeper\": %s\n  },\n", Number(IdleRatio(r)).c_str());
-  if (r.allocationScope.empty()) {
-    fprintf(out, "  \"allocations\": null,\n");
-  } else {
-    fprintf(out,
-            "  \"allocations\": {\"counted\": %s, \"in_polls\": %s, \"polls\": %s, "
-            "\"per_start_stop\": %s, \"cycles\": %d, \"in_traced_polls\": %s, \"traced_polls\": %s, "
-            "\"trace_bytes\": %lld, \"traced_seconds\": %s},\n",
-            JsonString(r.allocationScope).c_str(), Text(r.pollAllocations).c_str(), Text(r.allocationPolls).c_str(),
-            Number(r.allocationsPerCycle).c_str(), r.cycles, Text(r.tracedAllocations).c_str(),
-            Text(r.tracedPolls).c_str(), r.traceBytes, Number(r.tracedSeconds).c_str());
-  }
-  fprintf(out,
-          "  \"trace_compare\": {\"trace_bytes\": %s, \"presses\": %d, \"holds\": %d, \"idle_lines\": %s, "
-          "\"seconds\": %s},\n",
-          Text(r.compare.traceBytes).c_str(), r.compare.presses, r.compare.holds, Text(r.compare.idleLines).c_str(),
-          r.compare.measured ? Number(r.compare.seconds).c_str() : "null");
-  if (!r.microAvailable) {
-    fprintf(out, "  \"decoder_poll_ns\": null,\n");
-  } else {
-    fprintf(out, "  \"decoder_poll_ns\": {");
-    for (size_t i = 0; i < r.micro.size(); ++i) {
-      fprintf(out, "%s%s: %s", i == 0 ? "" : ", ", JsonString(r.micro[i].name).c_str(),
-              Number(r.micro[i].nsPerPoll).c_str());
-    }
-    fprintf(out, "},\n");
-  }
-  fprintf(out, "  \"dll\": {\"path\": %s, \"bytes\": %s},\n", JsonString(r.dllPath).c_str(),
-          r.dllBytes >= 0 ? Text(r.dllBytes).c_str() : "null");
-  fprintf(out, "  \"goals\": [\n");
-  const Goals all = GoalsOf(r);
-  const std::vector<const Goal*> goals = all.All();
-  for (size_t i = 0; i < goals.size(); ++i) {
-    const Goal& goal = *goals[i];
-    fprintf(out, "    {\"name\": \"%s\", \"goal\": %s, \"value\": %s, \"result\": \"%s\"}%s\n", goal.key,
-            JsonString(goal.limit).c_str(), goal.measured ? Number(goal.value).c_str() : "null", Verdict(goal),
-            i + 1 < goals.size() ? "," : "");
-  }
-  fprintf(out, "  ]\n}\n");
+  for (const FigureGroup& figures : kFigures) figures.json(out, r, goals);
+  GoalsJson(out, goals);
+  fprintf(out, "}\n");
 }
 
 }  // namespace bench

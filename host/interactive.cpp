@@ -1,6 +1,9 @@
 #include "host/interactive.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#include <string>
 
 #include "host/key_names.h"
 #include "receiver/device.h"
@@ -11,32 +14,62 @@ namespace {
 
 constexpr int kReadTimeoutMs = 10;
 
-const RemoteKey* Button(const char* spelling) { return FindKeyBySpelling(spelling); }
+// The keyboard map and its legend, one row a key (or a set of characters).
+struct KeyboardKey {
+  const char* legend;      // its words in the legend; "" when the row before says them
+  InputKind kind;          // the key, or kChar for `characters`
+  const char* characters;  // kChar: the characters that type it
+  const char* button;      // the button's spelling; null: the character's own (a digit)
+};
+
+constexpr KeyboardKey kKeyboardMap[] = {
+    {"0-9 digits", InputKind::kChar, "0123456789", nullptr},
+    {"Up/Down channel", InputKind::kUp, "", "ChannelUp"},
+    {"", InputKind::kDown, "", "ChannelDown"},
+    {"Left/Right", InputKind::kLeft, "", "Left"},
+    {"", InputKind::kRight, "", "Right"},
+    {"+/- volume", InputKind::kChar, "+=", "VolumeUp"},
+    {"", InputKind::kChar, "-_", "VolumeDown"},
+    {"m mute", InputKind::kChar, "mM", "Mute"},
+    {"Enter", InputKind::kEnter, "", "Enter"},
+    {"Esc exit (Power)", InputKind::kEscape, "", "Exit"},
+};
+
+// The keys that end an interactive session, besides Ctrl-C (kQuit).
+constexpr char kQuitCharacters[] = "qQ";
+constexpr char kHoldAndQuitLegend[] = "hold a key to hold the button; q or Ctrl-C quits";
+
+bool Types(const KeyboardKey& key, const Input& input) {
+  if (input.kind != key.kind) return false;
+  return key.kind != InputKind::kChar || (input.character != 0 && strchr(key.characters, input.character) != nullptr);
+}
+
+bool IsQuit(const Input& input) {
+  return input.kind == InputKind::kQuit || (input.kind == InputKind::kChar && input.character != 0 &&
+                                            strchr(kQuitCharacters, input.character) != nullptr);
+}
+
+std::string BuildLegend() {
+  std::string legend = "Keys:";
+  for (const KeyboardKey& key : kKeyboardMap) {
+    if (key.legend[0] != '\0') legend += std::string(legend.size() > 5 ? "   " : " ") + key.legend;
+  }
+  return legend + "\n      " + kHoldAndQuitLegend + "\n";
+}
 
 }  // namespace
 
 const RemoteKey* ButtonForInput(const Input& input) {
-  switch (input.kind) {
-    case InputKind::kUp: return Button("ChannelUp");
-    case InputKind::kDown: return Button("ChannelDown");
-    case InputKind::kLeft: return Button("Left");
-    case InputKind::kRight: return Button("Right");
-    case InputKind::kEnter: return Button("Enter");
-    case InputKind::kEscape: return Button("Exit");
-    case InputKind::kChar: break;
-    default: return nullptr;
+  for (const KeyboardKey& key : kKeyboardMap) {
+    if (!Types(key, input)) continue;
+    return FindKeyBySpelling(key.button != nullptr ? key.button : std::string(1, input.character).c_str());
   }
-  const char c = input.character;
-  if (c >= '0' && c <= '9') return Button(std::string(1, c).c_str());
-  if (c == '+' || c == '=') return Button("VolumeUp");
-  if (c == '-' || c == '_') return Button("VolumeDown");
-  if (c == 'm' || c == 'M') return Button("Mute");
   return nullptr;
 }
 
 const char* KeyboardLegend() {
-  return "Keys: 0-9 digits   Up/Down channel   Left/Right   +/- volume   m mute   Enter   Esc exit (Power)\n"
-         "      hold a key to hold the button; q or Ctrl-C quits\n";
+  static const std::string legend = BuildLegend();
+  return legend.c_str();
 }
 
 void KeyboardRemote::Typed(const RemoteKey& button, int64_t nowMs) {
@@ -69,10 +102,7 @@ void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<b
   KeyboardRemote remote;
   while (!interrupted.load()) {
     const Input input = keyboard.Read(kReadTimeoutMs);
-    if (input.kind == InputKind::kQuit ||
-        (input.kind == InputKind::kChar && (input.character == 'q' || input.character == 'Q'))) {
-      break;
-    }
+    if (IsQuit(input)) break;
     const RemoteKey* before = remote.button();
     const bool heldBefore = remote.held();
     const int64_t nowMs = session.NowUs() / 1000;

@@ -148,6 +148,12 @@ void ReportProblem(OutputFormat format, const std::string& message) {
   }
 }
 
+// Refuses a second script, `second` as the user gave it, naming both.
+bool MoreThanOneScript(testbed::OptionReader& in, const Options& options, const std::string& second) {
+  const char* option = options.compare ? "--compare " : options.explain ? "--explain " : "";
+  return in.Fail("more than one script: " + std::string(option) + "'" + Printable(options.script) + "' and " + second);
+}
+
 bool ReadOptions(testbed::OptionReader& in, Options* options) {
   while (in.Next()) {
     const std::string& name = in.name();
@@ -161,10 +167,7 @@ bool ReadOptions(testbed::OptionReader& in, Options* options) {
     } else if (name == "--compare" || name == "--explain") {
       std::string trace;
       if (!in.Value(&trace)) return false;
-      if (!options->script.empty()) {
-        return in.Fail("more than one script: '" + Printable(options->script) + "' and " + name + " '" +
-                       Printable(trace) + "'");
-      }
+      if (!options->script.empty()) return MoreThanOneScript(in, *options, name + " '" + Printable(trace) + "'");
       options->script = trace;
       (name == "--compare" ? options->compare : options->explain) = true;
     } else if (name == "--slow-sink") {
@@ -199,11 +202,8 @@ bool ReadOptions(testbed::OptionReader& in, Options* options) {
       return in.Unknown();
     } else if (options->script.empty()) {
       options->script = name;
-    } else if (options->compare || options->explain) {
-      return in.Fail("more than one script: " + std::string(options->compare ? "--compare" : "--explain") + " '" +
-                     Printable(options->script) + "' and '" + Printable(name) + "'");
     } else {
-      return in.Fail("more than one script: '" + Printable(options->script) + "' and '" + Printable(name) + "'");
+      return MoreThanOneScript(in, *options, "'" + Printable(name) + "'");
     }
     if (!read) return false;
   }

@@ -302,14 +302,5 @@ bool ReadScriptText(const std::string& path, std::string* text, std::string* fil
   return ok;
 }
 
-bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors) {
-  std::string text, fileName, error;
-  if (!ReadScriptText(path, &text, &fileName, &error)) {
-    errors->assign(1, error);
-    return false;
-  }
-  return ParseScript(text, fileName, script, errors);
-}
-
 }  // namespace host
 }  // namespace kolvane

@@ -73,9 +73,6 @@ bool ParseScript(const std::string& text, const std::string& fileName, Script* s
 // kMaxLineBytes, which stops the reading there.
 bool ReadScriptText(const std::string& path, std::string* text, std::string* fileName, std::string* error);
 
-// Reads and parses the file ("-" reads standard input).
-bool LoadScript(const std::string& path, Script* script, std::vector<std::string>* errors);
-
 struct DurationUnit {
   const char* name;
   uint32_t milliseconds;

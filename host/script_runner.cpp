@@ -58,9 +58,5 @@ bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule
   return completed;
 }
 
-bool PlayScript(Session& session, const Script& script, const std::atomic<bool>& interrupted) {
-  return PlaySchedule(session, script, BuildReceiverSchedule(script), interrupted);
-}
-
 }  // namespace host
 }  // namespace kolvane

@@ -28,9 +28,6 @@ constexpr uint32_t kTailMs = 200;
 bool PlaySchedule(Session& session, const Script& script, const ReceiverSchedule& schedule,
                   const std::atomic<bool>& interrupted, std::vector<int64_t>* shownUs = nullptr);
 
-// The script's own schedule, played in real time.
-bool PlayScript(Session& session, const Script& script, const std::atomic<bool>& interrupted);
-
 }  // namespace host
 }  // namespace kolvane
 

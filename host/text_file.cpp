@@ -16,23 +16,6 @@ std::string Reason(int error) {
 
 }  // namespace
 
-bool ReadTextFile(const std::string& path, std::string* text, std::string* reason) {
-  errno = 0;
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *reason = Reason(errno);
-    return false;
-  }
-  text->clear();
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, got);
-  const int error = ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
-  fclose(file);
-  if (error != 0) *reason = Reason(error);
-  return error == 0;
-}
-
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* reason) {
   errno = 0;
   FILE* file = fopen(path.c_str(), "wb");

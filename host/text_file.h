@@ -1,5 +1,6 @@
-// Whole files read and written for the user, with the OS's reason when that
-// fails ("No such file or directory"), so every message can say why.
+// Whole files written for the user, and whether one can be appended to, with
+// the OS's reason when that fails ("No such file or directory"), so every
+// message can say why.
 #ifndef KOLVANE_HOST_TEXT_FILE_H
 #define KOLVANE_HOST_TEXT_FILE_H
 
@@ -8,8 +9,6 @@
 namespace kolvane {
 namespace host {
 
-// The file's bytes as they are. False with `reason` when it cannot be read.
-bool ReadTextFile(const std::string& path, std::string* text, std::string* reason);
 // Replaces the file's content with `text`. False with `reason` on failure.
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* reason);
 // Whether a file may be appended to at `path`, asked of the OS without

@@ -15,7 +15,7 @@
 
 #include <stdint.h>
 
-#include "kolvane/simcard.h"
+#include "kolvane/device.h"
 #include "receiver/device.h"
 
 namespace kolvane {

@@ -32,4 +32,9 @@
  * or its last repeat is reported once more, as a repeat. */
 #define KOLVANE_REPEAT_DELAY_MS 200
 
+/* The longest a simulated card holds a key in one press (kolvane/simcard.h),
+ * and so the longest step of a kolvane-host script and byte line of a trace:
+ * an hour. */
+#define KOLVANE_MAX_HOLD_MS 3600000u
+
 #endif /* KOLVANE_DEVICE_H */

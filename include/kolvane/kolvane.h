@@ -73,22 +73,55 @@ KOLVANE_IID(IID_IUnknown, KOLVANE_IID_VALUE_IUnknown);
  * touched. */
 #define KOLVANE_TRACE_VARIABLE "KOLVANE_TRACE"
 
+/* Each interface is written once, as the Windows SDK writes its own: a list
+ * of its methods after IUnknown's, from which C++ gets an abstract class
+ * derived from IUnknown and C a vtable struct (IUnknown's three slots first)
+ * and the interface struct that points to it. In a method's parameter list
+ * KOLVANE_THIS_(I) (or KOLVANE_THIS(I) alone) stands for C's first
+ * parameter, the interface itself, which C++ passes as `this`. */
+/* clang-format off */
 #if defined(__cplusplus) && !defined(CINTERFACE)
+#define KOLVANE_INTERFACE(I) struct I : public IUnknown
+#define KOLVANE_IUNKNOWN_METHODS(I)
+#define KOLVANE_METHOD(result, method) virtual result STDMETHODCALLTYPE method
+#define KOLVANE_THIS_(I)
+#define KOLVANE_THIS(I) void
+#define KOLVANE_PURE = 0
+#else
+#define KOLVANE_INTERFACE(I)      \
+  typedef struct I I;             \
+  typedef struct I##Vtbl I##Vtbl; \
+  struct I {                      \
+    const I##Vtbl* lpVtbl;        \
+  };                              \
+  struct I##Vtbl
+#define KOLVANE_IUNKNOWN_METHODS(I)                                                     \
+  KOLVANE_METHOD(HRESULT, QueryInterface)(KOLVANE_THIS_(I) REFIID riid, void** object); \
+  KOLVANE_METHOD(ULONG, AddRef)(KOLVANE_THIS(I));                                       \
+  KOLVANE_METHOD(ULONG, Release)(KOLVANE_THIS(I));
+#define KOLVANE_METHOD(result, method) result(STDMETHODCALLTYPE* method)
+#define KOLVANE_THIS_(I) I* self,
+#define KOLVANE_THIS(I) I* self
+#define KOLVANE_PURE
+#endif
+/* clang-format on */
 
 /* The host's key sink. OnKey runs on the module's poll thread; name and label
  * point into the module's constant key table (label may be "", never null)
  * and stay valid while the module is loaded. The result is not examined. */
-struct IRemoteKeySink : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE OnKey(const char* name, const char* label) = 0;
+KOLVANE_INTERFACE(IRemoteKeySink) {
+  KOLVANE_IUNKNOWN_METHODS(IRemoteKeySink)
+  KOLVANE_METHOD(HRESULT, OnKey)(KOLVANE_THIS_(IRemoteKeySink) const char* name, const char* label) KOLVANE_PURE;
 };
 
 /* Register access to the tuner device, obtained from the host object by
  * QueryInterface(IID_IDeviceRegisters). Called on the poll thread. Slot 3 is
  * never called by the module. Results are not examined. */
-struct IDeviceRegisters : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Reserved(void) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ReadRegister(uint32_t offset, uint32_t* value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE WriteRegister(uint32_t offset, uint32_t value) = 0;
+KOLVANE_INTERFACE(IDeviceRegisters) {
+  KOLVANE_IUNKNOWN_METHODS(IDeviceRegisters)
+  KOLVANE_METHOD(HRESULT, Reserved)(KOLVANE_THIS(IDeviceRegisters)) KOLVANE_PURE;
+  KOLVANE_METHOD(HRESULT, ReadRegister)(KOLVANE_THIS_(IDeviceRegisters) uint32_t offset, uint32_t * value) KOLVANE_PURE;
+  KOLVANE_METHOD(HRESULT, WriteRegister)(KOLVANE_THIS_(IDeviceRegisters) uint32_t offset, uint32_t value) KOLVANE_PURE;
 };
 
 /* The module. Start takes a reference on sink (may be null) and host (must
@@ -96,50 +129,27 @@ struct IDeviceRegisters : public IUnknown {
  * host, an already started module or an OS failure (a later Stop still gives
  * the references back). Stop ends the thread and gives them back; it always
  * returns S_OK and may be called on an idle module. Reserved does nothing. */
-struct IRemoteModule : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Start(IRemoteKeySink* sink, IUnknown* host) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Stop(void) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Reserved(void) = 0;
+KOLVANE_INTERFACE(IRemoteModule) {
+  KOLVANE_IUNKNOWN_METHODS(IRemoteModule)
+  KOLVANE_METHOD(HRESULT, Start)(KOLVANE_THIS_(IRemoteModule) IRemoteKeySink * sink, IUnknown * host) KOLVANE_PURE;
+  KOLVANE_METHOD(HRESULT, Stop)(KOLVANE_THIS(IRemoteModule)) KOLVANE_PURE;
+  KOLVANE_METHOD(HRESULT, Reserved)(KOLVANE_THIS(IRemoteModule)) KOLVANE_PURE;
 };
 
-#else /* C */
+#if !defined(__cplusplus) || defined(CINTERFACE)
+/* C calls, one for each slot: IRemoteModule_Start(p, sink, host) is
+ * p->lpVtbl->Start(p, sink, host). */
+#define IRemoteKeySink_QueryInterface(p, riid, out) (p)->lpVtbl->QueryInterface(p, riid, out)
+#define IRemoteKeySink_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IRemoteKeySink_Release(p) (p)->lpVtbl->Release(p)
+#define IRemoteKeySink_OnKey(p, name, label) (p)->lpVtbl->OnKey(p, name, label)
 
-typedef struct IRemoteKeySink IRemoteKeySink;
-typedef struct IRemoteKeySinkVtbl {
-  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IRemoteKeySink* self, REFIID riid, void** object);
-  ULONG(STDMETHODCALLTYPE* AddRef)(IRemoteKeySink* self);
-  ULONG(STDMETHODCALLTYPE* Release)(IRemoteKeySink* self);
-  HRESULT(STDMETHODCALLTYPE* OnKey)(IRemoteKeySink* self, const char* name, const char* label);
-} IRemoteKeySinkVtbl;
-struct IRemoteKeySink {
-  const IRemoteKeySinkVtbl* lpVtbl;
-};
-
-typedef struct IDeviceRegisters IDeviceRegisters;
-typedef struct IDeviceRegistersVtbl {
-  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IDeviceRegisters* self, REFIID riid, void** object);
-  ULONG(STDMETHODCALLTYPE* AddRef)(IDeviceRegisters* self);
-  ULONG(STDMETHODCALLTYPE* Release)(IDeviceRegisters* self);
-  HRESULT(STDMETHODCALLTYPE* Reserved)(IDeviceRegisters* self);
-  HRESULT(STDMETHODCALLTYPE* ReadRegister)(IDeviceRegisters* self, uint32_t offset, uint32_t* value);
-  HRESULT(STDMETHODCALLTYPE* WriteRegister)(IDeviceRegisters* self, uint32_t offset, uint32_t value);
-} IDeviceRegistersVtbl;
-struct IDeviceRegisters {
-  const IDeviceRegistersVtbl* lpVtbl;
-};
-
-typedef struct IRemoteModule IRemoteModule;
-typedef struct IRemoteModuleVtbl {
-  HRESULT(STDMETHODCALLTYPE* QueryInterface)(IRemoteModule* self, REFIID riid, void** object);
-  ULONG(STDMETHODCALLTYPE* AddRef)(IRemoteModule* self);
-  ULONG(STDMETHODCALLTYPE* Release)(IRemoteModule* self);
-  HRESULT(STDMETHODCALLTYPE* Start)(IRemoteModule* self, IRemoteKeySink* sink, IUnknown* host);
-  HRESULT(STDMETHODCALLTYPE* Stop)(IRemoteModule* self);
-  HRESULT(STDMETHODCALLTYPE* Reserved)(IRemoteModule* self);
-} IRemoteModuleVtbl;
-struct IRemoteModule {
-  const IRemoteModuleVtbl* lpVtbl;
-};
+#define IDeviceRegisters_QueryInterface(p, riid, out) (p)->lpVtbl->QueryInterface(p, riid, out)
+#define IDeviceRegisters_AddRef(p) (p)->lpVtbl->AddRef(p)
+#define IDeviceRegisters_Release(p) (p)->lpVtbl->Release(p)
+#define IDeviceRegisters_Reserved(p) (p)->lpVtbl->Reserved(p)
+#define IDeviceRegisters_ReadRegister(p, offset, value) (p)->lpVtbl->ReadRegister(p, offset, value)
+#define IDeviceRegisters_WriteRegister(p, offset, value) (p)->lpVtbl->WriteRegister(p, offset, value)
 
 #define IRemoteModule_QueryInterface(p, riid, out) (p)->lpVtbl->QueryInterface(p, riid, out)
 #define IRemoteModule_AddRef(p) (p)->lpVtbl->AddRef(p)
@@ -147,8 +157,7 @@ struct IRemoteModule {
 #define IRemoteModule_Start(p, sink, host) (p)->lpVtbl->Start(p, sink, host)
 #define IRemoteModule_Stop(p) (p)->lpVtbl->Stop(p)
 #define IRemoteModule_Reserved(p) (p)->lpVtbl->Reserved(p)
-
-#endif /* C */
+#endif
 
 /* The factory: a new module with one reference for the caller, or null when
  * memory runs out. Hosts look it up by KOLVANE_FACTORY_EXPORT. */

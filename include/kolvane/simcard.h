@@ -48,7 +48,7 @@
  * KOLVANE_PRESS_SHOW_MS; for a longer hold the held byte (code |
  * KOLVANE_RECEIVER_HELD_BIT) for the rest; each for at least
  * KOLVANE_MIN_SHOW_MS; then idle for KOLVANE_RELEASE_IDLE_MS. A hold is at
- * most KOLVANE_MAX_HOLD_MS, a script's longest step.
+ * most KOLVANE_MAX_HOLD_MS (kolvane/device.h), a script's longest step.
  *
  * When a hold repeats: the module repeats the key at the first poll that
  * reads the held byte more than KOLVANE_REPEAT_DELAY_MS (200) after the
@@ -66,7 +66,6 @@
 #define KOLVANE_PRESS_SHOW_MS 100
 #define KOLVANE_MIN_SHOW_MS 60
 #define KOLVANE_RELEASE_IDLE_MS 100
-#define KOLVANE_MAX_HOLD_MS 3600000u /* an hour */
 
 /* Each of those bytes stays on the receiver until the module has read
  * register 0x200 this often since it was shown, as well as for its time:

@@ -21,6 +21,35 @@ foreach(header IN LISTS headers)
   set(text_${case} "#include <kolvane/${header}>\n")
   list(APPEND cases ${case})
 endforeach()
+# Every C call of kolvane.h's interfaces, from C and from C++ with CINTERFACE.
+if("kolvane.h" IN_LIST headers)
+  set(text_kolvane_c_calls [=[
+#define CINTERFACE
+#include <kolvane/kolvane.h>
+#ifdef __cplusplus
+#define KOLVANE_REF(iid) iid
+#else
+#define KOLVANE_REF(iid) &iid
+#endif
+long kolvane_calls(IRemoteModule* module, IRemoteKeySink* sink, IDeviceRegisters* device);
+long kolvane_calls(IRemoteModule* module, IRemoteKeySink* sink, IDeviceRegisters* device) {
+  void* object = 0;
+  uint32_t value = 0;
+  return (long)IRemoteModule_QueryInterface(module, KOLVANE_REF(IID_IRemoteModule), &object) +
+         (long)IRemoteModule_AddRef(module) + (long)IRemoteModule_Release(module) +
+         (long)IRemoteModule_Start(module, sink, (IUnknown*)device) + (long)IRemoteModule_Stop(module) +
+         (long)IRemoteModule_Reserved(module) +
+         (long)IRemoteKeySink_QueryInterface(sink, KOLVANE_REF(IID_IUnknown), &object) +
+         (long)IRemoteKeySink_AddRef(sink) + (long)IRemoteKeySink_Release(sink) +
+         (long)IRemoteKeySink_OnKey(sink, "Kolvane_1", "1") +
+         (long)IDeviceRegisters_QueryInterface(device, KOLVANE_REF(IID_IDeviceRegisters), &object) +
+         (long)IDeviceRegisters_AddRef(device) + (long)IDeviceRegisters_Release(device) +
+         (long)IDeviceRegisters_Reserved(device) + (long)IDeviceRegisters_ReadRegister(device, 0x200u, &value) +
+         (long)IDeviceRegisters_WriteRegister(device, 0x200u, value);
+}
+]=])
+  list(APPEND cases kolvane_c_calls)
+endif()
 if("simcard.h" IN_LIST headers)
   set(text_simcard_implementation
       "#define KOLVANE_INIT_IIDS\n#define KOLVANE_SIMCARD_IMPLEMENTATION\n#include <kolvane/simcard.h>\n")

@@ -41,6 +41,11 @@ run_host(2 "^kolvane-host: unknown option '--slow' \\(see kolvane-host --help\\)
 run_host(2 "^kolvane-host: unknown format 'xml'" --format xml ${EXAMPLES}/demo.remote)
 run_host(2 "^kolvane-host: --timeline needs a value" ${EXAMPLES}/demo.remote --timeline)
 run_host(2 "^kolvane-host: --verbose takes no value" --verbose=yes ${EXAMPLES}/demo.remote)
+# A second script, however given, is refused naming both as they were given.
+run_host(2 "^kolvane-host: more than one script: 'a.remote' and 'b.remote'" a.remote b.remote)
+run_host(2 "^kolvane-host: more than one script: 'a.remote' and --compare 'b.trace'" a.remote --compare b.trace)
+run_host(2 "^kolvane-host: more than one script: --compare 'a.trace' and 'b.remote'" --compare a.trace b.remote)
+run_host(2 "^kolvane-host: more than one script: --compare 'a.trace' and --explain 'b.trace'" --compare a.trace --explain b.trace)
 run_host(2 "^kolvane-host: cannot write timeline no-such-dir/t.svg: No such file or directory\n$"
          --timeline=no-such-dir/t.svg ${EXAMPLES}/demo.remote)
 # --trace that cannot be written is said before anything runs, not only in the module's log.

@@ -1,3 +1,5 @@
+#include <string>
+
 #include "gtest/gtest.h"
 #include "host/interactive.h"
 #include "host/key_names.h"
@@ -35,6 +37,23 @@ TEST(KeyboardMap, KeysOfTheKeyboardAreButtonsOfTheRemote) {
   EXPECT_EQ(ButtonForInput(Special(InputKind::kEscape)), &Key("Kolvane_Exit"));
   EXPECT_EQ(ButtonForInput(Char('x')), nullptr);
   EXPECT_EQ(ButtonForInput(Char('q')), nullptr) << "q quits, it is no button";
+}
+
+TEST(KeyboardMap, EveryCharacterOfARowTypesItsButton) {
+  for (char digit = '0'; digit <= '9'; ++digit) {
+    EXPECT_EQ(ButtonForInput(Char(digit)), &Key(std::string(1, digit).c_str())) << digit;
+  }
+  EXPECT_EQ(ButtonForInput(Char('=')), &Key("VolumeUp"));
+  EXPECT_EQ(ButtonForInput(Char('_')), &Key("VolumeDown"));
+  EXPECT_EQ(ButtonForInput(Char('M')), &Key("Mute"));
+  EXPECT_EQ(ButtonForInput(Char(0)), nullptr) << "no character is no button";
+  EXPECT_EQ(ButtonForInput(Special(InputKind::kQuit)), nullptr);
+}
+
+TEST(KeyboardMap, TheLegendNamesEachRowOnce) {
+  EXPECT_STREQ(KeyboardLegend(),
+               "Keys: 0-9 digits   Up/Down channel   Left/Right   +/- volume   m mute   Enter   Esc exit (Power)\n"
+               "      hold a key to hold the button; q or Ctrl-C quits\n");
 }
 
 TEST(KeyboardRemote, ATapShowsTheCodeUntilTheKeyStopsComing) {

@@ -1,27 +1,27 @@
 #!/usr/bin/env bash
-# The layer check (tools/check-layers.sh) passes on this tree and, in a copy
-# of it with one fault injected at a time, catches includes that reach up
-# (by name, by climbing with ../, with <>) or climb out of the tree and link
-# edges that reach up (on one line or over several, through a variable, or
-# set on another folder's target), while a ../ within the own folder passes.
+# The layer check (tools/check-layers.sh), in a copy of this tree with faults
+# injected, names each fault and nothing else, so it passes the tree itself:
+# includes that reach up (by name, by climbing with ../, with <>) or out of
+# the tree, link edges that reach up (on one line or over several, through a
+# variable, or set on another folder's target), a folder that compiles
+# another folder's source, and a README whose picture or table says
+# otherwise than tools/layers.txt; while a ../ within the own folder passes.
+# The faults are injected together, so the copy is configured (into a
+# scratch folder) and checked once.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 check=$root/tools/check-layers.sh
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-
-"$check" "$root" >/dev/null
-
-pristine=$scratch/pristine
-mkdir "$pristine"
-(cd "$root" && git ls-files -z -- CMakeLists.txt cmake tools/layers.txt include receiver platform trace module testbed \
-  host bench fuzz tests examples | xargs -0 cp --parents -t "$pristine")
-copy=$scratch/copy
-fresh() { rm -rf "$copy" && cp -a "$pristine" "$copy"; }
 fail() {
   echo "layers test: FAIL: $*" >&2
   exit 1
 }
+
+copy=$scratch/tree/copy
+mkdir -p "$copy"
+(cd "$root" && git ls-files -z -- CMakeLists.txt CMakePresets.json README.md cmake tools include text receiver platform \
+  trace module testbed host bench fuzz tests examples | xargs -0 cp --parents -t "$copy")
 # append FILE LINES...: adds the lines to FILE in the copy; first is the
 # number the first of them gets.
 append() {
@@ -30,64 +30,50 @@ append() {
   first=$(($(wc -l <"$file") + 1))
   printf '%s\n' "$@" >>"$file"
 }
-# caught WHAT EXPECTED...: the check fails on the copy, printing each line.
-caught() {
-  local what=$1 out expected
-  shift
-  out=$("$check" "$copy" 2>&1) && fail "$what passed:"$'\n'"$out"
-  for expected in "$@"; do
-    grep -qxF -- "$expected" <<<"$out" || fail "$what: expected '$expected' in:"$'\n'"$out"
-  done
-}
-receiver_rule='(tools/layers.txt: receiver/ may use itself and kolvane/)'
-trace_rule='(tools/layers.txt: trace/ may use itself and kolvane/, text/, receiver/)'
-bench_rule='(tools/layers.txt: bench/ may use itself and kolvane/, text/, testbed/, trace/, receiver/, platform/)'
+receiver_rule='(tools/layers.txt: receiver/ may use itself and include/kolvane/)'
+trace_rule='(tools/layers.txt: trace/ may use itself and include/kolvane/, text/, receiver/)'
+bench_rule='(tools/layers.txt: bench/ may use itself and include/kolvane/, text/, testbed/, trace/, receiver/, platform/)'
+expected=()
 
-fresh
-append receiver/key_decoder.cpp '#include "host/script.h"'
-caught "an include of host/ from receiver/" \
-  "receiver/key_decoder.cpp:$first: receiver/ may not include host/ $receiver_rule" \
-  "layers: 1 include(s) and 0 link(s) reach outside their layer"
+append receiver/key_decoder.cpp '#include "host/script.h"' '#include "../host/script.h"' '#include <trace/../host/script.h>'
+for n in 0 1 2; do expected+=("receiver/key_decoder.cpp:$((first + n)): receiver/ may not include host/ $receiver_rule"); done
 
-fresh
-append receiver/key_decoder.cpp '#include "../host/script.h"' '#include <trace/../host/script.h>' '#include "./host/script.h"'
-caught "includes that reach host/ from receiver/ by way of ../ and ./" \
-  "receiver/key_decoder.cpp:$first: receiver/ may not include host/ $receiver_rule" \
-  "receiver/key_decoder.cpp:$((first + 1)): receiver/ may not include host/ $receiver_rule" \
-  "receiver/key_decoder.cpp:$((first + 2)): receiver/ may not include host/ $receiver_rule" \
-  "layers: 3 include(s) and 0 link(s) reach outside their layer"
+echo '#define KOLVANE_OUTSIDE 1' >"$scratch/tree/outside.h"
+append receiver/remote_keys.cpp '#include "../../outside.h"'
+expected+=("receiver/remote_keys.cpp:$first: receiver/ may not include $scratch/tree/outside.h: it lies outside the tree $receiver_rule")
 
-fresh
-append receiver/key_decoder.cpp '#include "../../outside.h"' '#include <../receiver/key_decoder.h>'
-caught "includes that climb out of the tree" \
-  "receiver/key_decoder.cpp:$first: receiver/ may not include ../../outside.h: it climbs out of the tree $receiver_rule" \
-  "receiver/key_decoder.cpp:$((first + 1)): receiver/ may not include ../receiver/key_decoder.h: it climbs out of the tree $receiver_rule"
-
-fresh
 mkdir -p "$copy/receiver/inner"
-printf '%s\n' '#include "../key_decoder.h"' '#include "./../inner/../key_decoder.h"' >"$copy/receiver/inner/part.cpp"
-out=$("$check" "$copy" 2>&1) || fail "a ../ that stays in receiver/ was refused:"$'\n'"$out"
+printf '%s\n' '#include "../key_decoder.h"' '#include "./../inner/../key_decoder.h"' >"$copy/receiver/inner/part.h"
+append receiver/key_decoder.cpp '#include "receiver/inner/part.h"'
 
-fresh
-append receiver/CMakeLists.txt 'target_link_libraries(kolvane_receiver PUBLIC kolvane_host_core)'
-caught "a link of host/'s target from receiver/" \
-  "receiver/CMakeLists.txt:$first: receiver/ may not link kolvane_host_core of host/ $receiver_rule" \
-  "layers: 0 include(s) and 1 link(s) reach outside their layer"
+append receiver/CMakeLists.txt 'target_link_libraries(kolvane_receiver PUBLIC kolvane_text)'
+expected+=("receiver/CMakeLists.txt:$first: receiver/ may not link kolvane_text of text/ $receiver_rule")
 
-fresh
 append trace/CMakeLists.txt 'target_link_libraries(' '  kolvane_trace # the writer' '  PUBLIC kolvane_receiver Threads::Threads' \
-  '  PRIVATE $<$<BOOL:ON>:kolvane_platform> GTest::gtest' '          ${CMAKE_DL_LIBS} "kolvane_receiver;kolvane_testbed")'
-caught "a link over several lines from trace/" \
-  "trace/CMakeLists.txt:$((first + 3)): trace/ may not link kolvane_platform of platform/ $trace_rule" \
-  "trace/CMakeLists.txt:$((first + 4)): trace/ may not link kolvane_testbed of testbed/ $trace_rule" \
-  "layers: 0 include(s) and 2 link(s) reach outside their layer"
+  '  PRIVATE $<$<BOOL:ON>:kolvane_platform> ${CMAKE_DL_LIBS})'
+expected+=("trace/CMakeLists.txt:$first: trace/ may not link kolvane_platform of platform/ $trace_rule")
 
-fresh
 append bench/CMakeLists.txt 'set(KOLVANE_BENCH_EXTRA kolvane_host_core)' 'target_link_libraries(kolvane-bench PRIVATE ${KOLVANE_BENCH_EXTRA})'
-bench_line=$((first + 1))
-append tests/CMakeLists.txt 'target_link_libraries(kolvane_receiver INTERFACE kolvane_testbed)'
-caught "links through a variable and on another folder's target" \
-  "bench/CMakeLists.txt:$bench_line: bench/ may not link kolvane_host_core of host/ $bench_rule" \
-  "tests/CMakeLists.txt:$first: receiver/ may not link kolvane_testbed of testbed/ $receiver_rule"
+expected+=("bench/CMakeLists.txt:$((first + 1)): bench/ may not link kolvane_host_core of host/ $bench_rule")
 
-echo "layers: the check passes this tree and names each include and link that reaches up or out"
+append tests/CMakeLists.txt 'target_link_libraries(kolvane_iids PRIVATE kolvane_receiver)'
+expected+=("tests/CMakeLists.txt:$first: include/ may not link kolvane_receiver of receiver/ (tools/layers.txt: include/ may use only itself)")
+
+append platform/CMakeLists.txt 'target_sources(kolvane_platform PRIVATE ${PROJECT_SOURCE_DIR}/text/printable.cpp)'
+expected+=("platform/CMakeLists.txt:$first: platform/ may not compile text/printable.cpp: it is text/'s (a folder compiles its own sources only)")
+
+sed -i 's/^testbed     kolvane text receiver$/testbed     kolvane text receiver platform/' "$copy/tools/layers.txt"
+expected+=("README.md: the Layout row of testbed/ may use 'include/ receiver/ text/', tools/layers.txt 'include/ platform/ receiver/ text/'")
+
+sed -i 's|^2   trace/   testbed/$|2   testbed/   trace/|' "$copy/README.md"
+expected+=("README.md: the picture of the layers differs from tools/layers.txt (tools/check-layers.sh --readme writes it)")
+
+out=$("$check" "$copy" "$scratch/build" 2>&1) && fail "the faults passed:"$'\n'"$out"
+for line in "${expected[@]}"; do
+  grep -qxF -- "$line" <<<"$out" || fail "expected '$line' in:"$'\n'"$out"
+done
+grep -q "inner/part.h" <<<"$out" && fail "a ../ that stays in receiver/ was refused:"$'\n'"$out"
+grep -qxF "layers: 4 include(s), 4 link(s), 1 source(s) and 2 README line(s) reach outside their layer" <<<"$out" ||
+  fail "other findings than the faults:"$'\n'"$out"
+
+echo "layers: the check passes this tree and names each include, link, source and README line that reaches up or out"
