@@ -3,7 +3,7 @@
 # cannot execute them: Debian's qemu-user-static, registered for i386 in a
 # binfmt_misc of the program's own. Since Linux 6.7 every user namespace can
 # mount a binfmt_misc of its own; the program runs in a new user namespace
-# (the caller's user ids mapped to themselves) and mount namespace, where
+# (the caller mapped to root there) and mount namespace, where
 # i386 is registered. The machine's own binfmt_misc is never touched, and
 # the registration and its mount vanish with the last process of the
 # namespace.
@@ -29,10 +29,8 @@ binfmt_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x0
 binfmt_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 
 # In the new namespaces: mounts binfmt_misc, registers i386, runs the program.
-inside() { # map handshake (a FIFO, or "-"), program...
-  local handshake=$1 error
-  shift
-  [ "$handshake" = - ] || read -r _ <"$handshake"
+inside() { # program...
+  local error
   if ! error=$(mount -t binfmt_misc kolvane-binfmt "$KOLVANE_BINFMT_MOUNT" 2>&1); then
     say "the registration of i386 was refused: binfmt_misc cannot be mounted in a user namespace here" \
       "(Linux 6.7 or later has one per namespace): ${error##*: }"
@@ -47,37 +45,20 @@ inside() { # map handshake (a FIFO, or "-"), program...
   exec "$@"
 }
 
-# Runs the program in a new user and mount namespace. As root, every user
-# id is mapped to itself (written from here, before the program goes on), so
-# that files keep their owners and apt and debootstrap work inside; another
-# user is mapped to root there, which lets it mount binfmt_misc.
+# Runs the program in a new user namespace, where the caller is root (so it
+# may mount binfmt_misc there) and its files stay its own, and a new mount
+# namespace.
 run() { # program...
   if [ ! -x "$KOLVANE_QEMU_I386" ]; then
     say "$(kolvane_shown_path "$KOLVANE_QEMU_I386") is not installed (package qemu-user-static)"
     exit 125
   fi
-  if [ "$(id -u)" -ne 0 ]; then
-    exec unshare --user --map-root-user --mount --propagation private -- "$tool" inside - "$@"
-  fi
-  local handshake pid status=0 ours
-  handshake=$(mktemp -u)
-  mkfifo -m 600 "$handshake"
-  unshare --user --mount --propagation private -- "$tool" inside "$handshake" "$@" <&0 &
-  pid=$!
-  ours=$(readlink /proc/self/ns/user)
-  while [ "$(readlink "/proc/$pid/ns/user" 2>/dev/null || echo "$ours")" = "$ours" ] && kill -0 "$pid" 2>/dev/null; do
-    sleep 0.01
-  done
-  if ! { echo "0 0 4294967295" >"/proc/$pid/uid_map" && echo "0 0 4294967295" >"/proc/$pid/gid_map"; } 2>/dev/null; then
-    kill "$pid" 2>/dev/null || true
-    rm -f "$handshake"
-    say "the registration of i386 was refused: a user namespace cannot be made here"
+  local error
+  if ! error=$(unshare --user --map-root-user --mount true 2>&1); then
+    say "the registration of i386 was refused: no user namespace can be made here: ${error##*: }"
     exit 125
   fi
-  echo go >"$handshake"
-  rm -f "$handshake"
-  wait "$pid" || status=$?
-  exit $status
+  exec unshare --user --map-root-user --mount --propagation private -- "$tool" inside "$@"
 }
 
 # Why an i386 program does not run under emulation; nothing when it does.

@@ -216,11 +216,12 @@ kolvane_x86_emulated() { kolvane_x86_runs && [ "$KOLVANE_X86_RUNS" = emulated ];
 # The one line that says how the win32 build's programs run here, where
 # they run.
 kolvane_x86_path_line() {
-  local where="with the machine's wine32:i386"
+  local where="with the machine's wine32:i386" why="the kernel cannot execute them"
   kolvane_wine32_in_root && where="in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
+  [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ] && why="KOLVANE_EMULATE_32BIT=1 is set"
   if kolvane_x86_emulated; then
     echo "win32: the x86 programs run emulated (qemu-i386-static, registered in a binfmt_misc of the run's own), $where" \
-      "(${KOLVANE_EMULATE_32BIT:+KOLVANE_EMULATE_32BIT=1 is set}${KOLVANE_EMULATE_32BIT:-the kernel cannot execute them}); the tests that prove the module run, the tools' tests are left to win64"
+      "($why); the tests that prove the module run, the tools' tests are left to win64"
   else
     echo "win32: the x86 programs run natively, $where"
   fi
