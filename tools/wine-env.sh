@@ -254,6 +254,9 @@ kolvane_wine32_select() {
     KOLVANE_WINE32_RUN+=("$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINE32_LOADER")
   elif kolvane_x86_emulated; then
     export WINEPREFIX=$KOLVANE_EMULATED_WINEPREFIX WINELOADER=$KOLVANE_WINE32_LOADER WINESERVER=$KOLVANE_WINE64_SERVER
+    # A crash ends the program: no emulated debugger is started for it, to
+    # outlive the run.
+    export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winedbg.exe=d
     KOLVANE_WINE32_RUN+=("$KOLVANE_WINE32_LOADER")
   else
     KOLVANE_WINE32_RUN+=("$KOLVANE_WINE")
