@@ -196,7 +196,7 @@ kolvane_x86_answer() {
 # KOLVANE_X86_RUNS ("yes", "emulated" or "no: why").
 kolvane_x86_runs() {
   local answer=${KOLVANE_X86_RUNS:-}
-  if false; then
+  if [ "${KOLVANE_NO_32BIT:-}" = 1 ]; then
     answer="no: KOLVANE_NO_32BIT=1 is set"
   elif [ -z "$answer" ]; then
     answer=$(kolvane_x86_answer)
