@@ -26,11 +26,6 @@ if [ "$preset" = win32 ]; then
     # Ten to thirty times slower: only the tests that prove the module run
     # (label x86-proof); the tools share their source with win64's.
     selection=(--label-regex x86-proof)
-    # Under qemu-i386, opening the NUL device as the trace file kills the
-    # test program in Wine itself: "Unhandled illegal instruction" in
-    # kernel32's unwinding of a fault it catches (its TEB's exception list
-    # read through %fs). That test runs on win64 and natively.
-    export GTEST_FILTER=${GTEST_FILTER:--TraceFiles.ADeviceIsRefusedWithALogLineSayingItIsNotARegularFile}
   fi
 fi
 tools/wine-ready.sh "$preset"
