@@ -11,8 +11,9 @@ WINDOWS_PRESETS := win32 win64
 
 # Whether this machine executes 32-bit x86 programs: "yes", "emulated"
 # (user-mode emulation, tools/i386-emulation.sh) or "no: why"
-# (tools/x86-check.sh; KOLVANE_NO_32BIT=1 makes it "no",
-# KOLVANE_EMULATE_32BIT=1 "emulated" where it would be "yes"). Asked once per run,
+# (tools/x86-check.sh; emulation only with KOLVANE_EMULATE_32BIT=1, which
+# also forces it where it would be "yes"; KOLVANE_NO_32BIT=1 makes it "no",
+# and wins). Asked once per run,
 # when a Windows target first needs it, after setup has installed Wine; every
 # tool the target starts gets the answer through KOLVANE_X86_RUNS.
 X86_RUNS = $(eval X86_RUNS := $$(shell tools/x86-check.sh))$(X86_RUNS)

@@ -8,7 +8,8 @@
 #            apt installs it, else an i386 root with wine32 inside, made once
 #            (tools/i386-root.sh; KOLVANE_WINE32_ROOT=1 takes that path even
 #            where wine32:i386 is installed). Where the kernel cannot
-#            execute i386 programs (or KOLVANE_EMULATE_32BIT=1), first
+#            execute i386 programs, nothing, unless KOLVANE_EMULATE_32BIT=1
+#            (which also forces it where the kernel can): then first
 #            qemu-user-static, for user-mode emulation in a binfmt_misc of
 #            the run's own (tools/i386-emulation.sh); the loader follows
 #            only where an i386 program then runs
@@ -60,9 +61,9 @@ done
 
 # Wine's 32-bit loader only where i386 programs run: natively, decided by
 # running one with nothing that is not installed yet (tools/wine-env.sh), or
-# else under emulation, where qemu-user-static comes first and the loader
-# only once an i386 program runs under it. An i386 root made before is
-# reused.
+# else, where KOLVANE_EMULATE_32BIT=1 asks for it, under emulation, where
+# qemu-user-static comes first and the loader only once an i386 program
+# runs under it. An i386 root made before is reused.
 wine32_missing=0
 root_needed=0
 add_i386=0
@@ -71,12 +72,14 @@ qemu_missing=0
 native_blocker=""
 if [ $want_wine32 -eq 1 ] && [ "${KOLVANE_NO_32BIT:-}" != 1 ]; then
   native_blocker=$(kolvane_i386_native_blocker)
-  if [ -n "$native_blocker" ]; then
+  if [ -n "$native_blocker" ] && kolvane_emulation_wanted; then
     emulate=1
     installed qemu-user-static || qemu_missing=1
   fi
   if ! kolvane_i386_root_ready && { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || ! installed wine32:i386; }; then
-    if [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
+    if [ -n "$native_blocker" ] && [ $emulate -eq 0 ]; then
+      say "not installing wine32:i386: $native_blocker; $KOLVANE_EMULATION_OFF"
+    elif [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
       root_needed=1
     else
       wine32_missing=1

@@ -19,9 +19,12 @@
 # root. The 64-bit Wine parts (the wineserver, Wine's services) run natively
 # beside them, in a prefix of its own.
 #
+# Emulation is opt-in: KOLVANE_EMULATE_32BIT=1 turns it on, where the
+# kernel cannot execute 32-bit programs and even where it can. It is off by
+# default because the emulated leg took about 20 minutes on a 2-core machine
+# and module_tests does not pass under it yet.
 # KOLVANE_NO_32BIT=1 makes every tool behave as on a machine where 32-bit
-# programs run in no way; KOLVANE_EMULATE_32BIT=1 runs them under emulation
-# even where the kernel executes them.
+# programs run in no way; it wins over KOLVANE_EMULATE_32BIT=1.
 # KOLVANE_X86_RUNS ("yes", "emulated" or "no: why") carries the decision to
 # child processes, so the probe runs once per `make` and not once per test.
 
@@ -94,14 +97,22 @@ kolvane_i386_exec_blocker() {
   fi
 }
 
-# Why i386 programs are not to run natively here, even under emulation:
-# the kernel cannot, or KOLVANE_EMULATE_32BIT=1. Nothing when they are.
+# Succeeds when emulation is asked for (KOLVANE_EMULATE_32BIT=1).
+kolvane_emulation_wanted() { [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ]; }
+
+# What the NOT RUN line adds where the kernel cannot execute i386 programs
+# and emulation is not asked for.
+KOLVANE_EMULATION_OFF="user-mode emulation is off by default (KOLVANE_EMULATE_32BIT=1 turns it on; it takes about 20 min on a 2-core machine and module_tests does not pass under it yet)"
+
+# Why i386 programs are not to run natively here: the kernel cannot, or
+# else KOLVANE_EMULATE_32BIT=1 forces emulation. Nothing when they are.
 kolvane_i386_native_blocker() {
-  if [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ]; then
-    echo "KOLVANE_EMULATE_32BIT=1 is set"
-  else
-    kolvane_i386_exec_blocker
+  local why
+  why=$(kolvane_i386_exec_blocker)
+  if [ -z "$why" ] && kolvane_emulation_wanted; then
+    why="KOLVANE_EMULATE_32BIT=1 is set"
   fi
+  [ -z "$why" ] || echo "$why"
 }
 
 # Why i386 programs do not run under emulation here; nothing when they do.
@@ -180,6 +191,10 @@ kolvane_x86_answer() {
     echo "${why:+no: $why}${why:-yes}"
     return 0
   fi
+  if ! kolvane_emulation_wanted; then
+    echo "no: $native; $KOLVANE_EMULATION_OFF"
+    return 0
+  fi
   why=$(kolvane_emulation_blocker)
   if [ -z "$why" ]; then
     why=$(kolvane_wine32_blocker emulated)
@@ -198,6 +213,7 @@ kolvane_x86_runs() {
   local answer=${KOLVANE_X86_RUNS:-}
   if [ "${KOLVANE_NO_32BIT:-}" = 1 ]; then
     answer="no: KOLVANE_NO_32BIT=1 is set"
+    if kolvane_emulation_wanted; then answer+=" (it wins over KOLVANE_EMULATE_32BIT=1)"; fi
   elif [ -z "$answer" ]; then
     answer=$(kolvane_x86_answer)
   fi
@@ -218,8 +234,8 @@ kolvane_x86_emulated() { kolvane_x86_runs && [ "$KOLVANE_X86_RUNS" = emulated ];
 kolvane_x86_path_line() {
   local where="with the machine's wine32:i386" why="the kernel cannot execute them"
   kolvane_wine32_in_root && where="in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
-  [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ] && why="KOLVANE_EMULATE_32BIT=1 is set"
   if kolvane_x86_emulated; then
+    [ -n "$(kolvane_i386_exec_blocker)" ] || why="forced by KOLVANE_EMULATE_32BIT=1"
     echo "win32: the x86 programs run emulated (qemu-i386-static, registered in a binfmt_misc of the run's own), $where" \
       "($why); the tests that prove the module run, the tools' tests are left to win64"
   else
