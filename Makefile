@@ -9,8 +9,11 @@ WINDOWS_PRESETS := win32 win64
 .PHONY: all setup wine-ready test test-setup test-layers test-no32bit lint demo demo-win32 demo-win64 bench bench-win32 bench-win64 \
         clean $(addprefix test-,$(NATIVE_PRESETS) $(WINDOWS_PRESETS))
 
-# Whether this machine executes 32-bit x86 programs: "yes" or "no: why"
-# (tools/x86-check.sh; KOLVANE_NO_32BIT=1 makes it "no"). Asked once per run,
+# Whether this machine executes 32-bit x86 programs: "yes", "emulated"
+# (user-mode emulation, tools/i386-emulation.sh) or "no: why"
+# (tools/x86-check.sh; emulation only with KOLVANE_EMULATE_32BIT=1, which
+# also forces it where it would be "yes"; KOLVANE_NO_32BIT=1 makes it "no",
+# and wins). Asked once per run,
 # when a Windows target first needs it, after setup has installed Wine; every
 # tool the target starts gets the answer through KOLVANE_X86_RUNS.
 X86_RUNS = $(eval X86_RUNS := $$(shell tools/x86-check.sh))$(X86_RUNS)
@@ -18,7 +21,7 @@ WINE_ENV = KOLVANE_X86_RUNS='$(X86_RUNS)'
 
 # Stops a target that must run a 32-bit program where none can run.
 define require_x86
-@if [ "$(X86_RUNS)" != yes ]; then \
+@if [ "$(X86_RUNS)" != yes ] && [ "$(X86_RUNS)" != emulated ]; then \
 	  echo "$@: the win32 build's programs cannot run on this machine: $(filter-out no:,$(X86_RUNS))." >&2; \
 	  echo "$@: run 'make $(subst win32,win64,$@)' for the same with the x64 build." >&2; exit 1; fi
 endef
@@ -85,10 +88,16 @@ demo: setup
 	@cd build/linux && bin/kolvane-host --timeline demo-timeline.svg ../../host/examples/demo.remote
 
 # Runs a program of build/$* under Wine, in that folder. A win32 program run
-# in the i386 root then stops the root's Wine, so nothing of the run stays
-# mounted (tools/i386-root.sh).
+# in the i386 root or under emulation then stops that Wine, so nothing of
+# the run stays mounted or registered (tools/i386-root.sh, i386-emulation.sh).
 wine_program = cd build/$* && status=0 && $(WINE_ENV) ../../tools/wine-run.sh $(1) || status=$$?; \
-  $(if $(filter win32,$*),$(CURDIR)/tools/i386-root.sh stop;) exit $$status
+  $(if $(filter win32,$*),$(WINE_ENV) $(CURDIR)/tools/i386-root.sh stop; $(WINE_ENV) $(CURDIR)/tools/i386-emulation.sh stop;) exit $$status
+
+# Says where the win32 build's figures come from under emulation.
+define emulation_note
+@if [ "$(X86_RUNS)" = emulated ]; then \
+	  echo "$@: these figures come from the x86 DLL under user-mode emulation (qemu-i386-static), 10 to 30 times slower: they are the emulator's, not the DLL's own; 'make bench-win64' or a machine that executes 32-bit programs gives the DLL's."; fi
+endef
 
 # The same with kolvane-host.exe and the real kolvane.dll under Wine.
 demo-win32 demo-win64: demo-%: setup
@@ -142,4 +151,6 @@ bench-win32 bench-win64: bench-%: setup
 	@$(WINE_ENV) tools/wine-ready.sh $*
 	@cmake --preset $* -DKOLVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset $* --target kolvane-bench
+	$(if $(filter win32,$*),$(emulation_note))
 	@$(call wine_program,bin/kolvane-bench.exe $(BENCH_ARGS))
+	$(if $(filter win32,$*),$(emulation_note))

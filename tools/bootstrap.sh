@@ -3,12 +3,16 @@
 # The Makefile names the needs of the goals it runs:
 #   native   the Linux build: module, kolvane-host, tests, benchmarks
 #   windows  mingw-w64, Wine (64-bit) and zip, for the Windows builds
-#   wine32   Wine's 32-bit loader, to run the win32 build's programs; asked
-#            for only where this machine executes i386 programs, and never
-#            fatal (what it costs is said loudly): wine32:i386 where apt
-#            installs it, else an i386 root with wine32 inside, made once
+#   wine32   Wine's 32-bit loader, to run the win32 build's programs, and
+#            never fatal (what it costs is said loudly): wine32:i386 where
+#            apt installs it, else an i386 root with wine32 inside, made once
 #            (tools/i386-root.sh; KOLVANE_WINE32_ROOT=1 takes that path even
-#            where wine32:i386 is installed)
+#            where wine32:i386 is installed). Where the kernel cannot
+#            execute i386 programs, nothing, unless KOLVANE_EMULATE_32BIT=1
+#            (which also forces it where the kernel can): then first
+#            qemu-user-static, for user-mode emulation in a binfmt_misc of
+#            the run's own (tools/i386-emulation.sh); the loader follows
+#            only where an i386 program then runs
 #   lint     clang-format, clang-tidy, and mingw-w64's headers for the
 #            Windows-only sources
 #   fuzz     clang, for libFuzzer
@@ -55,26 +59,49 @@ for package in $(printf '%s\n' "${wanted[@]}" | awk '!seen[$0]++'); do
   installed "$package" || missing+=("$package")
 done
 
-# Wine's 32-bit loader only where i386 programs run: decided by running one,
-# with nothing that is not installed yet (tools/wine-env.sh). An i386 root
-# made before is reused.
+# Wine's 32-bit loader only where i386 programs run: natively, decided by
+# running one with nothing that is not installed yet (tools/wine-env.sh), or
+# else, where KOLVANE_EMULATE_32BIT=1 asks for it, under emulation, where
+# qemu-user-static comes first and the loader only once an i386 program
+# runs under it. An i386 root made before is reused.
 wine32_missing=0
 root_needed=0
 add_i386=0
-if [ $want_wine32 -eq 1 ] && [ "${KOLVANE_NO_32BIT:-}" != 1 ] && ! kolvane_i386_root_ready &&
-  { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || ! installed wine32:i386; }; then
-  if blocker=$(kolvane_i386_exec_blocker) && [ -z "$blocker" ]; then
-    if [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
+emulate=0
+qemu_missing=0
+native_blocker=""
+if [ $want_wine32 -eq 1 ] && [ "${KOLVANE_NO_32BIT:-}" != 1 ]; then
+  native_blocker=$(kolvane_i386_native_blocker)
+  if [ -n "$native_blocker" ] && kolvane_emulation_wanted; then
+    emulate=1
+    installed qemu-user-static || qemu_missing=1
+  fi
+  if ! kolvane_i386_root_ready && { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || ! installed wine32:i386; }; then
+    if [ -n "$native_blocker" ] && [ $emulate -eq 0 ]; then
+      say "not installing wine32:i386: $native_blocker; $KOLVANE_EMULATION_OFF"
+    elif [ "${KOLVANE_WINE32_ROOT:-}" = 1 ]; then
       root_needed=1
     else
       wine32_missing=1
       dpkg --print-foreign-architectures | grep -qx i386 || add_i386=1
     fi
-  else
-    say "not installing wine32:i386: ${blocker:-this machine cannot execute 32-bit x86 programs}"
   fi
 fi
-[ ${#missing[@]} -eq 0 ] && [ $wine32_missing -eq 0 ] && [ $root_needed -eq 0 ] && exit 0
+
+# Where emulation is there but does not run an i386 program (the kernel
+# refuses the registration), neither the loader nor the root is asked for.
+emulation_refused() {
+  local why
+  why=$(tools/i386-emulation.sh check)
+  [ -n "$why" ] || return 1
+  say "not installing wine32:i386: $native_blocker, and emulation does not run: $why"
+  wine32_missing=0
+  root_needed=0
+}
+if [ $emulate -eq 1 ] && [ $qemu_missing -eq 0 ] && [ $((wine32_missing + root_needed)) -gt 0 ] && emulation_refused; then
+  add_i386=0
+fi
+[ ${#missing[@]} -eq 0 ] && [ $qemu_missing -eq 0 ] && [ $wine32_missing -eq 0 ] && [ $root_needed -eq 0 ] && exit 0
 
 install_command() { # packages...
   local prefix=""
@@ -87,6 +114,12 @@ if [ "$(id -u)" -ne 0 ]; then
     say "kolvane needs packages that are not installed. Run as root:"
     echo "  $(install_command "${missing[@]}")" >&2
     exit 1
+  fi
+  if [ $qemu_missing -eq 1 ]; then
+    kolvane_record_emulation_failure "qemu-user-static is not installed and setup is not root"
+    say "the win32 build's tests will be NOT RUN: $native_blocker, and qemu-user-static (user-mode emulation) is not installed. To run them under emulation, as root:"
+    echo "  $(install_command qemu-user-static)" >&2
+    exit 0
   fi
   if [ $root_needed -eq 1 ]; then
     kolvane_record_wine32_failure "the i386 root is not made and setup is not root"
@@ -132,6 +165,32 @@ if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
   exit 1
 fi
 
+# User-mode emulation where the kernel cannot execute i386 programs:
+# qemu-user-static, then a first i386 program under it. Either failing, the
+# reason is what the NOT RUN line says, and the loader is not installed.
+if [ $qemu_missing -eq 1 ]; then
+  echo "setup: installing: qemu-user-static ($native_blocker: the win32 build's programs run under user-mode emulation)"
+  log=$(mktemp)
+  if apt_install qemu-user-static 2>&1 | tee "$log"; then
+    kolvane_record_emulation_failure ""
+    [ $((wine32_missing + root_needed)) -gt 0 ] && emulation_refused
+  else
+    reason=$(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')
+    kolvane_record_emulation_failure "qemu-user-static could not be installed: ${reason:-apt-get failed}"
+    say "warning: qemu-user-static could not be installed (${reason:-apt-get failed}); everything else is;" \
+      "the win32 build's tests will be NOT RUN"
+    wine32_missing=0
+    root_needed=0
+  fi
+  rm -f "$log"
+  [ $wine32_missing -eq 1 ] || drop_unused_i386
+fi
+
+# Under emulation the i386 root is made with i386 registered: debootstrap
+# and apt run i386 programs inside it.
+root_tool=(tools/i386-root.sh)
+[ $emulate -eq 1 ] && root_tool=(tools/i386-emulation.sh run tools/i386-root.sh)
+
 # The i386 root with debootstrap, installed for it alone. On failure the
 # reason (after why the root was needed) is what the NOT RUN line says.
 make_root() { # why the root is needed
@@ -139,7 +198,7 @@ make_root() { # why the root is needed
   log=$(mktemp)
   if ! installed debootstrap && ! apt_install debootstrap >"$log" 2>&1; then
     reason="debootstrap could not be installed: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
-  elif tools/i386-root.sh create 2>"$log"; then
+  elif "${root_tool[@]}" create 2>"$log"; then
     kolvane_record_wine32_failure ""
     rm -f "$log"
     return 0

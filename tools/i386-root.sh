@@ -114,6 +114,14 @@ create() {
   rm -f "$log"
 }
 
+# Where i386 programs run under emulation, runs this command again with i386
+# registered (tools/i386-emulation.sh); returns where they run natively.
+emulated() { # command, arguments...
+  if [ "${KOLVANE_I386_EMULATED:-}" != 1 ] && kolvane_x86_emulated; then
+    exec "$KOLVANE_ROOT/tools/i386-emulation.sh" run "$tool" "$@"
+  fi
+}
+
 command=${1:-}
 [ $# -gt 0 ] && shift
 case $command in
@@ -128,10 +136,12 @@ case $command in
       exit 1
     fi
     require_root_user
+    emulated "$command" "$@"
     exec unshare --mount --propagation private -- "$tool" inside "$KOLVANE_I386_ROOT" "$@"
     ;;
   stop)
     if kolvane_i386_root_ready && [ "$(id -u)" -eq 0 ]; then
+      emulated "$command"
       enter "$KOLVANE_I386_ROOT" "$KOLVANE_ROOT_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
     fi
     ;;

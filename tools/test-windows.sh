@@ -3,7 +3,9 @@
 # this machine cannot execute 32-bit x86 programs, the win32 build runs only
 # the checks that execute nothing (the DLL's tables, size and version
 # resource, the release archive's contents and sums) and says, in a line
-# that cannot be missed, what was not run and why. Where 32-bit programs
+# that cannot be missed, what was not run and why. Where they run, one
+# line says how: natively, or under emulation, where only the tests that
+# prove the module run. Where 32-bit programs
 # run in the i386 root, its Wine is stopped at the end, and with it every
 # mount the run made.
 set -euo pipefail
@@ -16,9 +18,15 @@ if [ "$preset" = win32 ] && ! kolvane_x86_runs; then
   tools/not-run.sh win32
   exit 0
 fi
-if [ "$preset" = win32 ] && kolvane_wine32_in_root; then
-  echo "win32: the tests run under Wine in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
-  trap 'tools/i386-root.sh stop' EXIT
+selection=()
+if [ "$preset" = win32 ]; then
+  kolvane_x86_path_line
+  trap 'tools/i386-root.sh stop; tools/i386-emulation.sh stop' EXIT
+  if kolvane_x86_emulated; then
+    # Ten to thirty times slower: only the tests that prove the module run
+    # (label x86-proof); the tools share their source with win64's.
+    selection=(--label-regex x86-proof)
+  fi
 fi
 tools/wine-ready.sh "$preset"
-ctest --preset "$preset"
+ctest --preset "$preset" "${selection[@]}"

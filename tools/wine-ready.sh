@@ -9,6 +9,8 @@
 # without an argument). Where 32-bit programs run in the i386 root, the
 # win32 build's Wine is the root's: its wineserver lives in a private mount
 # namespace until `tools/i386-root.sh stop` ends it, at the end of the run.
+# Under emulation (tools/i386-emulation.sh) the win32 build's prefix is made
+# and served by the native 64-bit Wine.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 preset=${1:-}
@@ -40,8 +42,18 @@ ready() { # prefix as this machine sees it, prefix as shown, wineserver, then th
 # The server of the root's prefix, run in the root.
 root_wineserver() { "$KOLVANE_ROOT/tools/i386-root.sh" run "$KOLVANE_ROOT_WINESERVER" "$@"; }
 
-if [ "$preset" != win32 ] || ! kolvane_wine32_in_root; then
+if [ "$preset" != win32 ] || { ! kolvane_wine32_in_root && ! kolvane_x86_emulated; }; then
   ready "${WINEPREFIX:-$HOME/.wine}" "${WINEPREFIX:-$HOME/.wine}" wineserver "$KOLVANE_WINE"
+fi
+# Under emulation with the machine's wine32:i386, the 32-bit programs share
+# a prefix with the native 64-bit Wine, made by it: its wineserver and
+# services run natively, and only the programs themselves are emulated.
+if [ "$preset" != win64 ] && kolvane_x86_emulated && ! kolvane_wine32_in_root; then
+  (
+    kolvane_wine32_select
+    ready "$WINEPREFIX" "$WINEPREFIX (native 64-bit Wine, for the emulated 32-bit programs)" \
+      "$KOLVANE_WINE64_SERVER" env WINELOADER="$KOLVANE_WINE64_LOADER" "$KOLVANE_WINE64_LOADER"
+  )
 fi
 if [ "$preset" != win64 ] && kolvane_x86_runs && kolvane_wine32_in_root; then
   ready "$KOLVANE_I386_ROOT$KOLVANE_ROOT_WINEPREFIX" \
