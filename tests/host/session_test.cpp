@@ -137,10 +137,11 @@ TEST_F(SessionTest, ASlowOutputDelaysNeitherThePollsNorTheRepeats) {
     EXPECT_LT(record.polls[i].us - record.polls[i - 1].us, 150000) << "poll " << i;
   }
   // The first repeat counts from the press's report; the later ones come
-  // about 201 ms apart.
+  // about 201 ms apart, late polls on a loaded machine included, and never
+  // the 450 ms of a repeat that waited behind a 250 ms write.
   const std::vector<KeyReport> repeats = Held(record);
   ASSERT_THAT(repeats, SizeIs(Ge(3u)));
-  for (size_t i = 1; i < repeats.size(); ++i) EXPECT_LT(repeats[i].delayUs, 250000) << "at " << repeats[i].us;
+  for (size_t i = 1; i < repeats.size(); ++i) EXPECT_LT(repeats[i].delayUs, 400000) << "at " << repeats[i].us;
   EXPECT_EQ(record.outputDropped, 0u) << "slow, but the queue keeps up with a remote";
 }
 
