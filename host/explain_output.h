@@ -6,8 +6,8 @@
 
 #include <stdio.h>
 
+#include "diagnosis/explain.h"
 #include "host/session_output.h"
-#include "trace/explain.h"
 
 namespace kolvane {
 namespace host {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/compare.h"
+#include "diagnosis/explain.h"
 #include "host/explain_output.h"
 #include "host/interactive.h"
 #include "host/key_names.h"
@@ -28,8 +30,6 @@
 #include "testbed/module_loader.h"
 #include "testbed/options.h"
 #include "text/printable.h"
-#include "trace/compare.h"
-#include "trace/explain.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "diagnosis/compare.h"
 #include "host/session_record.h"
-#include "trace/compare.h"
 
 namespace kolvane {
 namespace host {

@@ -8,9 +8,9 @@
 
 #include <vector>
 
+#include "diagnosis/explain.h"
 #include "host/session_record.h"
 #include "host/timeline.h"
-#include "trace/explain.h"
 #include "trace/reader.h"
 
 namespace kolvane {

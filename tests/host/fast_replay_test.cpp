@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "host/receiver_schedule.h"
 #include "host/script.h"
 #include "receiver/device.h"
 #include "tests/host/model_replay.h"
-#include "trace/compare.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "host/fast_replay.h"
@@ -15,7 +16,6 @@
 #include "host/script_runner.h"
 #include "host/session.h"
 #include "testbed/module_loader.h"
-#include "trace/compare.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/explain.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "host/script.h"
@@ -17,7 +18,6 @@
 #include "host/timeline_scale.h"
 #include "host/trace_runs.h"
 #include "host/trace_timeline.h"
-#include "trace/explain.h"
 #include "trace/reader.h"
 
 namespace kolvane {

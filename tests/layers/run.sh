@@ -20,7 +20,7 @@ fail() {
 
 copy=$scratch/tree/copy
 mkdir -p "$copy"
-(cd "$root" && git ls-files -z -- CMakeLists.txt CMakePresets.json README.md cmake tools include text receiver platform \
+(cd "$root" && git ls-files -z -- CMakeLists.txt CMakePresets.json README.md cmake tools include text receiver platform diagnosis \
   trace module testbed host bench fuzz tests examples | xargs -0 cp --parents -t "$copy")
 # append FILE LINES...: adds the lines to FILE in the copy; first is the
 # number the first of them gets.
@@ -31,7 +31,7 @@ append() {
   printf '%s\n' "$@" >>"$file"
 }
 receiver_rule='(tools/layers.txt: receiver/ may use itself and include/kolvane/)'
-trace_rule='(tools/layers.txt: trace/ may use itself and include/kolvane/, text/, receiver/)'
+trace_rule='(tools/layers.txt: trace/ may use itself and include/kolvane/, receiver/)'
 bench_rule='(tools/layers.txt: bench/ may use itself and include/kolvane/, text/, testbed/, trace/, receiver/, platform/)'
 expected=()
 

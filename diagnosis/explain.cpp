@@ -1,18 +1,18 @@
-#include "trace/explain.h"
+#include "diagnosis/explain.h"
 
 #include <stdio.h>
 
 #include <algorithm>
 #include <map>
 
+#include "diagnosis/explain_presses.h"
+#include "diagnosis/showings.h"
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
 #include "text/printable.h"
-#include "trace/explain_presses.h"
 #include "trace/format.h"
 #include "trace/recorder.h"
-#include "trace/showings.h"
 
 namespace kolvane {
 namespace {

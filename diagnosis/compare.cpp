@@ -1,4 +1,4 @@
-#include "trace/compare.h"
+#include "diagnosis/compare.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "trace/showings.h"
+#include "diagnosis/showings.h"
 
 namespace kolvane {
 namespace explain {

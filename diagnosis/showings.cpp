@@ -1,4 +1,4 @@
-#include "trace/showings.h"
+#include "diagnosis/showings.h"
 
 #include <stdio.h>
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/explain.h"
 #include "receiver/remote_keys.h"
-#include "trace/explain.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -1,4 +1,4 @@
-#include "trace/explain_presses.h"
+#include "diagnosis/explain_presses.h"
 
 #include <map>
 #include <string>
