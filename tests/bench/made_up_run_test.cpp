@@ -2,7 +2,7 @@
 // decoder and the recorder: the skips of a long spell leave the trace just
 // as every poll would, reports and their times included; and the literal
 // lines of a press and a hold.
-#include "trace/made_up_run.h"
+#include "bench/made_up_run.h"
 
 #include <stdint.h>
 

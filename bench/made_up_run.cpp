@@ -1,4 +1,4 @@
-#include "trace/made_up_run.h"
+#include "bench/made_up_run.h"
 
 #include <algorithm>
 
