@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "testbed/json.h"
+#include "text/json.h"
 
 namespace kolvane {
 namespace host {

@@ -26,9 +26,9 @@
 #include "host/trace_runs.h"
 #include "host/trace_timeline.h"
 #include "kolvane/kolvane.h"
-#include "testbed/json.h"
 #include "testbed/module_loader.h"
-#include "testbed/options.h"
+#include "text/json.h"
+#include "text/options.h"
 #include "text/printable.h"
 #include "trace/reader.h"
 

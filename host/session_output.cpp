@@ -2,7 +2,7 @@
 
 #include <inttypes.h>
 
-#include "testbed/json.h"
+#include "text/json.h"
 #include "text/printable.h"
 
 namespace kolvane {

@@ -7,7 +7,7 @@
 #include "host/key_names.h"
 #include "host/timeline_scale.h"
 #include "receiver/device.h"
-#include "testbed/format.h"
+#include "text/format.h"
 
 namespace kolvane {
 namespace host {

@@ -4,7 +4,7 @@
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
-#include "testbed/decoder_model.h"
+#include "tests/support/decoder_model.h"
 #include "trace/recorder.h"
 #include "trace/string_output.h"
 

@@ -1,4 +1,4 @@
-#include "testbed/format.h"
+#include "text/format.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,4 +1,4 @@
-#include "testbed/json.h"
+#include "text/json.h"
 
 #include <stdio.h>
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "receiver/key_decoder.h"
-#include "testbed/decoder_model.h"
+#include "tests/support/decoder_model.h"
 
 namespace kolvane {
 namespace model {

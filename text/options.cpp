@@ -1,4 +1,4 @@
-#include "testbed/options.h"
+#include "text/options.h"
 
 #include "text/printable.h"
 
