@@ -1,6 +1,6 @@
 #include "tests/host/model_replay.h"
 
-#include "host/script_runner.h"
+#include "host/session/script_runner.h"
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/receiver_schedule.h"
+#include "host/script/receiver_schedule.h"
 #include "trace/reader.h"
 
 namespace kolvane {

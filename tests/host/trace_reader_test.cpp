@@ -9,8 +9,8 @@
 #include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/receiver_schedule.h"
-#include "host/script.h"
+#include "host/script/receiver_schedule.h"
+#include "host/script/script.h"
 #include "tests/host/model_replay.h"
 #include "trace/format.h"
 
