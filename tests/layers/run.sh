@@ -56,8 +56,8 @@ append trace/CMakeLists.txt 'target_link_libraries(' '  kolvane_trace # the writ
   '  PRIVATE $<$<BOOL:ON>:kolvane_platform> ${CMAKE_DL_LIBS})'
 expected+=("trace/CMakeLists.txt:$first: trace/ may not link kolvane_platform of platform/ $trace_rule")
 
-append bench/CMakeLists.txt 'set(KOLVANE_BENCH_EXTRA kolvane_host_core)' 'target_link_libraries(kolvane-bench PRIVATE ${KOLVANE_BENCH_EXTRA})'
-expected+=("bench/CMakeLists.txt:$((first + 1)): bench/ may not link kolvane_host_core of host/ $bench_rule")
+append bench/CMakeLists.txt 'set(KOLVANE_BENCH_EXTRA kolvane_host_session)' 'target_link_libraries(kolvane-bench PRIVATE ${KOLVANE_BENCH_EXTRA})'
+expected+=("bench/CMakeLists.txt:$((first + 1)): bench/ may not link kolvane_host_session of host/session/ $bench_rule")
 
 append tests/CMakeLists.txt 'target_link_libraries(kolvane_iids PRIVATE kolvane_receiver)'
 expected+=("tests/CMakeLists.txt:$first: include/ may not link kolvane_receiver of receiver/ (tools/layers.txt: include/ may use only itself)")
