@@ -19,9 +19,9 @@
 #include "bench/trace_compare_bench.h"
 #include "kolvane/kolvane.h"
 #include "receiver/device.h"
-#include "testbed/format.h"
 #include "testbed/module_loader.h"
-#include "testbed/options.h"
+#include "text/format.h"
+#include "text/options.h"
 #include "text/printable.h"
 
 namespace {
@@ -69,7 +69,7 @@ void Usage(FILE* out) {
 
 enum class Parsed { kRun, kHelp, kVersion, kBad };
 
-// By the tools' shared conventions (testbed/options.h).
+// By the tools' shared conventions (text/options.h).
 Parsed ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   kolvane::testbed::OptionReader in(argc, argv);
   while (in.Next()) {

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "receiver/device.h"
-#include "testbed/format.h"
-#include "testbed/json.h"
+#include "text/format.h"
+#include "text/json.h"
 
 namespace kolvane {
 namespace bench {

@@ -7,11 +7,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "bench/made_up_run.h"
 #include "platform/platform.h"
 #include "receiver/device.h"
 #include "receiver/remote_keys.h"
 #include "trace/format.h"
-#include "trace/made_up_run.h"
 #include "trace/recorder.h"
 #include "trace/string_output.h"
 

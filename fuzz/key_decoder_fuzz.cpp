@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-#include "testbed/decoder_lockstep.h"
+#include "tests/support/decoder_lockstep.h"
 
 namespace {
 

@@ -106,7 +106,7 @@ fi
 for folder in "${folders[@]}"; do
   row=$(grep -E "^\| \`$(shown_name "${folder/#include/kolvane}")\` \|" README.md || true)
   [ -n "$row" ] || { said "README.md: the Layout table has no row for $(shown_name "$folder")"; continue; }
-  named=$(sed -E 's/.*\|([^|]*)\|[[:space:]]*$/\1/' <<<"$row" | grep -oE '`[a-z]+/(kolvane/)?`' | tr -d '`' | sort -u | tr '\n' ' ' || true)
+  named=$(sed -E 's/.*\|([^|]*)\|[[:space:]]*$/\1/' <<<"$row" | grep -oE '`[a-z]+/([a-z_]+/)?`' | tr -d '`' | sort -u | tr '\n' ' ' || true)
   expected=$(for name in ${allowed[$folder]}; do if [ "$name" != "$folder" ]; then echo "${name/#kolvane/include}/"; fi; done |
     sort -u | tr '\n' ' ')
   named=${named//include\/kolvane\//include/}
@@ -125,7 +125,15 @@ if ! configured=$(cmake -S "$tree" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=O
   exit 1
 fi
 model=$(cmake -DBUILD="$build" -P "$tools/codemodel.cmake")
-top_of() { local path=${1#./}; echo "${path%%/*}"; }
+# The table folder a path lies in: its top folder, or the room of it (a
+# subfolder the table names, like host/script) it lies in.
+top_of() {
+  local path=${1#./} first second
+  first=${path%%/*}
+  second=${path#"$first"/}
+  second=${second%%/*}
+  if [[ "$path" == */* ]] && [ -n "${allowed[$first/$second]:-}" ]; then echo "$first/$second"; else echo "$first"; fi
+}
 in_table() { [ -n "$1" ] && [ -n "${allowed[$1]:-}" ]; }
 build_rel=${build#"$tree"/}
 
@@ -240,7 +248,7 @@ while IFS=$'\t' read -r includer header message; do
     continue
   fi
   file=${includer#"$tree"/}
-  folder=${file%%/*}
+  folder=$(top_of "$file")
   in_table "$folder" || continue
   if [[ "$header" == /* ]]; then
     for line in $(include_lines "$includer" "$header"); do
@@ -248,7 +256,7 @@ while IFS=$'\t' read -r includer header message; do
     done
     continue
   fi
-  to=${header%%/*}
+  to=$(top_of "$header")
   name=$to
   [ "$to" = include ] && name=kolvane
   [[ "$to" == "$folder" || ! -d "$to" || "${allowed[$folder]}" == *" $name "* ]] && continue

@@ -4,13 +4,13 @@
 # (.clang-format) on every C and C++ file, and clang-tidy (.clang-tidy) on
 # every project source the Linux build compiles and on the Windows-only ones
 # the win32 build compiles, with the static analyzer added on the module's own
-# code. Fails on any finding.
+# code and the diagnosis. Fails on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${LINT_JOBS:-2}
-project_dirs='include|text|module|trace|receiver|platform|testbed|host|bench|fuzz|tests|examples'
-core_dirs='include|module|trace|receiver|platform'
+project_dirs='include|text|module|trace|diagnosis|receiver|platform|testbed|host|bench|fuzz|tests|examples'
+core_dirs='include|module|trace|diagnosis|receiver|platform'
 analyzer='clang-analyzer-*,-clang-analyzer-security.insecureAPI.DeprecatedOrUnsafeBufferHandling'
 mingw=i686-w64-mingw32-g++-posix
 

@@ -1,7 +1,7 @@
 // The fast replay's choice of the stretches it cuts short, against the
 // decoder's model: a fast replay must make exactly the reports of a replay
 // at full length, and the rule for a held byte's timer must be needed.
-#include "host/fast_replay.h"
+#include "host/replay/fast_replay.h"
 
 #include <stdint.h>
 
@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/receiver_schedule.h"
-#include "host/script.h"
+#include "host/script/receiver_schedule.h"
+#include "host/script/script.h"
 #include "receiver/device.h"
 #include "tests/host/model_replay.h"
-#include "trace/compare.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -1,8 +1,8 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "host/interactive.h"
-#include "host/key_names.h"
+#include "host/script/key_names.h"
+#include "host/session/interactive.h"
 
 namespace kolvane {
 namespace host {

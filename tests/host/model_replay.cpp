@@ -1,10 +1,10 @@
 #include "tests/host/model_replay.h"
 
-#include "host/script_runner.h"
+#include "host/session/script_runner.h"
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
 #include "receiver/remote_keys.h"
-#include "testbed/decoder_model.h"
+#include "tests/support/decoder_model.h"
 #include "trace/recorder.h"
 #include "trace/string_output.h"
 

@@ -1,5 +1,5 @@
 // Replays on paper, for tests that need thousands of them: the decoder's
-// model (testbed/decoder_model.h) polled every 20 ms against a schedule the
+// model (tests/support/decoder_model.h) polled every 20 ms against a schedule the
 // way PlaySchedule shows it to the module (quick changes until one poll has
 // seen them), and the trace the module's recorder writes of a run of the
 // real decoder on the same clock.
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "host/receiver_schedule.h"
+#include "host/script/receiver_schedule.h"
 #include "trace/reader.h"
 
 namespace kolvane {

@@ -7,7 +7,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/output_queue.h"
+#include "host/session/output_queue.h"
 #include "tests/support/latch.h"
 
 namespace kolvane {

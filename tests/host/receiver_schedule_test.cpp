@@ -4,7 +4,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/receiver_schedule.h"
+#include "host/script/receiver_schedule.h"
 
 namespace kolvane {
 namespace host {

@@ -6,7 +6,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/script.h"
+#include "host/script/script.h"
 #include "text/printable.h"
 
 namespace kolvane {

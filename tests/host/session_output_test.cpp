@@ -4,7 +4,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/session_output.h"
+#include "host/report/session_output.h"
 
 namespace kolvane {
 namespace host {

@@ -2,9 +2,9 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/key_names.h"
-#include "host/session_record.h"
-#include "host/timeline.h"
+#include "host/report/session_record.h"
+#include "host/report/timeline.h"
+#include "host/script/key_names.h"
 
 namespace kolvane {
 namespace host {

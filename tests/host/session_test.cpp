@@ -7,15 +7,15 @@
 #include <thread>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/fast_replay.h"
-#include "host/receiver_schedule.h"
-#include "host/script.h"
-#include "host/script_runner.h"
-#include "host/session.h"
+#include "host/replay/fast_replay.h"
+#include "host/script/receiver_schedule.h"
+#include "host/script/script.h"
+#include "host/session/script_runner.h"
+#include "host/session/session.h"
 #include "testbed/module_loader.h"
-#include "trace/compare.h"
 #include "trace/reader.h"
 
 namespace kolvane {

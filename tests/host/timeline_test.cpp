@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/explain.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/script.h"
-#include "host/timeline.h"
-#include "host/timeline_scale.h"
-#include "host/trace_runs.h"
-#include "host/trace_timeline.h"
-#include "trace/explain.h"
+#include "host/replay/trace_runs.h"
+#include "host/report/timeline.h"
+#include "host/report/timeline_scale.h"
+#include "host/report/trace_timeline.h"
+#include "host/script/script.h"
 #include "trace/reader.h"
 
 namespace kolvane {

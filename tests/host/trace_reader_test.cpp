@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/receiver_schedule.h"
-#include "host/script.h"
+#include "host/script/receiver_schedule.h"
+#include "host/script/script.h"
 #include "tests/host/model_replay.h"
-#include "trace/compare.h"
 #include "trace/format.h"
 
 namespace kolvane {

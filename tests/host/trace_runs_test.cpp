@@ -2,7 +2,7 @@
 // by run: each from its own first byte, its reports compared with its own
 // comments. Checked on the decoder's model against traces the module's own
 // recorder writes.
-#include "host/trace_runs.h"
+#include "host/replay/trace_runs.h"
 
 #include <stdint.h>
 
@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "diagnosis/compare.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "host/receiver_schedule.h"
-#include "host/script.h"
+#include "host/script/receiver_schedule.h"
+#include "host/script/script.h"
 #include "tests/host/model_replay.h"
-#include "trace/compare.h"
 #include "trace/format.h"
 #include "trace/reader.h"
 

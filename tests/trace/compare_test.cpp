@@ -2,7 +2,7 @@
 // replay's reports: same keys in the same order, a hold allowed one repeat
 // more or fewer, the first difference named with its time, and for a trace
 // of several runs, which of them differ.
-#include "trace/compare.h"
+#include "diagnosis/compare.h"
 
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 // stuck-key threshold, a press and its held state as one showing of a
 // code), a run with no poll, and late-poll comments that change nothing a
 // replay or --compare reads.
-#include "trace/explain.h"
+#include "diagnosis/explain.h"
 
 #include <stdint.h>
 

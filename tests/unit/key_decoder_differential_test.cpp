@@ -13,7 +13,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "testbed/decoder_lockstep.h"
+#include "tests/support/decoder_lockstep.h"
 
 namespace kolvane {
 namespace {

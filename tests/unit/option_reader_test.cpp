@@ -1,7 +1,7 @@
 // The command-line conventions kolvane-host and kolvane-bench share: a value
 // after an equals sign or as the next argument, flags without one, and
 // misuse echoed with control bytes escaped.
-#include "testbed/options.h"
+#include "text/options.h"
 
 #include <gtest/gtest.h>
 

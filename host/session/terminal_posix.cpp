@@ -1,0 +1,119 @@
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "host/session/terminal.h"
+
+namespace kolvane {
+namespace host {
+namespace {
+
+constexpr char kEscape = 0x1B;
+constexpr char kCtrlC = 0x03;
+constexpr char kCtrlD = 0x04;
+// The rest of an escape sequence follows at once; a lone Esc does not.
+constexpr int kEscapeSequenceMs = 30;
+
+std::atomic<bool>* interruptFlag = nullptr;
+// The terminal mode to restore from a signal handler; tcsetattr is
+// async-signal-safe.
+struct termios savedMode;
+volatile sig_atomic_t modeSaved = 0;
+
+void OnInterrupt(int) {
+  if (interruptFlag != nullptr) interruptFlag->store(true);
+}
+
+void OnFatalSignal(int signal) {
+  if (modeSaved) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+bool ReadByte(int timeoutMs, char* byte) {
+  struct pollfd input = {STDIN_FILENO, POLLIN, 0};
+  if (poll(&input, 1, timeoutMs) <= 0) return false;
+  return read(STDIN_FILENO, byte, 1) == 1;
+}
+
+}  // namespace
+
+struct RawKeyboard::State {
+  bool raw = false;
+};
+
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+void CatchInterrupts(std::atomic<bool>* flag) {
+  interruptFlag = flag;
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked poll() returns at once
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+RawKeyboard::RawKeyboard() : state_(new State) {}
+
+RawKeyboard::~RawKeyboard() {
+  if (!state_->raw) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+  modeSaved = 0;
+}
+
+bool RawKeyboard::Open(std::string* error) {
+  if (tcgetattr(STDIN_FILENO, &savedMode) != 0) {
+    *error = "standard input is not a terminal";
+    return false;
+  }
+  modeSaved = 1;
+  for (const int signal : {SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE}) ::signal(signal, OnFatalSignal);
+  struct termios raw = savedMode;
+  // Key by key, no echo, Ctrl-C as a key; output processing stays on.
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ISIG | IEXTEN));
+  raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) {
+    *error = "cannot switch the terminal to raw mode";
+    modeSaved = 0;
+    return false;
+  }
+  state_->raw = true;
+  return true;
+}
+
+Input RawKeyboard::Read(int timeoutMs) {
+  Input input;
+  char byte = 0;
+  if (!ReadByte(timeoutMs, &byte)) return input;
+  if (byte == kCtrlC || byte == kCtrlD) {
+    input.kind = InputKind::kQuit;
+  } else if (byte == '\r' || byte == '\n') {
+    input.kind = InputKind::kEnter;
+  } else if (byte == kEscape) {
+    input.kind = InputKind::kEscape;
+    char next = 0;
+    char final = 0;
+    // Arrows: ESC [ A-D, or ESC O A-D in application mode.
+    if (ReadByte(kEscapeSequenceMs, &next) && (next == '[' || next == 'O') && ReadByte(kEscapeSequenceMs, &final)) {
+      switch (final) {
+        case 'A': input.kind = InputKind::kUp; break;
+        case 'B': input.kind = InputKind::kDown; break;
+        case 'C': input.kind = InputKind::kRight; break;
+        case 'D': input.kind = InputKind::kLeft; break;
+        default: input.kind = InputKind::kNone; break;  // another special key
+      }
+    }
+  } else {
+    input.kind = InputKind::kChar;
+    input.character = byte;
+  }
+  return input;
+}
+
+}  // namespace host
+}  // namespace kolvane
