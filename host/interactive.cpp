@@ -93,7 +93,7 @@ void KeyboardRemote::Tick(int64_t nowMs) {
 uint8_t KeyboardRemote::ReceiverByte() const {
   if (button_ == nullptr) return kIdleReceiverByte;
   const uint8_t code = static_cast<uint8_t>(button_->code);
-  return held_ ? static_cast<uint8_t>(code | kHeldBit) : code;
+  return held_ ? HeldByteOf(code) : code;
 }
 
 void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<bool>& interrupted) {
