@@ -38,9 +38,9 @@ void PressHoldRelease(benchmark::State& state) {
   // between: the table's first two keys.
   constexpr uint8_t kIdle = kIdleReceiverByte;
   constexpr uint8_t kA = kKeyBytes[0];
-  constexpr uint8_t kAHeld = kA | kHeldBit;
+  constexpr uint8_t kAHeld = HeldByteOf(kA);
   constexpr uint8_t kB = kKeyBytes[1];
-  constexpr uint8_t kBHeld = kB | kHeldBit;
+  constexpr uint8_t kBHeld = HeldByteOf(kB);
   static constexpr uint8_t kBytes[32] = {kIdle,  kIdle,  kA,     kA,     kAHeld, kAHeld, kAHeld, kAHeld,
                                          kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld, kAHeld,
                                          kIdle,  kIdle,  kB,     kB,     kBHeld, kBHeld, kBHeld, kBHeld,

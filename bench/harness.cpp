@@ -77,7 +77,7 @@ void Harness::OnAccess(const testbed::RegisterAccess& access) {
   if (access.write || access.offset != kRegisterReceiver) return;
   const auto byte = static_cast<uint8_t>(access.value >> kReceiverByteShift);
   const int64_t now = NowNs();
-  if ((byte & kHeldBit) == 0) lastClearPollNs_.store(now, std::memory_order_release);
+  if (!IsHeldByte(byte)) lastClearPollNs_.store(now, std::memory_order_release);
   lastPollNs_.store(now, std::memory_order_release);
   lastByte_.store(byte, std::memory_order_release);
   allocationsAtPoll_.store(ThreadAllocationCount(), std::memory_order_release);

@@ -69,7 +69,7 @@ class Harness {
   uint64_t polls() const { return polls_.load(std::memory_order_acquire); }
   uint8_t lastPolledByte() const { return lastByte_.load(std::memory_order_acquire); }
   int64_t lastPollNs() const { return lastPollNs_.load(std::memory_order_acquire); }
-  // Time of the latest poll that read a byte with bit 0 clear.
+  // Time of the latest poll that read a byte with the held bit clear.
   int64_t lastClearPollNs() const { return lastClearPollNs_.load(std::memory_order_acquire); }
   // The poll thread's own allocation count at the latest poll; read right
   // after a poll (see WaitForPolls) it pairs with polls().

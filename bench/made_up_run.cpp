@@ -5,6 +5,7 @@
 #include "receiver/device.h"
 #include "receiver/remote_keys.h"
 #include "trace/format.h"
+#include "trace/traced_poll.h"
 
 namespace kolvane {
 namespace {
@@ -43,21 +44,18 @@ void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
   }
   const uint32_t tick = start_ + static_cast<uint32_t>(at);
   recorder_->PolledOnScheduleUntil(tick - kPollPeriodMs);
-  decoder_.Poll(
-      byte, [tick] { return tick; },
-      [&](const KeyDecoder::PollResult& polled, uint32_t now) {
-        const RemoteKey* key = polled.report ? FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, polled.code) : nullptr;
-        recorder_->OnPoll(byte, now);
-        if (key != nullptr) recorder_->OnReport(key->name, (byte & kHeldBit) != 0, now);
-        if ((byte & kHeldBit) == 0 || !polled.report) return;
-        if (key != nullptr) {
-          quietRepeatCount_ = -1;  // a held key: every poll counts
-        } else if (quietRepeatCount_ >= 0) {
-          quietRepeats_[0] = quietRepeats_[1];
-          quietRepeats_[1] = at;
-          if (quietRepeatCount_ < 2) ++quietRepeatCount_;
-        }
-      });
+  const TracedPollResult traced = TracedPoll(
+      &decoder_, byte, [tick] { return tick; },
+      [](uint32_t code) { return FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, code); }, recorder_);
+  if (traced.polled.report && traced.polled.repeat) {
+    if (traced.key != nullptr) {
+      quietRepeatCount_ = -1;  // a held key: every poll counts
+    } else if (quietRepeatCount_ >= 0) {
+      quietRepeats_[0] = quietRepeats_[1];
+      quietRepeats_[1] = at;
+      if (quietRepeatCount_ < 2) ++quietRepeatCount_;
+    }
+  }
   spellPolled_ = true;
   polled_ = at;
 }
@@ -71,7 +69,7 @@ void MadeUpRun::Poll(uint32_t byte, uint64_t at) {
 // recorder, seeing the same byte, writes the same byte lines.
 uint64_t MadeUpRun::NextPoll(uint32_t byte, uint64_t due) const {
   if (!spellPolled_ || static_cast<int32_t>(byte) != byte_) return due;
-  if ((byte & kHeldBit) == 0) {
+  if (!IsHeldByte(byte)) {
     const uint64_t periods = (shown_ - due) / kPollPeriodMs;
     return due + std::min(periods, kLongestSkipMs / kPollPeriodMs) * kPollPeriodMs;
   }

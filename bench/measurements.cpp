@@ -108,7 +108,7 @@ void MeasurePressLatency(Harness& harness, int presses, std::mt19937& random, st
   latencyMs->reserve(latencyMs->size() + static_cast<size_t>(presses));
   const std::vector<int64_t> phases = StratifiedPhasesNs(presses, random);
   for (int i = 0; i < presses; ++i) {
-    // Idle seen first, so the press is a change to a byte with bit 0 clear.
+    // Idle seen first, so the press is a change to a byte with the held bit clear.
     if (!harness.SetByteAndWaitForPoll(kIdleReceiverByte, kPollTimeoutMs)) {
       ++*missed;
       continue;

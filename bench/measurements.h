@@ -32,7 +32,7 @@ struct CpuFigure {
 };
 
 struct RepeatSamples {
-  std::vector<double> firstMs;  // last poll with bit 0 clear to the first repeat
+  std::vector<double> firstMs;  // last poll with the held bit clear to the first repeat
   std::vector<double> gapMs;    // report to report while held
   int failed = 0;               // holds whose press or repeat never came
 };

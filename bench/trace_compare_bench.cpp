@@ -59,7 +59,7 @@ std::string MakeTrace(int presses, int holds, uint64_t* idleLines) {
     if (i % (presses / holds) == 0) {
       run.Show(kIdleReceiverByte, kBetweenPressesMs);
       run.Show(held, kPressMs);
-      run.Show(held | kHeldBit, kHeldMs);
+      run.Show(HeldByteOf(held), kHeldMs);
     }
   }
   *idleLines = 0;

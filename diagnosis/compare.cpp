@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "text/counts.h"
 #include "text/printable.h"
 #include "trace/format.h"
 
@@ -28,17 +29,11 @@ std::vector<Group> GroupRepeats(const std::vector<TracedReport>& reports) {
   return groups;
 }
 
-std::string Seconds(int64_t ms) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld.%03llds", static_cast<long long>(ms / 1000), static_cast<long long>(ms % 1000));
-  return text;
-}
-
 std::string Describe(const Group& group) {
   // The name comes from the trace, a file someone may have sent.
   std::string text = Printable(group.first->name) + " " + (group.repeat() ? kTraceRepeat : kTraceFresh);
   if (group.count > 1) text += " x" + std::to_string(group.count);
-  return text + " at " + Seconds(group.first->ms);
+  return text + " at " + TraceTime(group.first->ms);
 }
 
 // A lone repeat may be missing on either side: the other side's polls fell
@@ -47,10 +42,6 @@ bool MayBeMissing(const Group& group) { return group.repeat() && group.count == 
 
 // A trace whose every run differs names this many of them, then counts the rest.
 constexpr size_t kMaxDifferingRunsNamed = 10;
-
-std::string Count(size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 std::string RunDifference(const TraceComparison& comparison, size_t index) {
   const RunComparison& run = comparison.runs[index];
@@ -99,7 +90,7 @@ std::string FirstDifference(const std::vector<TracedReport>& expected, const std
       const Group& b = have[j];
       if (a.first->name == b.first->name && a.repeat() == b.repeat()) {
         if (abs(a.count - b.count) > 1) {
-          return "at " + Seconds(a.first->ms) + ": expected " + Describe(a) + ", got " + Describe(b);
+          return "at " + TraceTime(a.first->ms) + ": expected " + Describe(a) + ", got " + Describe(b);
         }
         ++i;
         ++j;
@@ -111,11 +102,11 @@ std::string FirstDifference(const std::vector<TracedReport>& expected, const std
     } else if (j < have.size() && MayBeMissing(have[j])) {
       ++j;
     } else if (i < want.size() && j < have.size()) {
-      return "at " + Seconds(want[i].first->ms) + ": expected " + Describe(want[i]) + ", got " + Describe(have[j]);
+      return "at " + TraceTime(want[i].first->ms) + ": expected " + Describe(want[i]) + ", got " + Describe(have[j]);
     } else if (i < want.size()) {
-      return "at " + Seconds(want[i].first->ms) + ": expected " + Describe(want[i]) + ", got nothing more";
+      return "at " + TraceTime(want[i].first->ms) + ": expected " + Describe(want[i]) + ", got nothing more";
     } else {
-      return "at " + Seconds(have[j].first->ms) + ": expected nothing more, got " + Describe(have[j]);
+      return "at " + TraceTime(have[j].first->ms) + ": expected nothing more, got " + Describe(have[j]);
     }
   }
   return "";

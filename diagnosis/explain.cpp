@@ -17,7 +17,6 @@
 namespace kolvane {
 namespace {
 
-constexpr int64_t kMsPerSecond = 1000;
 constexpr int kBitsInByte = 8;
 // Late polls right after reports blame OnKey when they were on average at
 // least this many times later than the others.
@@ -26,12 +25,19 @@ constexpr int64_t kOnKeyBlameFactor = 2;
 using explain::AddEvidence;
 using explain::ByteText;
 using explain::CodeOf;
-using explain::Count;
 using explain::Hex;
 using explain::IsHeld;
 using explain::KeyOf;
 using explain::Milliseconds;
 using explain::Shown;
+
+// The device's numbers as the texts name them, from receiver/device.h.
+std::string Register(uint32_t offset) { return Hex(offset); }
+std::string IdleByte() { return Hex(kIdleReceiverByte); }
+std::string HeldBitText() { return "the held bit (bit " + std::to_string(kHeldBitIndex) + ")"; }
+std::string ReceiverByteBits() {
+  return "bits " + std::to_string(kReceiverByteShift) + "-" + std::to_string(kReceiverByteShift + kBitsInByte - 1);
+}
 
 int BitsApart(uint32_t a, uint32_t b) {
   int bits = 0;
@@ -42,10 +48,10 @@ int BitsApart(uint32_t a, uint32_t b) {
 // --- the findings, one function each ----------------------------------------
 
 Finding NoPolls(const TraceRun& run) {
-  Finding finding{FindingKind::kNoPolls, "", {}, 0, "", "", ""};
+  Finding finding(FindingKind::kNoPolls);
   if (run.endLine != 0) {
-    finding.summary = "The module never polled the receiver: the run ended " + TraceSeconds(run.endMs) +
-                      " after it began without one read of register 0x200.";
+    finding.summary = "The module never polled the receiver: the run ended " + TraceTime(run.endMs) +
+                      " after it began without one read of register " + Register(kRegisterReceiver) + ".";
     AddEvidence(
         &finding, run.endLine, run.endMs,
         std::string("the run ended") + (run.givenUp ? ", given up by Stop" : "") + ", with no byte line before it");
@@ -55,7 +61,8 @@ Finding NoPolls(const TraceRun& run) {
   }
   if (run.givenUp) {
     finding.cause = "The register set-up held the thread: the host's ReadRegister or WriteRegister did not return.";
-    finding.action = "Find why the host's register access blocks; the module sets up 0x10C, 0x118 and 0x200 first.";
+    finding.action = "Find why the host's register access blocks; the module sets up " + Register(kRegisterControl) +
+                     ", " + Register(kRegisterGpio) + " and " + Register(kRegisterReceiver) + " first.";
   } else {
     finding.cause =
         "The host object gave no register access (its QueryInterface(IID_IDeviceRegisters) failed), or the "
@@ -68,10 +75,10 @@ Finding NoPolls(const TraceRun& run) {
 }
 
 Finding NoHeldBitByte(const std::vector<Shown>& shown) {
-  Finding finding{FindingKind::kNoHeldBitByte, "", {}, 0, "", "", ""};
-  finding.summary =
-      "No key could be reported: the receiver never showed a byte with bit 0 set (the idle receiver shows 0xFF), and "
-      "the module reports nothing until it has seen one.";
+  Finding finding(FindingKind::kNoHeldBitByte);
+  finding.summary = "No key could be reported: the receiver never showed a byte with " + HeldBitText() +
+                    " set (the idle receiver shows " + IdleByte() +
+                    "), and the module reports nothing until it has seen one.";
   AddEvidence(&finding, shown.front().line, shown.front().startMs,
               "the first poll read " + ByteText(shown.front().byte));
   // The first byte is the card's idle, whatever key shares its code.
@@ -80,19 +87,18 @@ Finding NoHeldBitByte(const std::vector<Shown>& shown) {
     AddEvidence(&finding, shown[i].line, shown[i].startMs,
                 ByteText(shown[i].byte) + " for " + Milliseconds(shown[i].ms) + ": a press, not reported");
   }
-  finding.cause =
-      "The card's idle receiver reads " + Hex(shown.front().byte) +
-      " instead of 0xFF; or the host's ReadRegister leaves the value unfilled, which the module reads as 0x00.";
-  finding.action =
-      "Check that the host's ReadRegister(0x200) fills in this card's register, with the receiver byte in bits "
-      "16-23, and that the receiver reads 0xFF while no button is down.";
+  finding.cause = "The card's idle receiver reads " + Hex(shown.front().byte) + " instead of " + IdleByte() +
+                  "; or the host's ReadRegister leaves the value unfilled, which the module reads as " + Hex(0) + ".";
+  finding.action = "Check that the host's ReadRegister(" + Register(kRegisterReceiver) +
+                   ") fills in this card's register, with the receiver byte in " + ReceiverByteBits() +
+                   ", and that the receiver reads " + IdleByte() + " while no button is down.";
   return finding;
 }
 
 Finding ByteNeverChanged(const TraceRun& run, const Shown& only, uint64_t polls) {
-  Finding finding{FindingKind::kByteNeverChanged, "", {}, 0, "", "", ""};
+  Finding finding(FindingKind::kByteNeverChanged);
   finding.summary = "The receiver byte never changed: every poll, about " + std::to_string(polls) + " over " +
-                    TraceSeconds(only.ms) + ", read " + ByteText(only.byte) + ".";
+                    TraceTime(only.ms) + ", read " + ByteText(only.byte) + ".";
   AddEvidence(&finding, only.line, only.startMs,
               ByteText(only.byte) + (only.lastLine != only.line ? " from here to line " + std::to_string(only.lastLine)
                                                                 : std::string(" throughout")));
@@ -100,9 +106,9 @@ Finding ByteNeverChanged(const TraceRun& run, const Shown& only, uint64_t polls)
   finding.cause =
       "If buttons were pressed during this run, the card's receiver is not delivering them, or the host's register "
       "access reads another device or register.";
-  finding.action =
-      "Press a button while tracing and check that the host's ReadRegister(0x200) reaches this card's receiver; try "
-      "the card's own remote close to the receiver.";
+  finding.action = "Press a button while tracing and check that the host's ReadRegister(" +
+                   Register(kRegisterReceiver) +
+                   ") reaches this card's receiver; try the card's own remote close to the receiver.";
   return finding;
 }
 
@@ -140,7 +146,7 @@ void ExplainSender(uint32_t code, size_t times, Finding* finding) {
   finding->action = "Use the card's own remote, or set the universal remote to this card's codes.";
 }
 
-// Codes of no key, after the first byte with bit 0 set (before it, the
+// Codes of no key, after the first byte with the held bit set (before it, the
 // decoder takes nothing). A press and its held state count once.
 std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
   std::vector<uint32_t> order;
@@ -158,7 +164,7 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
   std::vector<Finding> findings;
   for (uint32_t code : order) {
     const std::vector<const Shown*>& times = seen[code];
-    Finding finding{FindingKind::kUnknownCode, "", {}, 0, "", "", ""};
+    Finding finding(FindingKind::kUnknownCode);
     finding.summary = "Code " + Hex(code) + " is no key of this remote: the receiver showed it " +
                       Count(times.size(), "time", "times") + ", and the module reported nothing for it.";
     for (const Shown* at : times) {
@@ -170,112 +176,165 @@ std::vector<Finding> UnknownCodes(const std::vector<Shown>& shown) {
   return findings;
 }
 
+// One key's code on the receiver, its press and its held state, over
+// shown[begin, end): how long, and whether it was held.
+struct KeySpell {
+  const RemoteKey* key;  // null for idle or a code of no key
+  size_t begin;
+  size_t end;
+  int64_t ms;
+  bool held;
+};
+
+KeySpell SpellAt(const std::vector<Shown>& shown, size_t begin) {
+  const RemoteKey* key = shown[begin].byte == kIdleReceiverByte ? nullptr : KeyOf(shown[begin].byte);
+  KeySpell spell{key, begin, begin + 1, shown[begin].ms, IsHeld(shown[begin].byte)};
+  while (key != nullptr && spell.end < shown.size() && CodeOf(shown[spell.end].byte) == key->code) {
+    spell.held = spell.held || IsHeld(shown[spell.end].byte);
+    spell.ms += shown[spell.end++].ms;
+  }
+  return spell;
+}
+
+// The repeats of `name` reported between the lines `after` and `before`.
+size_t RepeatsBetween(const TraceRun& run, const char* name, int after, int before) {
+  size_t repeats = 0;
+  for (const TracedReport& report : run.reports) {
+    repeats += report.repeat && report.name == name && report.line > after && report.line < before ? 1 : 0;
+  }
+  return repeats;
+}
+
+Finding StuckKey(const TraceRun& run, const std::vector<Shown>& shown, const KeySpell& spell) {
+  const int before = spell.begin > 0 ? shown[spell.begin - 1].lastLine : run.headerLine;
+  const size_t repeats = RepeatsBetween(run, spell.key->name, before, shown[spell.end - 1].lastLine);
+  Finding finding(FindingKind::kStuckKey);
+  finding.summary = std::string(spell.key->name) + " was held for " + TraceTime(spell.ms) +
+                    ", far longer than a person holds a button: a stuck button, or something lying on the remote.";
+  for (size_t j = spell.begin; j < spell.end; ++j) {
+    AddEvidence(&finding, shown[j].line, shown[j].startMs, ByteText(shown[j].byte) + " for " + TraceTime(shown[j].ms));
+  }
+  if (spell.end < shown.size()) {
+    AddEvidence(&finding, shown[spell.end].line, shown[spell.end].startMs,
+                "released: " + ByteText(shown[spell.end].byte));
+  }
+  finding.cause = "While it lasted the module repeated the key about every " + Milliseconds(kRepeatDelayMs) + ": " +
+                  Count(repeats, "repeat", "repeats") + " here.";
+  finding.action = "Look for a jammed button on the remote, or something pressing on it.";
+  return finding;
+}
+
 // A key's code on the receiver (its press, then its held state) for longer
 // than a person holds a button.
 std::vector<Finding> StuckKeys(const TraceRun& run, const std::vector<Shown>& shown) {
   std::vector<Finding> findings;
   for (size_t i = 0; i < shown.size();) {
-    const RemoteKey* key = shown[i].byte == kIdleReceiverByte ? nullptr : KeyOf(shown[i].byte);
-    size_t end = i + 1;
-    int64_t ms = shown[i].ms;
-    bool held = IsHeld(shown[i].byte);
-    while (key != nullptr && end < shown.size() && CodeOf(shown[end].byte) == key->code) {
-      held = held || IsHeld(shown[end].byte);
-      ms += shown[end++].ms;
-    }
-    // Held: the remote kept sending the key's held state. (A code with bit 0
-    // clear that stays is a receiver that keeps its last byte, or 0x00.)
-    if (key != nullptr && held && ms > kStuckKeyMs) {
-      const int before = i > 0 ? shown[i - 1].lastLine : run.headerLine;
-      const int last = shown[end - 1].lastLine;
-      size_t repeats = 0;
-      for (const TracedReport& report : run.reports) {
-        repeats += report.repeat && report.name == key->name && report.line > before && report.line < last ? 1 : 0;
-      }
-      Finding finding{FindingKind::kStuckKey, "", {}, 0, "", "", ""};
-      finding.summary = std::string(key->name) + " was held for " + TraceSeconds(ms) +
-                        ", far longer than a person holds a button: a stuck button, or something lying on the remote.";
-      for (size_t j = i; j < end; ++j) {
-        AddEvidence(&finding, shown[j].line, shown[j].startMs,
-                    ByteText(shown[j].byte) + " for " + TraceSeconds(shown[j].ms));
-      }
-      if (end < shown.size()) {
-        AddEvidence(&finding, shown[end].line, shown[end].startMs, "released: " + ByteText(shown[end].byte));
-      }
-      finding.cause = "While it lasted the module repeated the key about every " + Milliseconds(kRepeatDelayMs) + ": " +
-                      Count(repeats, "repeat", "repeats") + " here.";
-      finding.action = "Look for a jammed button on the remote, or something pressing on it.";
-      findings.push_back(finding);
-    }
-    i = end;
+    const KeySpell spell = SpellAt(shown, i);
+    // Held: the remote kept sending the key's held state. (A code with the
+    // held bit clear that stays is a receiver that keeps its last byte, or
+    // 0x00.)
+    if (spell.key != nullptr && spell.held && spell.ms > kStuckKeyMs) findings.push_back(StuckKey(run, shown, spell));
+    i = spell.end;
   }
   return findings;
 }
 
-Finding LatePolls(const TraceRun& run) {
-  Finding finding{FindingKind::kLatePolls, "", {}, 0, "", "", ""};
-  std::map<int64_t, const TracedReport*> reportAt;
-  for (const TracedReport& report : run.reports) reportAt[report.ms] = &report;
-  // The longest first: they are the evidence, listed in the trace's order.
+// The late polls, the longest first; the first kMaxEvidence of them, the
+// evidence, then in the trace's order.
+std::vector<const TracedLatePoll*> LongestFirst(const TraceRun& run) {
   std::vector<const TracedLatePoll*> byLength;
   for (const TracedLatePoll& late : run.latePolls) byLength.push_back(&late);
   std::stable_sort(byLength.begin(), byLength.end(),
                    [](const TracedLatePoll* a, const TracedLatePoll* b) { return a->lateMs > b->lateMs; });
-  const TracedLatePoll& longest = *byLength.front();
   const size_t listed = std::min(byLength.size(), kMaxEvidence);
   std::sort(byLength.begin(), byLength.begin() + static_cast<ptrdiff_t>(listed),
             [](const TracedLatePoll* a, const TracedLatePoll* b) { return a->line < b->line; });
-  finding.moreEvidence = byLength.size() - listed;
+  return byLength;
+}
 
-  int64_t total = 0, afterReportMs = 0, otherMs = 0;
-  size_t afterReport = 0, atSetup = 0;
-  for (size_t i = 0; i < byLength.size(); ++i) {
-    const TracedLatePoll& late = *byLength[i];
-    total += late.lateMs;
-    // The poll before it: a period and the delay earlier.
-    const int64_t previous = late.ms - late.lateMs - kPollPeriodMs;
-    const auto report = reportAt.find(previous);
-    std::string text = "poll " + Milliseconds(late.lateMs) + " late";
-    if (previous <= 0) {
-      ++atSetup;
-      otherMs += late.lateMs;
-      text += ", the run's first: the register set-up held it";
-    } else if (report != reportAt.end()) {
-      ++afterReport;
-      afterReportMs += late.lateMs;
-      text += ", right after " + Printable(report->second->name) + " " +
-              (report->second->repeat ? kTraceRepeat : kTraceFresh) + " at " + TraceSeconds(previous) + " (line " +
-              std::to_string(report->second->line) + ")";
-    } else {
-      otherMs += late.lateMs;
-    }
-    if (i < listed) finding.evidence.push_back(Evidence{late.line, late.ms, text});
+// What held the late polls, counted: the run's first poll (the register
+// set-up), a poll right after a report (OnKey), or neither.
+struct LateTally {
+  size_t afterReport = 0;
+  size_t atSetup = 0;
+  int64_t totalMs = 0;
+  int64_t afterReportMs = 0;
+  int64_t otherMs = 0;
+};
+
+// Counts `late` into `tally` and returns its evidence text.
+std::string TallyLatePoll(const TracedLatePoll& late, const std::map<int64_t, const TracedReport*>& reportAt,
+                          LateTally* tally) {
+  tally->totalMs += late.lateMs;
+  // The poll before it: a period and the delay earlier.
+  const int64_t previous = late.ms - late.lateMs - kPollPeriodMs;
+  const auto report = reportAt.find(previous);
+  std::string text = "poll " + Milliseconds(late.lateMs) + " late";
+  if (previous <= 0) {
+    ++tally->atSetup;
+    tally->otherMs += late.lateMs;
+    text += ", the run's first: the register set-up held it";
+  } else if (report != reportAt.end()) {
+    ++tally->afterReport;
+    tally->afterReportMs += late.lateMs;
+    text += ", right after " + Printable(report->second->name) + " " +
+            (report->second->repeat ? kTraceRepeat : kTraceFresh) + " at " + TraceTime(previous) + " (line " +
+            std::to_string(report->second->line) + ")";
+  } else {
+    tally->otherMs += late.lateMs;
   }
-  const size_t count = run.latePolls.size();
-  const int64_t gap = longest.lateMs + kPollPeriodMs;
-  finding.summary = Count(count, "poll", "polls") + " came late, the longest " + Milliseconds(longest.lateMs) +
-                    " late at " + TraceSeconds(longest.ms) + " (line " + std::to_string(longest.line) +
-                    "): the poll thread was held.";
-  finding.cost = "For up to " + Milliseconds(gap) + " at a time (" + Milliseconds(total) +
-                 " in all) no poll read the receiver: a press shorter than that could come and go unseen.";
-  // OnKey is to blame when the polls after reports were late by far the
-  // most; a busy machine delays a poll after a report now and then too.
-  const size_t others = count - afterReport;
-  const bool onKey =
-      afterReport > 0 && (others == 0 || afterReportMs * static_cast<int64_t>(others) >=
-                                             kOnKeyBlameFactor * otherMs * static_cast<int64_t>(afterReport));
+  return text;
+}
+
+// OnKey is to blame when the polls after reports were late by far the
+// most; a busy machine delays a poll after a report now and then too.
+bool BlamesOnKey(const LateTally& tally, size_t count) {
+  const size_t others = count - tally.afterReport;
+  return tally.afterReport > 0 &&
+         (others == 0 || tally.afterReportMs * static_cast<int64_t>(others) >=
+                             kOnKeyBlameFactor * tally.otherMs * static_cast<int64_t>(tally.afterReport));
+}
+
+std::string LatePollsCause(const LateTally& tally, size_t count, bool onKey) {
   std::string cause;
-  if (afterReport > 0) {
-    cause += std::to_string(afterReport) + " of " + std::to_string(count) + " came right after a report: the host's " +
+  if (tally.afterReport > 0) {
+    cause += std::to_string(tally.afterReport) + " of " + std::to_string(count) +
+             " came right after a report: the host's " +
              (onKey ? "OnKey held the poll thread" : "OnKey may have held the poll thread") +
              ", and the next poll waits for it. ";
   }
-  if (atSetup > 0) cause += "The first poll waited for the register set-up: the host's register access was slow. ";
-  if (afterReport + atSetup < count) {
-    cause += std::to_string(count - afterReport - atSetup) + " of " + std::to_string(count) +
+  if (tally.atSetup > 0)
+    cause += "The first poll waited for the register set-up: the host's register access was slow. ";
+  if (tally.afterReport + tally.atSetup < count) {
+    cause += std::to_string(count - tally.afterReport - tally.atSetup) + " of " + std::to_string(count) +
              " came after no report: the host's ReadRegister was slow, or the machine stalled. ";
   }
-  finding.cause = cause.substr(0, cause.size() - 1);
+  return cause.substr(0, cause.size() - 1);
+}
+
+Finding LatePolls(const TraceRun& run) {
+  Finding finding(FindingKind::kLatePolls);
+  std::map<int64_t, const TracedReport*> reportAt;
+  for (const TracedReport& report : run.reports) reportAt[report.ms] = &report;
+  const std::vector<const TracedLatePoll*> byLength = LongestFirst(run);
+  const TracedLatePoll* longest = byLength.front();
+  for (const TracedLatePoll* late : byLength) {
+    if (late->lateMs > longest->lateMs) longest = late;
+  }
+  LateTally tally;
+  for (size_t i = 0; i < byLength.size(); ++i) {
+    const std::string text = TallyLatePoll(*byLength[i], reportAt, &tally);
+    AddEvidence(&finding, byLength[i]->line, byLength[i]->ms, text);
+  }
+  const size_t count = run.latePolls.size();
+  finding.summary = Count(count, "poll", "polls") + " came late, the longest " + Milliseconds(longest->lateMs) +
+                    " late at " + TraceTime(longest->ms) + " (line " + std::to_string(longest->line) +
+                    "): the poll thread was held.";
+  finding.cost = "For up to " + Milliseconds(longest->lateMs + kPollPeriodMs) + " at a time (" +
+                 Milliseconds(tally.totalMs) +
+                 " in all) no poll read the receiver: a press shorter than that could come and go unseen.";
+  const bool onKey = BlamesOnKey(tally, count);
+  finding.cause = LatePollsCause(tally, count, onKey);
   finding.action = onKey ? "Return from OnKey at once: note the key and do the work (drawing, logging, switching "
                            "channels) on a thread of your own."
                          : "Time the host's OnKey and ReadRegister, and look for what stalls the machine (load, "
@@ -284,7 +343,7 @@ Finding LatePolls(const TraceRun& run) {
 }
 
 Finding GivenUp(const TraceRun& run) {
-  Finding finding{FindingKind::kGivenUp, "", {}, 0, "", "", ""};
+  Finding finding(FindingKind::kGivenUp);
   finding.summary =
       "Stop gave up waiting for the poll thread: a call into the host held the thread longer than Stop waits.";
   if (!run.reports.empty()) {
@@ -302,7 +361,7 @@ Finding GivenUp(const TraceRun& run) {
 }
 
 Finding CutBySizeCap(const TraceRun& run) {
-  Finding finding{FindingKind::kCutBySizeCap, "", {}, 0, "", "", ""};
+  Finding finding(FindingKind::kCutBySizeCap);
   char cap[kTraceCapTextSize];
   FormatTraceCap(kTraceSizeCap, cap);
   finding.summary =
@@ -332,7 +391,7 @@ void DescribeEnd(const TraceRun& run, int64_t lastMs, Finding* finding) {
     finding->summary = run.partialLine == run.headerLine
                            ? std::string("The trace file ends in the middle of its first line: it holds no whole line.")
                            : "The trace file ends in the middle of line " + std::to_string(run.partialLine) +
-                                 ": it was read up to its last whole line, line " + last + ", " + TraceSeconds(lastMs) +
+                                 ": it was read up to its last whole line, line " + last + ", " + TraceTime(lastMs) +
                                  " into this run.";
     finding->cause =
         "The file is a partial copy: an upload or a copy that stopped early (a full disk), or the machine stopped "
@@ -340,17 +399,17 @@ void DescribeEnd(const TraceRun& run, int64_t lastMs, Finding* finding) {
     finding->action = "Copy the trace again, whole, from the machine that wrote it, once the application has ended.";
     return;
   }
-  finding->summary = "The run has no closing comment: its trace ends at line " + last + ", " + TraceSeconds(lastMs) +
+  finding->summary = "The run has no closing comment: its trace ends at line " + last + ", " + TraceTime(lastMs) +
                      " after the run began, without the line Stop writes.";
   finding->cause =
       "The application ended or crashed without stopping the module (Stop writes the closing comment), or the trace "
       "was copied while the application still ran.";
-  finding->action = "If the application crashed, look at what it did about " + TraceSeconds(lastMs) +
+  finding->action = "If the application crashed, look at what it did about " + TraceTime(lastMs) +
                     " after this run began; else end the application before copying the trace.";
 }
 
 Finding EndedEarly(const TraceRun& run, const std::vector<Shown>& shown, size_t keys) {
-  Finding finding{FindingKind::kEndedEarly, "", {}, 0, "", "", ""};
+  Finding finding(FindingKind::kEndedEarly);
   const int64_t lastMs = LastMs(run, shown);
   DescribeEnd(run, lastMs, &finding);
   const bool lastIsReport = !run.reportsAfterLastByte.empty() && run.reportsAfterLastByte.back().line == run.lastLine;
@@ -385,7 +444,7 @@ uint64_t PollsAbout(const TraceRun& run) {
 const char* FindingName(FindingKind kind) {
   switch (kind) {
     case FindingKind::kNoPolls: return "no_polls";
-    case FindingKind::kNoHeldBitByte: return "no_bit0_byte";
+    case FindingKind::kNoHeldBitByte: return "no_held_bit_byte";
     case FindingKind::kByteNeverChanged: return "byte_never_changed";
     case FindingKind::kUnknownCode: return "unknown_code";
     case FindingKind::kStuckKey: return "stuck_key";
@@ -400,17 +459,10 @@ const char* FindingName(FindingKind kind) {
   return "";
 }
 
-std::string TraceSeconds(int64_t ms) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld.%03llds", static_cast<long long>(ms / kMsPerSecond),
-           static_cast<long long>(ms % kMsPerSecond));
-  return text;
-}
-
 std::string RunExplanation::Counts() const {
   return Count(fresh + repeats, "key", "keys") + " (" + std::to_string(fresh) + " " + kTraceFresh + ", " +
          Count(repeats, kTraceRepeat, "repeats") + "), about " + Count(polls, "poll", "polls") + " over " +
-         TraceSeconds(ms);
+         TraceTime(ms);
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "receiver/device.h"
+#include "text/counts.h"
 #include "trace/reader.h"
 
 namespace kolvane {
@@ -43,7 +44,7 @@ constexpr int kBitErrorMaxBits = 1;
 // In order of importance: a run's findings come sorted by it.
 enum class FindingKind {
   kNoPolls,           // the module never polled the receiver
-  kNoHeldBitByte,     // no byte with bit 0 set, so no report at all
+  kNoHeldBitByte,     // no byte with the held bit set, so no report at all
   kByteNeverChanged,  // every poll read the same byte
   kLatchedPress,      // a press byte shown for longer than kLatchedPressMs
   kDoublePress,       // a key fresh again after an idle gap shorter than kDoublePressGapMs
@@ -66,6 +67,8 @@ struct Evidence {
 };
 
 struct Finding {
+  explicit Finding(FindingKind findingKind) : kind(findingKind) {}
+
   FindingKind kind;
   std::string summary;  // what is wrong, one sentence
   std::vector<Evidence> evidence;
@@ -100,9 +103,6 @@ struct TraceExplanation {
 
 RunExplanation ExplainRun(const TraceRun& run);
 TraceExplanation ExplainTrace(const TraceReading& reading, const std::string& name);
-
-// "1.520s"
-std::string TraceSeconds(int64_t ms);
 
 }  // namespace kolvane
 

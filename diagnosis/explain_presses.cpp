@@ -16,7 +16,7 @@ class ByKey {
   explicit ByKey(FindingKind kind) : kind_(kind) {}
   Finding& For(const RemoteKey& key, size_t* times) {
     if (findings_.find(key.name) == findings_.end()) order_.push_back(key.name);
-    Finding& finding = findings_.emplace(key.name, NewFinding(kind_)).first->second;
+    Finding& finding = findings_.emplace(key.name, Finding(kind_)).first->second;
     *times = ++times_[key.name];
     return finding;
   }
@@ -89,7 +89,7 @@ std::vector<Finding> DoublePresses(const TraceRun& run, const std::vector<Shown>
     const Shown& gap = shown[i - 1];
     AddEvidence(&finding, gap.line, gap.startMs,
                 ByteText(gap.byte) + " for " + Milliseconds(gap.ms) + ", after " + ReportText(*before) + " at " +
-                    TraceSeconds(before->ms) + " (line " + std::to_string(before->line) + ")");
+                    TraceTime(before->ms) + " (line " + std::to_string(before->line) + ")");
     AddEvidence(&finding, again->line, again->ms,
                 ReportText(*again) + " again, " + Milliseconds(again->ms - before->ms) + " after it");
     DescribeDoublePress(*key, times, &finding);
@@ -123,7 +123,7 @@ std::string WithoutPressCause(const TraceRun& run, const std::vector<Shown>& sho
 void DescribeRepeatsWithoutPress(const RemoteKey& key, size_t repeats, const std::string& cause, Finding* finding) {
   finding->summary = std::string(key.name) + " was reported " + Count(repeats, "time", "times") + " as a " +
                      kTraceRepeat + " with no " + kTraceFresh + " report before it: its held state (" +
-                     Hex(key.code | kHeldBit) + ") came without its press byte (" + Hex(key.code) + ").";
+                     Hex(HeldByteOf(key.code)) + ") came without its press byte (" + Hex(key.code) + ").";
   if (finding->cause.empty()) finding->cause = cause;
   finding->cost = Count(repeats, "repeat", "repeats") + " of " + key.name +
                   " that nobody pressed for: the application acted on its own (the volume changes by itself).";
@@ -150,10 +150,10 @@ std::vector<Finding> RepeatsWithoutPress(const TraceRun& run, const std::vector<
     Finding& finding = findings.For(*key, &times);
     const std::string from = i == 0 ? ", from the first poll" : ", after " + ByteText(shown[i - 1].byte);
     AddEvidence(&finding, shown[i].line, shown[i].startMs,
-                ByteText(shown[i].byte) + " for " + TraceSeconds(shown[i].ms) + from + ": no press before it");
+                ByteText(shown[i].byte) + " for " + TraceTime(shown[i].ms) + from + ": no press before it");
     AddEvidence(&finding, repeats.front()->line, repeats.front()->ms,
                 ReportText(*repeats.front()) + ", the first of " + std::to_string(repeats.size()) + "; the last at " +
-                    TraceSeconds(repeats.back()->ms) + " (line " + std::to_string(repeats.back()->line) + ")");
+                    TraceTime(repeats.back()->ms) + " (line " + std::to_string(repeats.back()->line) + ")");
     repeatsOf[key->name] += repeats.size();
     DescribeRepeatsWithoutPress(*key, repeatsOf[key->name], WithoutPressCause(run, shown, i), &finding);
   }
@@ -165,12 +165,12 @@ namespace {
 Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_t i) {
   const int64_t ms = shown[i].ms;
   const RemoteKey& key = *KeyOf(shown[i].byte);
-  Finding finding = NewFinding(FindingKind::kLatchedPress);
+  Finding finding(FindingKind::kLatchedPress);
   finding.summary = std::string("The receiver kept ") + key.name + "'s press byte (" + Hex(shown[i].byte) + ") for " +
-                    TraceSeconds(ms) +
+                    TraceTime(ms) +
                     ", although a remote turns it into its held state, or releases it, within about a tenth of a "
                     "second: a latched receiver.";
-  AddEvidence(&finding, shown[i].line, shown[i].startMs, ByteText(shown[i].byte) + " for " + TraceSeconds(ms));
+  AddEvidence(&finding, shown[i].line, shown[i].startMs, ByteText(shown[i].byte) + " for " + TraceTime(ms));
   const TracedReport* fresh = FirstReport(ReportsDuring(run, shown, i), key, false);
   if (fresh != nullptr) AddEvidence(&finding, fresh->line, fresh->ms, ReportText(*fresh) + ", its one report");
   if (i + 1 < shown.size()) {
@@ -179,7 +179,7 @@ Finding LatchedPress(const TraceRun& run, const std::vector<Shown>& shown, size_
   finding.cause =
       "The card's receiver latched the byte: it kept the last code it decoded instead of showing the held state or "
       "going idle; or the host's ReadRegister returned a stale value.";
-  finding.cost = "One " + std::string(kTraceFresh) + " " + key.name + ", then nothing for " + TraceSeconds(ms) +
+  finding.cost = "One " + std::string(kTraceFresh) + " " + key.name + ", then nothing for " + TraceTime(ms) +
                  ": every button pressed meanwhile was lost, and one held then made no repeats (a press byte is "
                  "reported once).";
   finding.action = "Check that the card's receiver goes back to " + Hex(kIdleReceiverByte) +

@@ -66,7 +66,7 @@ uint32_t CodeOf(uint32_t byte) { return byte & kRepeatCodeMask; }
 
 const RemoteKey* KeyOf(uint32_t byte) { return FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, CodeOf(byte)); }
 
-bool IsHeld(uint32_t byte) { return (byte & kHeldBit) != 0; }
+bool IsHeld(uint32_t byte) { return IsHeldByte(byte); }
 
 bool IsQuiet(uint32_t byte) { return IsHeld(byte) && KeyOf(byte) == nullptr; }
 
@@ -87,10 +87,6 @@ std::string ReportText(const TracedReport& report) {
   return Printable(report.name) + " " + (report.repeat ? kTraceRepeat : kTraceFresh);
 }
 
-std::string Count(uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 std::string Milliseconds(int64_t ms) { return std::to_string(ms) + " ms"; }
 
 void AddEvidence(Finding* finding, int line, int64_t ms, const std::string& text) {
@@ -100,8 +96,6 @@ void AddEvidence(Finding* finding, int line, int64_t ms, const std::string& text
     ++finding->moreEvidence;
   }
 }
-
-Finding NewFinding(FindingKind kind) { return Finding{kind, "", {}, 0, "", "", ""}; }
 
 }  // namespace explain
 }  // namespace kolvane

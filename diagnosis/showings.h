@@ -51,11 +51,9 @@ std::string Hex(uint32_t value);
 std::string ByteText(uint32_t byte);
 // "Kolvane_VolumeUp fresh", made printable: the name comes from the trace.
 std::string ReportText(const TracedReport& report);
-std::string Count(uint64_t count, const char* one, const char* many);
 std::string Milliseconds(int64_t ms);
 // Adds evidence up to kMaxEvidence, counting the rest.
 void AddEvidence(Finding* finding, int line, int64_t ms, const std::string& text);
-Finding NewFinding(FindingKind kind);
 
 }  // namespace explain
 }  // namespace kolvane

@@ -338,7 +338,7 @@ Outcome ParseCommandLine(int argc, char** argv, Options* options) {
 
 // What the session plays: the keyboard, or a script (a trace's runs each a
 // script of its own).
-struct Input {
+struct Playlist {
   bool interactive = false;
   Script script;
   std::vector<RunReplay> runs;
@@ -351,10 +351,10 @@ struct Input {
 // reports come from the same text as its steps, even when the replay
 // appends to the file or it was standard input. Ends the run for a script
 // with errors and for --check.
-Outcome ReadInput(const Options& options, Input* input) {
+Outcome ReadPlaylist(const Options& options, Playlist* playlist) {
   const OutputFormat format = options.format;
-  input->interactive = options.script.empty() && StdinIsTerminal();
-  if (input->interactive) {
+  playlist->interactive = options.script.empty() && StdinIsTerminal();
+  if (playlist->interactive) {
     if (!options.checkOnly && !options.fast) return std::nullopt;
     ReportProblem(format, std::string(options.checkOnly ? "--check" : "--fast") + " needs a script");
     return kExitUsage;
@@ -370,17 +370,17 @@ Outcome ReadInput(const Options& options, Input* input) {
     return kExitUsage;
   }
   if (trace.partialLine != 0) text = PlayedText(text, trace);
-  input->partialLine = trace.partialLine;
+  playlist->partialLine = trace.partialLine;
   std::vector<std::string> errors;
-  if (!ParseScript(text, fileName, &input->script, &errors)) {
+  if (!ParseScript(text, fileName, &playlist->script, &errors)) {
     for (const std::string& line : errors) ReportProblem(format, line);
     return kExitUsage;
   }
   if (options.checkOnly) {
-    ReportChecked(format, input->script);
+    ReportChecked(format, playlist->script);
     return kExitOk;
   }
-  input->runs = PlanRuns(input->script, trace, options.fast || options.compare);
+  playlist->runs = PlanRuns(playlist->script, trace, options.fast || options.compare);
   return std::nullopt;
 }
 
@@ -466,26 +466,26 @@ Outcome LoadModule(const Options& options, testbed::LoadedModule* module) {
   return kExitNoModule;
 }
 
-Outcome OpenKeyboard(const Options& options, const Input& input, RawKeyboard* keyboard) {
+Outcome OpenKeyboard(const Options& options, const Playlist& playlist, RawKeyboard* keyboard) {
   std::string error;
-  if (!input.interactive || keyboard->Open(&error)) return std::nullopt;
+  if (!playlist.interactive || keyboard->Open(&error)) return std::nullopt;
   ReportProblem(options.format, error);
   return kExitUsage;
 }
 
 // Plays the keyboard or the script's runs on the module, each key on
 // `output` as it comes. Ends the run when the module would not start.
-Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn factory, RawKeyboard* keyboard,
+Outcome Play(const Options& options, const Playlist& playlist, GetInterfacePtrFn factory, RawKeyboard* keyboard,
              const std::atomic<bool>& interrupted, SessionOutput* output, Played* played) {
-  output->Begin(Absolute(ModulePath(options)), input.interactive ? input.Name() : "script " + input.Name());
-  played->comparison.trace = input.script.fileName;
-  played->comparison.partialLine = input.partialLine;
-  if (input.partialLine != 0) {
-    output->Problem(CutInLineNote(input.script.fileName, input.partialLine, "played"));
+  output->Begin(Absolute(ModulePath(options)), playlist.interactive ? playlist.Name() : "script " + playlist.Name());
+  played->comparison.trace = playlist.script.fileName;
+  played->comparison.partialLine = playlist.partialLine;
+  if (playlist.partialLine != 0) {
+    output->Problem(CutInLineNote(playlist.script.fileName, playlist.partialLine, "played"));
   }
-  const bool started = input.interactive
+  const bool started = playlist.interactive
                            ? PlayKeyboard(factory, *keyboard, options.sinkDelayMs, output, interrupted, played)
-                           : PlayRuns(factory, input.runs, options.sinkDelayMs, output, interrupted, played);
+                           : PlayRuns(factory, playlist.runs, options.sinkDelayMs, output, interrupted, played);
   if (started) return std::nullopt;
   output->Problem(played->error);
   return kExitModuleFault;
@@ -493,11 +493,11 @@ Outcome Play(const Options& options, const Input& input, GetInterfacePtrFn facto
 
 // --timeline: the picture of the whole session; its absolute path, or ""
 // when none was asked for or it could not be written (said on `output`).
-std::string WriteTimeline(const Options& options, const Input& input, const SessionRecord& record,
+std::string WriteTimeline(const Options& options, const Playlist& playlist, const SessionRecord& record,
                           SessionOutput* output) {
   if (options.timeline.empty()) return "";
   std::string reason;
-  if (WriteTextFile(options.timeline, RenderTimeline(record, "kolvane-host: " + input.Name()), &reason)) {
+  if (WriteTextFile(options.timeline, RenderTimeline(record, "kolvane-host: " + playlist.Name()), &reason)) {
     return Absolute(options.timeline);
   }
   output->Problem("cannot write timeline " + Printable(options.timeline, kMaxPathEchoBytes) + ": " + reason);
@@ -527,8 +527,8 @@ int Run(int argc, char** argv) {
   Options options;
   if (const Outcome done = ParseCommandLine(argc, argv, &options)) return *done;
   if (const Outcome done = ExplainTraceFile(options)) return *done;
-  Input input;
-  if (const Outcome done = ReadInput(options, &input)) return *done;
+  Playlist playlist;
+  if (const Outcome done = ReadPlaylist(options, &playlist)) return *done;
   if (const Outcome done = CheckOutputFiles(options)) return *done;
   if (const Outcome done = SetTraceVariable(options)) return *done;
   testbed::LoadedModule module;
@@ -536,14 +536,14 @@ int Run(int argc, char** argv) {
   std::atomic<bool> interrupted{false};
   CatchInterrupts(&interrupted);
   RawKeyboard keyboard;
-  if (const Outcome done = OpenKeyboard(options, input, &keyboard)) return *done;
+  if (const Outcome done = OpenKeyboard(options, playlist, &keyboard)) return *done;
 
   const std::unique_ptr<SessionOutput> output = MakeSessionOutput(options.format, stdout, options.verbose);
   Played played;
-  if (const Outcome done = Play(options, input, module.factory(), &keyboard, interrupted, output.get(), &played)) {
+  if (const Outcome done = Play(options, playlist, module.factory(), &keyboard, interrupted, output.get(), &played)) {
     return *done;
   }
-  const SessionFiles files{Absolute(KOLVANE_LOG_FILE), WriteTimeline(options, input, played.record, output.get())};
+  const SessionFiles files{Absolute(KOLVANE_LOG_FILE), WriteTimeline(options, playlist, played.record, output.get())};
   output->End(Summarize(played.record), files);
   const bool timelineWritten = options.timeline.empty() || !files.timeline.empty();
   return Conclude(options, played, timelineWritten, output.get());

@@ -3,6 +3,7 @@
 #include "platform/log.h"
 #include "receiver/device.h"
 #include "receiver/key_decoder.h"
+#include "trace/traced_poll.h"
 
 namespace kolvane {
 namespace {
@@ -84,12 +85,8 @@ HRESULT PolledRemoteModule::Run() {
       givenUp = true;
       break;
     }
-    decoder.Poll(byte, platform::TickCount, [&](const KeyDecoder::PollResult& polled, uint32_t now) {
-      // The key first: a slow disk under the trace never delays it.
-      const RemoteKey* key = polled.report ? DispatchKey(polled.code) : nullptr;
-      trace.OnPoll(byte, now);
-      if (key != nullptr) trace.OnReport(key->name, (byte & kHeldBit) != 0, now);
-    });
+    TracedPoll(
+        &decoder, byte, platform::TickCount, [this](uint32_t code) { return DispatchKey(code); }, &trace);
   }
 
   trace.End(platform::TickCount(), givenUp);

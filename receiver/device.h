@@ -24,8 +24,17 @@ constexpr uint32_t kReceiverSetupMask = KOLVANE_RECEIVER_SETUP_BITS;
 // The receiver byte is bits 16-23 of the receiver register.
 constexpr uint32_t kReceiverByteShift = KOLVANE_RECEIVER_BYTE_SHIFT;
 constexpr uint32_t kReceiverByteMask = KOLVANE_RECEIVER_BYTE_MASK;
-constexpr uint32_t kHeldBit = KOLVANE_RECEIVER_HELD_BIT;      // byte bit 0: key held (repeat state)
+constexpr uint32_t kHeldBit = KOLVANE_RECEIVER_HELD_BIT;      // the held bit, bit 0: key held
 constexpr uint8_t kIdleReceiverByte = KOLVANE_RECEIVER_IDLE;  // no key: held bit set, no code
+
+// Whether a receiver byte has its held bit set (a key held down), and the
+// byte that shows `code` held: the one place outside the public header that
+// reads or sets the held bit.
+constexpr bool IsHeldByte(uint32_t byte) { return (byte & kHeldBit) != 0; }
+constexpr uint8_t HeldByteOf(uint32_t code) { return static_cast<uint8_t>((code | kHeldBit) & kReceiverByteMask); }
+// The held bit's place in the byte (0 for bit 0), for texts that name it.
+constexpr int BitIndexOf(uint32_t bit) { return bit <= 1 ? 0 : 1 + BitIndexOf(bit >> 1); }
+constexpr int kHeldBitIndex = BitIndexOf(kHeldBit);
 
 constexpr uint32_t kPollPeriodMs = KOLVANE_POLL_PERIOD_MS;
 constexpr uint32_t kRepeatDelayMs = KOLVANE_REPEAT_DELAY_MS;  // a held key repeats once more than this has passed

@@ -1,6 +1,6 @@
 // Turns the receiver byte of each poll into key reports: a fresh press when
-// the byte changes to a value with bit 0 clear, and repeats while a byte
-// with bit 0 set stays unchanged for more than kRepeatDelayMs. Pure state and
+// the byte changes to a value with the held bit clear, and repeats while a byte
+// with the held bit set stays unchanged for more than kRepeatDelayMs. Pure state and
 // arithmetic on a caller-supplied clock, so it is tested on a virtual one.
 #ifndef KOLVANE_RECEIVER_KEY_DECODER_H
 #define KOLVANE_RECEIVER_KEY_DECODER_H
@@ -20,8 +20,9 @@ class KeyDecoder {
   struct PollResult {
     bool report;      // dispatch `code`
     uint32_t code;    // key code to look up
+    bool repeat;      // the byte's held bit is set: a report is a repeat
     bool renewsMark;  // the repeat mark moves to the tick read after the report: on every
-                      // poll with bit 0 clear, and after each repeat
+                      // poll with the held bit clear, and after each repeat
   };
 
   explicit KeyDecoder(uint32_t startTick) : lastByte_(kNoByte), markTick_(startTick) {}
@@ -45,7 +46,7 @@ class KeyDecoder {
   uint32_t markTick() const { return markTick_; }
 
  private:
-  // No byte with bit 0 set seen yet: nothing is reported until one is.
+  // No byte with the held bit set seen yet: nothing is reported until one is.
   static constexpr int32_t kNoByte = -1;
 
   PollResult Decode(uint32_t byte, uint32_t now);

@@ -3,12 +3,12 @@
 #include <string.h>
 
 #include "receiver/device.h"
+#include "text/trace_time.h"
 #include "trace/format.h"
 
 namespace kolvane {
 namespace {
 
-constexpr uint32_t kMillisPerSecond = 1000;
 constexpr uint64_t kDecimalBase = 10;
 
 }  // namespace
@@ -61,11 +61,8 @@ class TraceRecorder::Line {
   }
   // Milliseconds as "12.345s".
   Line& Seconds(uint32_t ms) {
-    Number(ms / kMillisPerSecond).Text(".");
-    const uint32_t millis = ms % kMillisPerSecond;
-    if (millis < 100) Text("0");
-    if (millis < 10) Text("0");
-    return Number(millis).Text("s");
+    char text[kTraceTimeSize];
+    return Text(FormatTraceTime(ms, text));
   }
   const char* text() {
     text_[length_] = '\n';

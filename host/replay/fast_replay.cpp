@@ -12,11 +12,9 @@ namespace {
 
 constexpr int64_t kUsPerMs = 1000;
 
-bool Held(uint8_t byte) { return (byte & kHeldBit) != 0; }
-
 // A held byte whose repeats name a key: its timer decides reports.
 bool RepeatsKey(uint8_t byte) {
-  return Held(byte) && FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, byte & kRepeatCodeMask) != nullptr;
+  return IsHeldByte(byte) && FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, byte & kRepeatCodeMask) != nullptr;
 }
 
 }  // namespace
@@ -38,7 +36,7 @@ void MarkQuietChanges(ReceiverSchedule* schedule, const std::vector<bool>& withR
   schedule->quickTail = !timerMatters;
   for (size_t i = schedule->changes.size(); i-- > 0;) {
     ReceiverChange& change = schedule->changes[i];
-    const bool heldAndMatters = Held(change.byte) && (RepeatsKey(change.byte) || timerMatters);
+    const bool heldAndMatters = IsHeldByte(change.byte) && (RepeatsKey(change.byte) || timerMatters);
     change.quick = !withReports[i] && !heldAndMatters;
     timerMatters = heldAndMatters;
   }

@@ -3,19 +3,19 @@
 // trace of an idle evening replays in moments, not in its own length.
 //
 // Why a stretch may be cut short, by the decoder's rules (receiver/
-// key_decoder.h): a byte with bit 0 clear can report only at its first
+// key_decoder.h): a byte with the held bit clear can report only at its first
 // poll, and every poll of it restarts the repeat timer, so what follows it
 // sees the same timer whether it lasted one poll or an hour. A byte with
-// bit 0 set reports only repeats of its own code, and its polls restart the
+// the held bit set reports only repeats of its own code, and its polls restart the
 // timer only when they repeat; so a held byte of no key (idle 0xFF, a code
 // no key has) reports nothing however long it lasts, and what it leaves
-// behind (the timer's phase) matters only to a later byte with bit 0 set
-// that comes before the next byte with bit 0 clear. Hence a change is quick
+// behind (the timer's phase) matters only to a later byte with the held bit set
+// that comes before the next byte with the held bit clear. Hence a change is quick
 // unless:
 //   - the trace recorded a report during it;
-//   - it has bit 0 set and its code repeats a key;
-//   - it has bit 0 set and the timer it leaves can still make a repeat: the
-//     changes after it, up to the next byte with bit 0 clear, have bit 0 set
+//   - it has the held bit set and its code repeats a key;
+//   - it has the held bit set and the timer it leaves can still make a repeat: the
+//     changes after it, up to the next byte with the held bit clear, have the held bit set
 //     and one of them repeats a key.
 // A quick change keeps its position relative to the module's polls: the
 // next byte goes on the receiver right after the poll that saw it, as a

@@ -40,10 +40,6 @@ std::string RunTitle(const TraceExplanation& explanation, size_t index) {
   return title;
 }
 
-std::string Plural(size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
 void WriteText(const TraceExplanation& explanation, FILE* stream) {
   const size_t runs = explanation.runs.size();
   if (runs > 1) {
@@ -61,7 +57,7 @@ void WriteText(const TraceExplanation& explanation, FILE* stream) {
     }
     WriteWrapped(stream, "", "  ",
                  "Explain: " + RunTitle(explanation, i) + ": " +
-                     Plural(run.findings.size(), "thing wrong", "things wrong") + "; " + run.Counts() + ".");
+                     Count(run.findings.size(), "thing wrong", "things wrong") + "; " + run.Counts() + ".");
     for (size_t f = 0; f < run.findings.size(); ++f) {
       const Finding& finding = run.findings[f];
       const std::string number = "  " + std::to_string(f + 1) + ". ";
@@ -69,7 +65,7 @@ void WriteText(const TraceExplanation& explanation, FILE* stream) {
       WriteWrapped(stream, number, indent, finding.summary);
       for (const Evidence& evidence : finding.evidence) {
         std::string where = "line " + std::to_string(evidence.line);
-        if (evidence.ms >= 0) where += ", " + TraceSeconds(evidence.ms);
+        if (evidence.ms >= 0) where += ", " + TraceTime(evidence.ms);
         WriteWrapped(stream, indent + "- ", indent + "  ", where + ": " + evidence.text);
       }
       if (finding.moreEvidence > 0) {

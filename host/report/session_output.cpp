@@ -2,6 +2,7 @@
 
 #include <inttypes.h>
 
+#include "text/counts.h"
 #include "text/json.h"
 #include "text/printable.h"
 
@@ -16,11 +17,6 @@ double Seconds(int64_t us) { return static_cast<double>(us) / 1000000.0; }
 
 // The pair of words the trace and --compare use too.
 const char* StateWord(const KeyReport& report) { return report.repeat ? "repeat" : "fresh"; }
-
-// "1 step", "2 steps".
-std::string Count(uint64_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
 
 // A run's header is echoed whole, unless it is absurd.
 constexpr size_t kMaxHeaderEchoBytes = 200;
@@ -48,7 +44,7 @@ class TextOutput final : public SessionOutput {
     fflush(stream_);
   }
 
-  void Step(int64_t us, const std::string& text) override {
+  void Action(int64_t us, const std::string& text) override {
     fprintf(stream_, "%7.3fs  > %s\n", Seconds(us), text.c_str());
     fflush(stream_);
   }
@@ -69,10 +65,13 @@ class TextOutput final : public SessionOutput {
   }
 
   void End(const Summary& summary, const SessionFiles& files) override {
-    std::string line = "Summary: " + Count(static_cast<uint64_t>(summary.buttonsPressed), "button") + " pressed, ";
-    if (summary.unknownCodes > 0) line += Count(static_cast<uint64_t>(summary.unknownCodes), "unknown code") + ", ";
-    line += Count(static_cast<uint64_t>(summary.keysReported), "key") + " reported (" + std::to_string(summary.fresh) +
-            " fresh, " + Count(static_cast<uint64_t>(summary.repeats), "repeat") + ")";
+    std::string line =
+        "Summary: " + Count(static_cast<uint64_t>(summary.buttonsPressed), "button", "buttons") + " pressed, ";
+    if (summary.unknownCodes > 0)
+      line += Count(static_cast<uint64_t>(summary.unknownCodes), "unknown code", "unknown codes") + ", ";
+    line += Count(static_cast<uint64_t>(summary.keysReported), "key", "keys") + " reported (" +
+            std::to_string(summary.fresh) + " fresh, " +
+            Count(static_cast<uint64_t>(summary.repeats), "repeat", "repeats") + ")";
     fputs(line.c_str(), stream_);
     if (summary.delays > 0) {
       fprintf(stream_, "; press-to-report delay median %.0f ms, max %.0f ms", summary.medianDelayMs,
@@ -80,7 +79,7 @@ class TextOutput final : public SessionOutput {
     }
     if (summary.outputDropped > 0) {
       fprintf(stream_, "; %s of output dropped: the output could not keep up",
-              Count(summary.outputDropped, "line").c_str());
+              Count(summary.outputDropped, "line", "lines").c_str());
     }
     fprintf(stream_, ".\nLog file: %s\n", files.log.c_str());
     if (!files.timeline.empty()) fprintf(stream_, "Timeline: %s\n", files.timeline.c_str());
@@ -110,7 +109,7 @@ class JsonlOutput final : public SessionOutput {
     Line("{\"event\":\"begin\",\"module\":" + JsonString(module) + ",\"source\":" + JsonString(source) + "}");
   }
 
-  void Step(int64_t us, const std::string& text) override {
+  void Action(int64_t us, const std::string& text) override {
     Line("{\"event\":\"step\",\"time_ms\":" + Number(Milliseconds(us)) + ",\"step\":" + JsonString(text) + "}");
   }
 

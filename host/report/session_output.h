@@ -28,8 +28,9 @@ class SessionOutput {
   // A trace of several runs: run `run` (1-based) of `runs` begins, a fresh
   // Start of the module; `header` is its first line, as the trace has it.
   virtual void Run(size_t run, size_t runs, int line, const std::string& header) = 0;
-  // A script step, or a button of the keyboard in interactive mode.
-  virtual void Step(int64_t us, const std::string& text) = 0;
+  // An action of the run: a script step, or a button of the keyboard in
+  // interactive mode (jsonl's "step" event).
+  virtual void Action(int64_t us, const std::string& text) = 0;
   virtual void Key(const KeyReport& report) = 0;
   // Shown with --verbose only.
   virtual void Register(const RegisterRecord& record) = 0;

@@ -22,7 +22,7 @@ struct KeyReport {
   int64_t us;
   std::string name;
   std::string label;  // "" when the key has none
-  bool repeat;        // the poll saw bit 0 set: a repeat, else a fresh press
+  bool repeat;        // the poll saw the held bit set: a repeat, else a fresh press
   int64_t delayUs;    // since the press (fresh) or the previous report (repeat)
   bool sincePress;    // which of the two delayUs counts from
 };
@@ -54,8 +54,8 @@ struct SessionRecord {
   std::vector<RegisterRecord> setup;      // the set-up reads and writes
   std::vector<LatePollRecord> latePolls;  // the late polls a trace recorded
   std::vector<RunStartRecord> runStarts;  // a trace's runs
-  int buttonsPressed = 0;                 // changes to a key's code (bit 0 clear)
-  int unknownCodes = 0;                   // changes to a byte with bit 0 clear that no key has
+  int buttonsPressed = 0;                 // changes to a key's code (held bit clear)
+  int unknownCodes = 0;                   // changes to a byte with the held bit clear that no key has
   uint64_t outputDropped = 0;             // lines the output could not take in time
   int64_t endUs = 0;
 };

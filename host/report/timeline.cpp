@@ -36,12 +36,12 @@ constexpr double kListLineHeight = 18;
 constexpr double kBottomMargin = 16;
 constexpr double kMinWidth = 1000;
 constexpr double kMaxPlotWidth = kTimelineMaxWidth - kLeft - kRight;
-// Time axis: ticks at least this far apart, at the first of the steps below
+// Time axis: ticks at least this far apart, at the first of the intervals below
 // that keeps them so.
 constexpr double kMinorTickSpacing = 10;
 constexpr double kLabelSpacing = 60;
-constexpr int kTickStepsMs[] = {100,   200,   500,    1000,   2000,   5000,    10000,   20000,
-                                30000, 60000, 120000, 300000, 600000, 1200000, 1800000, 3600000};
+constexpr int kTickIntervalsMs[] = {100,   200,   500,    1000,   2000,   5000,    10000,   20000,
+                                    30000, 60000, 120000, 300000, 600000, 1200000, 1800000, 3600000};
 // About how wide a character is: at font-size 10, at 12.
 constexpr double kSmallCharWidth = 6;
 constexpr double kCharWidth = 7;
@@ -62,7 +62,6 @@ constexpr char kFindingColour[] = "#7d3c98";
 constexpr char kRunColour[] = "#333";
 
 // Which bit of the receiver byte the single bit `bit` is.
-constexpr int BitIndex(uint32_t bit) { return bit <= 1 ? 0 : 1 + BitIndex(bit >> 1); }
 
 std::string Xml(const std::string& text) {
   std::string xml;
@@ -155,7 +154,7 @@ void LegendOfSession(std::string& svg) {
     x += width;
   };
   item(LegendLine(x, y, kByteColour, 2), "key code", 100);
-  item(LegendLine(x, y, kHeldColour, 4), Format("held (bit %d set)", BitIndex(kHeldBit)), 140);
+  item(LegendLine(x, y, kHeldColour, 4), Format("held (bit %d set)", kHeldBitIndex), 140);
   item(LegendLine(x, y, kIdleColour, 2), Format("idle 0x%02X", static_cast<unsigned>(kIdleReceiverByte)), 100);
   item(Format("<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\"/>", x + 8, y - 11, x + 8, y + 1,
               kPollColour),
@@ -269,20 +268,20 @@ void ByteAxis(std::string& svg, const Canvas& canvas) {
       static_cast<unsigned>(kReceiverByteShift + 7), static_cast<unsigned>(kRegisterReceiver));
 }
 
-bool IsHeldByte(uint8_t byte) { return byte != kIdleReceiverByte && (byte & kHeldBit) != 0; }
+bool IsHeldKeyByte(uint8_t byte) { return byte != kIdleReceiverByte && IsHeldByte(byte); }
 
-// The byte as a step line: idle grey, a key's code blue, the held state
+// The byte as a staircase line: idle grey, a key's code blue, the held state
 // (the held bit set, not idle) orange and thick, so a hold stands out even where
 // code and code | 1 lie one pixel apart.
 const char* SegmentColour(uint8_t byte) {
   if (byte == kIdleReceiverByte) return kIdleColour;
-  return IsHeldByte(byte) ? kHeldColour : kByteColour;
+  return IsHeldKeyByte(byte) ? kHeldColour : kByteColour;
 }
 
 // A byte other than idle is labelled where its label has room.
 void ByteLabel(std::string& svg, double x, uint8_t byte, LabelRow& labels) {
   if (byte == kIdleReceiverByte) return;
-  const std::string text = Format("0x%02X%s", byte, IsHeldByte(byte) ? " held" : "");
+  const std::string text = Format("0x%02X%s", byte, IsHeldKeyByte(byte) ? " held" : "");
   if (!labels.Take(x, kSmallCharWidth * static_cast<double>(text.size()))) return;
   svg += Format("<text class=\"label byte\" x=\"%.1f\" y=\"%.1f\" font-size=\"10\" fill=\"%s\">%s</text>", x + 3,
                 Canvas::Y(byte) - 5, SegmentColour(byte), text.c_str());
@@ -300,7 +299,7 @@ void ReceiverLine(std::string& svg, const Canvas& canvas, const SessionRecord& r
       svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x1,
                     Canvas::Y(changes[i - 1].byte), x1, y, kIdleColour);
     }
-    const bool held = IsHeldByte(byte);
+    const bool held = IsHeldKeyByte(byte);
     svg += Format(
         "<line class=\"%s\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" "
         "stroke-width=\"%d\"/>",
@@ -344,12 +343,12 @@ void LatePolls(std::string& svg, const Canvas& canvas, const SessionRecord& reco
   }
 }
 
-// The first tick step that puts ticks at least `spacing` pixels apart.
-int64_t TickStepMs(double scale, double spacing) {
-  for (const int step : kTickStepsMs) {
-    if (step * scale >= spacing) return step;
+// The first tick interval that puts ticks at least `spacing` pixels apart.
+int64_t TickIntervalMs(double scale, double spacing) {
+  for (const int interval : kTickIntervalsMs) {
+    if (interval * scale >= spacing) return interval;
   }
-  return kTickStepsMs[sizeof kTickStepsMs / sizeof kTickStepsMs[0] - 1];
+  return kTickIntervalsMs[sizeof kTickIntervalsMs / sizeof kTickIntervalsMs[0] - 1];
 }
 
 // What a report's label says: a fresh press its key; the first of a series
@@ -445,13 +444,13 @@ void TimeText(std::string& svg, double x, int64_t ms, LabelRow& labels) {
 }
 
 // The axis over [fromMs, toMs], a stretch that was not cut: ticks on the
-// steps, labels on the larger steps where they have room, and its first
+// tick intervals, labels on the larger intervals where they have room, and its first
 // time labelled when it follows a cut.
 void AxisStretch(std::string& svg, const Canvas& canvas, int64_t fromMs, int64_t toMs, LabelRow& labels) {
   const double scale = canvas.scale().PixelsPerMs();
-  const int64_t minorMs = TickStepMs(scale, kMinorTickSpacing);
-  int64_t labelMs = TickStepMs(scale, kLabelSpacing);
-  while (labelMs % minorMs != 0) labelMs += TickStepMs(scale, kLabelSpacing);
+  const int64_t minorMs = TickIntervalMs(scale, kMinorTickSpacing);
+  int64_t labelMs = TickIntervalMs(scale, kLabelSpacing);
+  while (labelMs % minorMs != 0) labelMs += TickIntervalMs(scale, kLabelSpacing);
   svg += Format("<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#333\"/>\n",
                 canvas.X(fromMs * kUsPerMs), kAxisY, canvas.X(toMs * kUsPerMs), kAxisY);
   if (fromMs > 0) TimeText(svg, canvas.X(fromMs * kUsPerMs), fromMs, labels);

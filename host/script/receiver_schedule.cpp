@@ -23,7 +23,7 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
         // press shows its code for all its time.
         const bool longPress = step.kind == StepKind::kPress && step.durationMs > kPressShowMs;
         KolvaneSimCardPhase phases[KOLVANE_SIMCARD_MAX_PHASES];
-        const int count = kolvane_simcard_phases(step.byte, longPress ? kPressShowMs : step.durationMs, phases);
+        const int count = kolvane_simcard_phases(step.keyCode, longPress ? kPressShowMs : step.durationMs, phases);
         if (longPress) phases[0].ms = step.durationMs;
         for (int phase = 0; phase < count; ++phase) {
           show(static_cast<uint8_t>(phases[phase].receiver_byte), phases[phase].ms, phase == 0 ? index : -1);
@@ -31,12 +31,12 @@ ReceiverSchedule BuildReceiverSchedule(const Script& script) {
         break;
       }
       case StepKind::kWait: show(kIdleReceiverByte, step.durationMs, index); break;
-      case StepKind::kRaw: show(step.byte, step.durationMs, index); break;
+      case StepKind::kRaw: show(step.receiverByte, step.durationMs, index); break;
     }
   }
   schedule.lengthMs = now;
   if (script.fromTrace && !script.steps.empty() && script.steps.front().kind == StepKind::kRaw) {
-    schedule.startByte = script.steps.front().byte;
+    schedule.startByte = script.steps.front().receiverByte;
   }
   return schedule;
 }

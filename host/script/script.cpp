@@ -116,7 +116,7 @@ class LineParser {
                                         &step->durationMs)) {
       return false;
     }
-    step->byte = static_cast<uint8_t>(key->code);
+    step->keyCode = static_cast<uint8_t>(key->code);
     step->text = "press " + KeyDisplayName(*key);
     if (words_.size() == 3) step->text += " " + FormatDuration(step->durationMs);
     return true;
@@ -132,14 +132,14 @@ class LineParser {
                   &step->durationMs)) {
       return false;
     }
-    step->byte = static_cast<uint8_t>(key->code);
+    step->keyCode = static_cast<uint8_t>(key->code);
     step->text = "hold " + KeyDisplayName(*key) + " " + FormatDuration(step->durationMs);
     return true;
   }
 
   bool ParseWait(Step* step) {
     step->kind = StepKind::kWait;
-    step->byte = kIdleReceiverByte;
+    step->receiverByte = kIdleReceiverByte;
     if (!ArgumentCount(1, 1, "wait DURATION") || !Duration(words_[1], 1, "", &step->durationMs)) return false;
     step->text = "wait " + FormatDuration(step->durationMs);
     return true;
@@ -148,12 +148,12 @@ class LineParser {
   bool ParseRaw(Step* step) {
     step->kind = StepKind::kRaw;
     if (!ArgumentCount(2, 2, "raw BYTE DURATION")) return false;
-    if (!ParseByte(words_[1], &step->byte)) {
+    if (!ParseByte(words_[1], &step->receiverByte)) {
       return Fail("bad byte '" + Printable(words_[1]) + "' (0x00 to 0xFF, or 0 to 255)");
     }
     if (!Duration(words_[2], 1, "", &step->durationMs)) return false;
     char byte[8];
-    snprintf(byte, sizeof byte, "0x%02X", step->byte);
+    snprintf(byte, sizeof byte, "0x%02X", step->receiverByte);
     step->text = std::string("raw ") + byte + " " + FormatDuration(step->durationMs);
     return true;
   }

@@ -45,10 +45,11 @@ enum class StepKind { kPress, kHold, kWait, kRaw };
 
 struct Step {
   StepKind kind;
-  int line;             // 1-based line in the script
-  uint8_t byte;         // key code (press, hold) or receiver byte (raw)
-  uint32_t durationMs;  // press: the code's time; hold: button down; wait, raw: the time
-  std::string text;     // the step as the output shows it, e.g. "press ChannelUp"
+  int line;              // 1-based line in the script
+  uint8_t keyCode;       // press, hold: the key's code
+  uint8_t receiverByte;  // raw: the byte the receiver shows; wait: idle
+  uint32_t durationMs;   // press: the code's time; hold: button down; wait, raw: the time
+  std::string text;      // the step as the output shows it, e.g. "press ChannelUp"
 };
 
 struct Script {

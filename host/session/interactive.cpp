@@ -17,36 +17,38 @@ constexpr int kReadTimeoutMs = 10;
 // The keyboard map and its legend, one row a key (or a set of characters).
 struct KeyboardKey {
   const char* legend;      // its words in the legend; "" when the row before says them
-  InputKind kind;          // the key, or kChar for `characters`
+  KeystrokeKind kind;      // the key, or kChar for `characters`
   const char* characters;  // kChar: the characters that type it
   const char* button;      // the button's spelling; null: the character's own (a digit)
 };
 
 constexpr KeyboardKey kKeyboardMap[] = {
-    {"0-9 digits", InputKind::kChar, "0123456789", nullptr},
-    {"Up/Down channel", InputKind::kUp, "", "ChannelUp"},
-    {"", InputKind::kDown, "", "ChannelDown"},
-    {"Left/Right", InputKind::kLeft, "", "Left"},
-    {"", InputKind::kRight, "", "Right"},
-    {"+/- volume", InputKind::kChar, "+=", "VolumeUp"},
-    {"", InputKind::kChar, "-_", "VolumeDown"},
-    {"m mute", InputKind::kChar, "mM", "Mute"},
-    {"Enter", InputKind::kEnter, "", "Enter"},
-    {"Esc exit (Power)", InputKind::kEscape, "", "Exit"},
+    {"0-9 digits", KeystrokeKind::kChar, "0123456789", nullptr},
+    {"Up/Down channel", KeystrokeKind::kUp, "", "ChannelUp"},
+    {"", KeystrokeKind::kDown, "", "ChannelDown"},
+    {"Left/Right", KeystrokeKind::kLeft, "", "Left"},
+    {"", KeystrokeKind::kRight, "", "Right"},
+    {"+/- volume", KeystrokeKind::kChar, "+=", "VolumeUp"},
+    {"", KeystrokeKind::kChar, "-_", "VolumeDown"},
+    {"m mute", KeystrokeKind::kChar, "mM", "Mute"},
+    {"Enter", KeystrokeKind::kEnter, "", "Enter"},
+    {"Esc exit (Power)", KeystrokeKind::kEscape, "", "Exit"},
 };
 
 // The keys that end an interactive session, besides Ctrl-C (kQuit).
 constexpr char kQuitCharacters[] = "qQ";
 constexpr char kHoldAndQuitLegend[] = "hold a key to hold the button; q or Ctrl-C quits";
 
-bool Types(const KeyboardKey& key, const Input& input) {
-  if (input.kind != key.kind) return false;
-  return key.kind != InputKind::kChar || (input.character != 0 && strchr(key.characters, input.character) != nullptr);
+bool Types(const KeyboardKey& key, const Keystroke& keystroke) {
+  if (keystroke.kind != key.kind) return false;
+  return key.kind != KeystrokeKind::kChar ||
+         (keystroke.character != 0 && strchr(key.characters, keystroke.character) != nullptr);
 }
 
-bool IsQuit(const Input& input) {
-  return input.kind == InputKind::kQuit || (input.kind == InputKind::kChar && input.character != 0 &&
-                                            strchr(kQuitCharacters, input.character) != nullptr);
+bool IsQuit(const Keystroke& keystroke) {
+  return keystroke.kind == KeystrokeKind::kQuit ||
+         (keystroke.kind == KeystrokeKind::kChar && keystroke.character != 0 &&
+          strchr(kQuitCharacters, keystroke.character) != nullptr);
 }
 
 std::string BuildLegend() {
@@ -59,10 +61,10 @@ std::string BuildLegend() {
 
 }  // namespace
 
-const RemoteKey* ButtonForInput(const Input& input) {
+const RemoteKey* ButtonForKeystroke(const Keystroke& keystroke) {
   for (const KeyboardKey& key : kKeyboardMap) {
-    if (!Types(key, input)) continue;
-    return FindKeyBySpelling(key.button != nullptr ? key.button : std::string(1, input.character).c_str());
+    if (!Types(key, keystroke)) continue;
+    return FindKeyBySpelling(key.button != nullptr ? key.button : std::string(1, keystroke.character).c_str());
   }
   return nullptr;
 }
@@ -93,7 +95,7 @@ void KeyboardRemote::Tick(int64_t nowMs) {
 uint8_t KeyboardRemote::ReceiverByte() const {
   if (button_ == nullptr) return kIdleReceiverByte;
   const uint8_t code = static_cast<uint8_t>(button_->code);
-  return held_ ? static_cast<uint8_t>(code | kHeldBit) : code;
+  return held_ ? HeldByteOf(code) : code;
 }
 
 void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<bool>& interrupted) {
@@ -101,12 +103,12 @@ void RunInteractive(Session& session, RawKeyboard& keyboard, const std::atomic<b
   fflush(stderr);
   KeyboardRemote remote;
   while (!interrupted.load()) {
-    const Input input = keyboard.Read(kReadTimeoutMs);
-    if (IsQuit(input)) break;
+    const Keystroke keystroke = keyboard.Read(kReadTimeoutMs);
+    if (IsQuit(keystroke)) break;
     const RemoteKey* before = remote.button();
     const bool heldBefore = remote.held();
     const int64_t nowMs = session.NowUs() / 1000;
-    const RemoteKey* button = ButtonForInput(input);
+    const RemoteKey* button = ButtonForKeystroke(keystroke);
     if (button != nullptr) remote.Typed(*button, nowMs);
     remote.Tick(nowMs);
     if (remote.button() != nullptr && remote.button() != before) {

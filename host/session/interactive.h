@@ -21,7 +21,7 @@ namespace host {
 constexpr int64_t kReleaseAfterMs = 150;
 
 // The button a key of the keyboard stands for, or null.
-const RemoteKey* ButtonForInput(const Input& input);
+const RemoteKey* ButtonForKeystroke(const Keystroke& keystroke);
 // The keyboard map, for the screen.
 const char* KeyboardLegend();
 

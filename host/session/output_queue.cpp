@@ -54,9 +54,9 @@ bool OutputQueue::Put(Fill fill) {
   return true;
 }
 
-bool OutputQueue::Step(int64_t us, const std::string& text) {
+bool OutputQueue::Action(int64_t us, const std::string& text) {
   return Put([&](Event& event) {
-    event.kind = Kind::kStep;
+    event.kind = Kind::kAction;
     event.us = us;
     event.text = text;
   });
@@ -83,7 +83,7 @@ bool OutputQueue::WriteReady() {
     if (slot.sequence.load(std::memory_order_acquire) != head_ + 1) return wrote;
     const Event& event = slot.event;
     switch (event.kind) {
-      case Kind::kStep: output_->Step(event.us, event.text); break;
+      case Kind::kAction: output_->Action(event.us, event.text); break;
       case Kind::kKey: output_->Key(event.key); break;
       case Kind::kRegister: output_->Register(event.access); break;
     }

@@ -34,7 +34,7 @@ class OutputQueue {
   void Start();
   // Any thread, never blocking: false when the ring was full and the event
   // was dropped (and counted).
-  bool Step(int64_t us, const std::string& text);
+  bool Action(int64_t us, const std::string& text);
   bool Key(const KeyReport& report);
   bool Register(const RegisterRecord& record);
   // Writes every event put so far, then ends the writer thread. The output
@@ -44,9 +44,9 @@ class OutputQueue {
   uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
  private:
-  enum class Kind { kStep, kKey, kRegister };
+  enum class Kind { kAction, kKey, kRegister };
   struct Event {
-    Kind kind = Kind::kStep;
+    Kind kind = Kind::kAction;
     int64_t us = 0;
     std::string text;
     KeyReport key{};

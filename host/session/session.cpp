@@ -80,9 +80,9 @@ void Session::ShowByte(uint8_t byte) {
   shownPolled_ = false;
   shownSinceUs_ = now;
   record_.receiver.push_back(ByteRecord{now, byte});
-  // A change to a byte with bit 0 clear is a press: of a button when the
+  // A change to a byte with the held bit clear is a press: of a button when the
   // decoder finds a key for it, else of a code no key has.
-  if ((byte & kHeldBit) != 0) return;
+  if (IsHeldByte(byte)) return;
   if (FindRemoteKey(RemoteKeyTable, kRemoteKeyCount, byte & kPressCodeMask) != nullptr) {
     ++record_.buttonsPressed;
   } else {
@@ -103,7 +103,7 @@ bool Session::WaitUntilPolled(const std::atomic<bool>& interrupted) {
 
 // Queued before the driver shows the step's byte, so its line always comes
 // before the keys it causes.
-void Session::Narrate(const std::string& text) { output_.Step(NowUs(), text); }
+void Session::Narrate(const std::string& text) { output_.Action(NowUs(), text); }
 
 bool Session::Stop(std::string* error) {
   if (module_ == nullptr) {
@@ -188,7 +188,7 @@ void Session::OnKey(const char* name, const char* label) {
   report.us = NowUs();
   report.name = name != nullptr ? name : "";
   report.label = label != nullptr ? label : "";
-  report.repeat = (lastPolledByte_ & kHeldBit) != 0;
+  report.repeat = IsHeldByte(lastPolledByte_);
   report.sincePress = !report.repeat || record_.reports.empty();
   report.delayUs = report.us - (report.sincePress ? lastPolledSinceUs_ : record_.reports.back().us);
   record_.reports.push_back(report);

@@ -40,7 +40,7 @@ class Session {
   // has polled it once. From the idle receiver, the driver's first key
   // counts. False with `error` on failure.
   bool Start(std::string* error, uint8_t startByte = kIdleReceiverByte);
-  // Puts a byte on the receiver; a change to a byte with bit 0 clear is a
+  // Puts a byte on the receiver; a change to a byte with the held bit clear is a
   // button press.
   void ShowByte(uint8_t byte);
   // Waits until a poll has read the byte shown last. False when

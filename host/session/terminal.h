@@ -11,10 +11,10 @@
 namespace kolvane {
 namespace host {
 
-enum class InputKind { kNone, kChar, kUp, kDown, kLeft, kRight, kEnter, kEscape, kQuit };
+enum class KeystrokeKind { kNone, kChar, kUp, kDown, kLeft, kRight, kEnter, kEscape, kQuit };
 
-struct Input {
-  InputKind kind = InputKind::kNone;
+struct Keystroke {
+  KeystrokeKind kind = KeystrokeKind::kNone;
   char character = 0;  // for kChar
 };
 
@@ -35,8 +35,8 @@ class RawKeyboard {
 
   bool Open(std::string* error);
   // The next key typed within timeoutMs, or kNone. Ctrl-C (and Ctrl-D on
-  // POSIX, end of input) read as kQuit.
-  Input Read(int timeoutMs);
+  // POSIX, end of keystroke) read as kQuit.
+  Keystroke Read(int timeoutMs);
 
  private:
   struct State;

@@ -86,33 +86,33 @@ bool RawKeyboard::Open(std::string* error) {
   return true;
 }
 
-Input RawKeyboard::Read(int timeoutMs) {
-  Input input;
+Keystroke RawKeyboard::Read(int timeoutMs) {
+  Keystroke keystroke;
   char byte = 0;
-  if (!ReadByte(timeoutMs, &byte)) return input;
+  if (!ReadByte(timeoutMs, &byte)) return keystroke;
   if (byte == kCtrlC || byte == kCtrlD) {
-    input.kind = InputKind::kQuit;
+    keystroke.kind = KeystrokeKind::kQuit;
   } else if (byte == '\r' || byte == '\n') {
-    input.kind = InputKind::kEnter;
+    keystroke.kind = KeystrokeKind::kEnter;
   } else if (byte == kEscape) {
-    input.kind = InputKind::kEscape;
+    keystroke.kind = KeystrokeKind::kEscape;
     char next = 0;
     char final = 0;
     // Arrows: ESC [ A-D, or ESC O A-D in application mode.
     if (ReadByte(kEscapeSequenceMs, &next) && (next == '[' || next == 'O') && ReadByte(kEscapeSequenceMs, &final)) {
       switch (final) {
-        case 'A': input.kind = InputKind::kUp; break;
-        case 'B': input.kind = InputKind::kDown; break;
-        case 'C': input.kind = InputKind::kRight; break;
-        case 'D': input.kind = InputKind::kLeft; break;
-        default: input.kind = InputKind::kNone; break;  // another special key
+        case 'A': keystroke.kind = KeystrokeKind::kUp; break;
+        case 'B': keystroke.kind = KeystrokeKind::kDown; break;
+        case 'C': keystroke.kind = KeystrokeKind::kRight; break;
+        case 'D': keystroke.kind = KeystrokeKind::kLeft; break;
+        default: keystroke.kind = KeystrokeKind::kNone; break;  // another special key
       }
     }
   } else {
-    input.kind = InputKind::kChar;
-    input.character = byte;
+    keystroke.kind = KeystrokeKind::kChar;
+    keystroke.character = byte;
   }
-  return input;
+  return keystroke;
 }
 
 }  // namespace host

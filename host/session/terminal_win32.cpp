@@ -57,31 +57,31 @@ bool RawKeyboard::Open(std::string* error) {
   return true;
 }
 
-Input RawKeyboard::Read(int timeoutMs) {
-  Input input;
-  if (WaitForSingleObject(state_->input, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return input;
+Keystroke RawKeyboard::Read(int timeoutMs) {
+  Keystroke keystroke;
+  if (WaitForSingleObject(state_->input, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return keystroke;
   INPUT_RECORD record;
   DWORD count = 0;
-  if (!ReadConsoleInputA(state_->input, &record, 1, &count) || count != 1) return input;
-  if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return input;
+  if (!ReadConsoleInputA(state_->input, &record, 1, &count) || count != 1) return keystroke;
+  if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return keystroke;
   const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
   switch (key.wVirtualKeyCode) {
-    case VK_UP: input.kind = InputKind::kUp; return input;
-    case VK_DOWN: input.kind = InputKind::kDown; return input;
-    case VK_LEFT: input.kind = InputKind::kLeft; return input;
-    case VK_RIGHT: input.kind = InputKind::kRight; return input;
-    case VK_RETURN: input.kind = InputKind::kEnter; return input;
-    case VK_ESCAPE: input.kind = InputKind::kEscape; return input;
+    case VK_UP: keystroke.kind = KeystrokeKind::kUp; return keystroke;
+    case VK_DOWN: keystroke.kind = KeystrokeKind::kDown; return keystroke;
+    case VK_LEFT: keystroke.kind = KeystrokeKind::kLeft; return keystroke;
+    case VK_RIGHT: keystroke.kind = KeystrokeKind::kRight; return keystroke;
+    case VK_RETURN: keystroke.kind = KeystrokeKind::kEnter; return keystroke;
+    case VK_ESCAPE: keystroke.kind = KeystrokeKind::kEscape; return keystroke;
     default: break;
   }
   const char character = key.uChar.AsciiChar;
   if (character == kCtrlC) {
-    input.kind = InputKind::kQuit;
+    keystroke.kind = KeystrokeKind::kQuit;
   } else if (character != 0) {
-    input.kind = InputKind::kChar;
-    input.character = character;
+    keystroke.kind = KeystrokeKind::kChar;
+    keystroke.character = character;
   }
-  return input;
+  return keystroke;
 }
 
 }  // namespace host

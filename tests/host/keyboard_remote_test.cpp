@@ -10,44 +10,44 @@ namespace {
 
 const RemoteKey& Key(const char* spelling) { return *FindKeyBySpelling(spelling); }
 
-Input Char(char c) {
-  Input input;
-  input.kind = InputKind::kChar;
-  input.character = c;
-  return input;
+Keystroke Char(char c) {
+  Keystroke keystroke;
+  keystroke.kind = KeystrokeKind::kChar;
+  keystroke.character = c;
+  return keystroke;
 }
 
-Input Special(InputKind kind) {
-  Input input;
-  input.kind = kind;
-  return input;
+Keystroke Special(KeystrokeKind kind) {
+  Keystroke keystroke;
+  keystroke.kind = kind;
+  return keystroke;
 }
 
 TEST(KeyboardMap, KeysOfTheKeyboardAreButtonsOfTheRemote) {
-  EXPECT_EQ(ButtonForInput(Char('7')), &Key("Kolvane_7"));
-  EXPECT_EQ(ButtonForInput(Char('0')), &Key("Kolvane_0"));
-  EXPECT_EQ(ButtonForInput(Char('+')), &Key("VolumeUp"));
-  EXPECT_EQ(ButtonForInput(Char('-')), &Key("VolumeDown"));
-  EXPECT_EQ(ButtonForInput(Char('m')), &Key("Mute"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kUp)), &Key("ChannelUp"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kDown)), &Key("ChannelDown"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kLeft)), &Key("Left"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kRight)), &Key("Right"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kEnter)), &Key("Enter"));
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kEscape)), &Key("Kolvane_Exit"));
-  EXPECT_EQ(ButtonForInput(Char('x')), nullptr);
-  EXPECT_EQ(ButtonForInput(Char('q')), nullptr) << "q quits, it is no button";
+  EXPECT_EQ(ButtonForKeystroke(Char('7')), &Key("Kolvane_7"));
+  EXPECT_EQ(ButtonForKeystroke(Char('0')), &Key("Kolvane_0"));
+  EXPECT_EQ(ButtonForKeystroke(Char('+')), &Key("VolumeUp"));
+  EXPECT_EQ(ButtonForKeystroke(Char('-')), &Key("VolumeDown"));
+  EXPECT_EQ(ButtonForKeystroke(Char('m')), &Key("Mute"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kUp)), &Key("ChannelUp"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kDown)), &Key("ChannelDown"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kLeft)), &Key("Left"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kRight)), &Key("Right"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kEnter)), &Key("Enter"));
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kEscape)), &Key("Kolvane_Exit"));
+  EXPECT_EQ(ButtonForKeystroke(Char('x')), nullptr);
+  EXPECT_EQ(ButtonForKeystroke(Char('q')), nullptr) << "q quits, it is no button";
 }
 
 TEST(KeyboardMap, EveryCharacterOfARowTypesItsButton) {
   for (char digit = '0'; digit <= '9'; ++digit) {
-    EXPECT_EQ(ButtonForInput(Char(digit)), &Key(std::string(1, digit).c_str())) << digit;
+    EXPECT_EQ(ButtonForKeystroke(Char(digit)), &Key(std::string(1, digit).c_str())) << digit;
   }
-  EXPECT_EQ(ButtonForInput(Char('=')), &Key("VolumeUp"));
-  EXPECT_EQ(ButtonForInput(Char('_')), &Key("VolumeDown"));
-  EXPECT_EQ(ButtonForInput(Char('M')), &Key("Mute"));
-  EXPECT_EQ(ButtonForInput(Char(0)), nullptr) << "no character is no button";
-  EXPECT_EQ(ButtonForInput(Special(InputKind::kQuit)), nullptr);
+  EXPECT_EQ(ButtonForKeystroke(Char('=')), &Key("VolumeUp"));
+  EXPECT_EQ(ButtonForKeystroke(Char('_')), &Key("VolumeDown"));
+  EXPECT_EQ(ButtonForKeystroke(Char('M')), &Key("Mute"));
+  EXPECT_EQ(ButtonForKeystroke(Char(0)), nullptr) << "no character is no button";
+  EXPECT_EQ(ButtonForKeystroke(Special(KeystrokeKind::kQuit)), nullptr);
 }
 
 TEST(KeyboardMap, TheLegendNamesEachRowOnce) {

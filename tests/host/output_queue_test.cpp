@@ -22,7 +22,7 @@ class RecordingOutput final : public SessionOutput {
  public:
   explicit RecordingOutput(test::Latch* stall = nullptr) : stall_(stall) {}
   void Begin(const std::string&, const std::string&) override {}
-  void Step(int64_t, const std::string& text) override { lines.push_back("step " + text); }
+  void Action(int64_t, const std::string& text) override { lines.push_back("step " + text); }
   void Key(const KeyReport& report) override {
     if (stall_ != nullptr && lines.empty()) stall_->Wait();
     lines.push_back("key " + report.name);
@@ -48,7 +48,7 @@ TEST(OutputQueue, WritesEveryLineInTheOrderItWasPut) {
   OutputQueue queue(&output, 8);
   queue.Start();
   EXPECT_TRUE(queue.Register(RegisterRecord{0, testbed::RegisterAccess{true, 0x200, 0}}));
-  EXPECT_TRUE(queue.Step(1000, "press TV"));
+  EXPECT_TRUE(queue.Action(1000, "press TV"));
   EXPECT_TRUE(queue.Key(Key("Kolvane_TV")));
   queue.Close();
   EXPECT_THAT(output.lines, ElementsAre("register 512", "step press TV", "key Kolvane_TV"));
@@ -84,7 +84,7 @@ TEST(OutputQueue, LinesFromSeveralThreadsAllArriveEachThreadsInItsOrder) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&queue, t] {
       for (int i = 0; i < kLines; ++i) {
-        while (!queue.Step(i, std::to_string(t) + " " + std::to_string(i))) std::this_thread::yield();
+        while (!queue.Action(i, std::to_string(t) + " " + std::to_string(i))) std::this_thread::yield();
       }
     });
   }
@@ -102,7 +102,7 @@ TEST(OutputQueue, LinesFromSeveralThreadsAllArriveEachThreadsInItsOrder) {
 TEST(OutputQueue, ClosedWithoutAWriterItWritesWhatItHoldsOnTheClosingThread) {
   RecordingOutput output;
   OutputQueue queue(&output, 4);
-  queue.Step(0, "wait 1s");
+  queue.Action(0, "wait 1s");
   queue.Close();
   EXPECT_THAT(output.lines, ElementsAre("step wait 1s"));
 }

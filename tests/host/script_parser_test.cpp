@@ -41,15 +41,15 @@ TEST(ScriptParser, ReadsEveryKindOfStep) {
       "press Mute 250ms\n");
   ASSERT_EQ(script.steps.size(), 5u);
   EXPECT_EQ(script.steps[0].kind, StepKind::kPress);
-  EXPECT_EQ(script.steps[0].byte, 0xD8);
+  EXPECT_EQ(script.steps[0].keyCode, 0xD8);
   EXPECT_EQ(script.steps[0].durationMs, kPressShowMs);
   EXPECT_EQ(script.steps[1].kind, StepKind::kHold);
-  EXPECT_EQ(script.steps[1].byte, 0x58);
+  EXPECT_EQ(script.steps[1].keyCode, 0x58);
   EXPECT_EQ(script.steps[1].durationMs, 1200u);
   EXPECT_EQ(script.steps[2].kind, StepKind::kWait);
   EXPECT_EQ(script.steps[2].durationMs, 300u);
   EXPECT_EQ(script.steps[3].kind, StepKind::kRaw);
-  EXPECT_EQ(script.steps[3].byte, 0x6C);
+  EXPECT_EQ(script.steps[3].receiverByte, 0x6C);
   EXPECT_EQ(script.steps[3].durationMs, 60u);
   EXPECT_EQ(script.steps[4].durationMs, 250u);
   EXPECT_EQ(script.steps[1].line, 2);
@@ -66,7 +66,7 @@ TEST(ScriptParser, KnowsKeysByNameShortNameOrLabelInAnyCase) {
       "press 0\n"
       "press left\n");
   std::vector<int> bytes;
-  for (const Step& step : script.steps) bytes.push_back(step.byte);
+  for (const Step& step : script.steps) bytes.push_back(step.keyCode);
   EXPECT_THAT(bytes, ElementsAre(0xD8, 0xD8, 0x48, 0x48, 0x68, 0x50, 0x00));
   EXPECT_EQ(script.steps[2].text, "press Power");
   EXPECT_EQ(script.steps[4].text, "press TV");
@@ -80,14 +80,14 @@ TEST(ScriptParser, SkipsCommentsBlankLinesAndWindowsLineEnds) {
       "\t wait 1s\r\n");
   ASSERT_EQ(script.steps.size(), 2u);
   EXPECT_EQ(script.steps[0].line, 3);
-  EXPECT_EQ(script.steps[0].byte, 0xA0);
+  EXPECT_EQ(script.steps[0].keyCode, 0xA0);
   EXPECT_EQ(script.steps[1].durationMs, 1000u);
 }
 
 TEST(ScriptParser, ReadsBytesInHexOrDecimal) {
   const Script script = Parsed("raw 0xff 1ms\nraw 0XD9 1ms\nraw 0 1ms\nraw 216 1ms\n");
   std::vector<int> bytes;
-  for (const Step& step : script.steps) bytes.push_back(step.byte);
+  for (const Step& step : script.steps) bytes.push_back(step.receiverByte);
   EXPECT_THAT(bytes, ElementsAre(0xFF, 0xD9, 0x00, 0xD8));
 }
 

@@ -95,7 +95,7 @@ TEST(TextOutput, OneReportIsSingular) {
 TEST(JsonlOutput, OneObjectPerLineWithEscapedText) {
   const std::string text = Written(OutputFormat::kJsonl, false, [](SessionOutput& out) {
     out.Key(kTv);
-    out.Step(20000, "press \"odd\\key\"");
+    out.Action(20000, "press \"odd\\key\"");
   });
   EXPECT_EQ(text,
             "{\"event\":\"key\",\"time_ms\":1250.0,\"name\":\"Kolvane_TV\",\"label\":\"\",\"state\":\"fresh\","

@@ -33,7 +33,7 @@ using ::testing::SizeIs;
 class SilentOutput final : public SessionOutput {
  public:
   void Begin(const std::string&, const std::string&) override {}
-  void Step(int64_t, const std::string&) override {}
+  void Action(int64_t, const std::string&) override {}
   void Key(const KeyReport&) override {}
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}
@@ -47,7 +47,7 @@ class SilentOutput final : public SessionOutput {
 class SlowOutput final : public SessionOutput {
  public:
   void Begin(const std::string&, const std::string&) override {}
-  void Step(int64_t, const std::string&) override {}
+  void Action(int64_t, const std::string&) override {}
   void Key(const KeyReport&) override { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
   void Register(const RegisterRecord&) override {}
   void End(const Summary&, const SessionFiles&) override {}

@@ -57,7 +57,7 @@ explain("explaining the bytes" 1 explained bytes.trace)
 expect("three runs" "^Explain: 3 runs of bytes.trace: 3 with something wrong, 0 with nothing wrong\\.\n" "${explained}")
 # (a busy machine may add late polls to any run: they come after these)
 expect("no byte with bit 0 set"
-       "Explain: run 1 of 3 \\(from line 1\\), [a-z]+ [a-z0-9_]+, started [0-9-]+ [0-9:]+: [0-9] things? wrong; 0 keys \\(0 fresh, 0 repeats\\), about [0-9]+ polls over [0-9.]+s\\. 1\\. No key could be reported: the receiver never showed a byte with bit 0 set[^\n]* - line [0-9]+, [0-9.]+s: the first poll read 0x00 \\(Kolvane_Left\\) - line [0-9]+, [0-9.]+s: 0x58 \\(Kolvane_VolumeUp\\) for [0-9]+ ms: a press, not reported The card.s idle receiver reads 0x00 [^\n]* What to do: Check that the host's ReadRegister\\(0x200\\) fills in"
+       "Explain: run 1 of 3 \\(from line 1\\), [a-z]+ [a-z0-9_]+, started [0-9-]+ [0-9:]+: [0-9] things? wrong; 0 keys \\(0 fresh, 0 repeats\\), about [0-9]+ polls over [0-9.]+s\\. 1\\. No key could be reported: the receiver never showed a byte with the held bit \\(bit 0\\) set[^\n]* - line [0-9]+, [0-9.]+s: the first poll read 0x00 \\(Kolvane_Left\\) - line [0-9]+, [0-9.]+s: 0x58 \\(Kolvane_VolumeUp\\) for [0-9]+ ms: a press, not reported The card.s idle receiver reads 0x00 [^\n]* What to do: Check that the host's ReadRegister\\(0x200\\) fills in"
        "${explained}")
 expect("a byte that never changed"
        "\nExplain: run 2 of 3 \\(from line [0-9]+\\)[^\n]*: [0-9] things? wrong; 0 keys[^\n]* 1\\. The receiver byte never changed: every poll, about [0-9]+ over [0-9.]+s, read 0xFF \\(idle\\)\\. - line [0-9]+, [0-9.]+s: 0xFF \\(idle\\) throughout [^\n]* What to do: Press a button while tracing"
@@ -73,7 +73,7 @@ forbid("a key of the remote is no unknown code" "Code 0xD8" "${explained}")
 # The same as JSON Lines: one object a finding, then the verdict.
 host("explaining the bytes as JSON Lines" 1 json --explain bytes.trace --format jsonl)
 expect("JSON Lines"
-       "\\{\"event\":\"explain_run\",\"run\":1,\"runs\":3,\"run_line\":1,\"started\":\"[^\"]*\",\"findings\":[0-9],\"keys\":0,[^\n]*\n\\{\"event\":\"finding\",\"run\":1,\"runs\":3,\"run_line\":1,\"kind\":\"no_bit0_byte\",\"summary\":\"No key could be reported: [^\n]*\"evidence\":\\[\\{\"line\":[0-9]+,\"time_ms\":[0-9]+,\"text\":\"the first poll read 0x00 \\(Kolvane_Left\\)\"\\},.*\"kind\":\"byte_never_changed\".*\"kind\":\"unknown_code\".*\"kind\":\"unknown_code\".*\n\\{\"event\":\"explain\",\"trace\":\"bytes.trace\",\"runs\":3,\"runs_with_findings\":3,\"findings\":[0-9]+\\}\n$"
+       "\\{\"event\":\"explain_run\",\"run\":1,\"runs\":3,\"run_line\":1,\"started\":\"[^\"]*\",\"findings\":[0-9],\"keys\":0,[^\n]*\n\\{\"event\":\"finding\",\"run\":1,\"runs\":3,\"run_line\":1,\"kind\":\"no_held_bit_byte\",\"summary\":\"No key could be reported: [^\n]*\"evidence\":\\[\\{\"line\":[0-9]+,\"time_ms\":[0-9]+,\"text\":\"the first poll read 0x00 \\(Kolvane_Left\\)\"\\},.*\"kind\":\"byte_never_changed\".*\"kind\":\"unknown_code\".*\"kind\":\"unknown_code\".*\n\\{\"event\":\"explain\",\"trace\":\"bytes.trace\",\"runs\":3,\"runs_with_findings\":3,\"findings\":[0-9]+\\}\n$"
        "${json}")
 
 # --- 5: late polls, from a sink that holds the poll thread ------------------

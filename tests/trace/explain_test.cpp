@@ -75,7 +75,7 @@ std::vector<FindingKind> Kinds(const std::string& text) {
 Finding Only(const std::string& text) {
   const RunExplanation run = ExplainRun(ReadTrace(text).runs.front());
   EXPECT_EQ(run.findings.size(), 1u) << text;
-  return run.findings.empty() ? Finding{FindingKind::kNoPolls, "", {}, 0, "", "", ""} : run.findings.front();
+  return run.findings.empty() ? Finding(FindingKind::kNoPolls) : run.findings.front();
 }
 
 Finding OfKind(const std::string& text, FindingKind kind) {
@@ -83,7 +83,7 @@ Finding OfKind(const std::string& text, FindingKind kind) {
     if (finding.kind == kind) return finding;
   }
   ADD_FAILURE() << "no finding of kind " << FindingName(kind) << " in\n" << text;
-  return Finding{kind, "", {}, 0, "", "", ""};
+  return Finding(kind);
 }
 
 TEST(Explain, ARunThatPressedKeysAndRepeatedIsCleanAndCountsThem) {
