@@ -12,9 +12,9 @@
 
 #include <functional>
 
+#include "kolvane/device.h"
 #include "kolvane/kolvane.h"
 #include "kolvane/simcard.h"
-#include "receiver/device.h"
 
 namespace kolvane {
 namespace testbed {
@@ -57,7 +57,7 @@ class SimCard : public IDeviceRegisters {
   uint8_t receiverByte() const;
   // A key pressed (its code) or held (the code with the held bit), or none.
   void Press(uint8_t code) { SetReceiverByte(code); }
-  void Hold(uint8_t code) { SetReceiverByte(HeldByteOf(code)); }
+  void Hold(uint8_t code) { SetReceiverByte(static_cast<uint8_t>(code | KOLVANE_RECEIVER_HELD_BIT)); }
   void ReleaseKey() { SetReceiverByte(KOLVANE_RECEIVER_IDLE); }
 
   uint32_t Register(uint32_t offset) const { return kolvane_simcard_register(card_, offset); }
