@@ -1,8 +1,8 @@
 // libFuzzer target: the key decoder against the plain model of its rules.
 //
 // Input: a 4-byte start tick, then one record per poll: the receiver byte,
-// a 16-bit step in ms from the previous clock read to the poll (0xFFFF: a
-// 32-bit step follows) and one byte of ms that the report takes. Integers
+// a 16-bit time in ms from the previous clock read to the poll (0xFFFF: a
+// 32-bit time follows) and one byte of ms that the report takes. Integers
 // are little-endian. Any difference prints the run and traps.
 //
 // The decoder is checked against the model on real elapsed time everywhere,
@@ -20,7 +20,7 @@ namespace {
 using kolvane::model::DecoderLockstep;
 using kolvane::model::RepeatClock;
 
-constexpr uint16_t kLongStep = 0xFFFF;
+constexpr uint16_t kLongElapsed = 0xFFFF;
 constexpr uint64_t kLastSafeTick = 0xFFFFFFFFull - 200;  // mark + 200 still fits
 
 class Input {
@@ -62,15 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool tickSumValid = startTick <= kLastSafeTick;
 
   uint32_t byte = 0;
-  uint32_t step = 0;
+  uint32_t elapsedMs = 0;
   uint32_t sink = 0;
-  while (input.Byte(byte) && input.U16(step)) {
-    if (step == kLongStep && !input.U32(step)) break;
+  while (input.Byte(byte) && input.U16(elapsedMs)) {
+    if (elapsedMs == kLongElapsed && !input.U32(elapsedMs)) break;
     if (!input.Byte(sink)) break;
 
-    if (!realTime.Poll(byte, step, sink)) Differ("real elapsed time", realTime);
-    tickSumValid = tickSumValid && tickSum.nowMs() + step + sink <= kLastSafeTick;
-    if (tickSumValid && !tickSum.Poll(byte, step, sink)) Differ("tick sum away from the wrap", tickSum);
+    if (!realTime.Poll(byte, elapsedMs, sink)) Differ("real elapsed time", realTime);
+    tickSumValid = tickSumValid && tickSum.nowMs() + elapsedMs + sink <= kLastSafeTick;
+    if (tickSumValid && !tickSum.Poll(byte, elapsedMs, sink)) Differ("tick sum away from the wrap", tickSum);
   }
   return 0;
 }

@@ -8,24 +8,24 @@
 namespace kolvane {
 namespace {
 
-struct SetupStep {
+struct SetupWrite {
   uint32_t offset;
   uint32_t mask;
 };
 
-constexpr SetupStep kSetupSteps[] = {
+constexpr SetupWrite kSetupWrites[] = {
     {kRegisterControl, kControlSetupMask},
     {kRegisterGpio, kGpioSetupMask},
     {kRegisterReceiver, kReceiverSetupMask},
 };
 
-// Sets the step's bits and writes the other bits back as read. Each read
+// Sets each write's bits and writes the other bits back as read. Each read
 // starts from zero, so a read that fills nothing writes only the mask.
 void SetUpRegisters(IDeviceRegisters* registers) {
-  for (const SetupStep& step : kSetupSteps) {
+  for (const SetupWrite& write : kSetupWrites) {
     uint32_t value = 0;
-    registers->ReadRegister(step.offset, &value);
-    registers->WriteRegister(step.offset, value | step.mask);
+    registers->ReadRegister(write.offset, &value);
+    registers->WriteRegister(write.offset, value | write.mask);
   }
 }
 
