@@ -31,7 +31,7 @@ append() {
   printf '%s\n' "$@" >>"$file"
 }
 receiver_rule='(tools/layers.txt: receiver/ may use itself and include/kolvane/)'
-trace_rule='(tools/layers.txt: trace/ may use itself and include/kolvane/, receiver/)'
+trace_rule='(tools/layers.txt: trace/ may use itself and include/kolvane/, text/, receiver/)'
 bench_rule='(tools/layers.txt: bench/ may use itself and include/kolvane/, text/, testbed/, trace/, receiver/, platform/)'
 expected=()
 
