@@ -99,7 +99,7 @@ KOLVANE_IID(IID_IUnknown, KOLVANE_IID_VALUE_IUnknown);
   KOLVANE_METHOD(HRESULT, QueryInterface)(KOLVANE_THIS_(I) REFIID riid, void** object); \
   KOLVANE_METHOD(ULONG, AddRef)(KOLVANE_THIS(I));                                       \
   KOLVANE_METHOD(ULONG, Release)(KOLVANE_THIS(I));
-#define KOLVANE_METHOD(result, method) result(STDMETHODCALLTYPE* method)
+#define KOLVANE_METHOD(result, method) result(STDMETHODCALLTYPE* method) /* NOLINT(bugprone-macro-parentheses): a declarator */
 #define KOLVANE_THIS_(I) I* self,
 #define KOLVANE_THIS(I) I* self
 #define KOLVANE_PURE
