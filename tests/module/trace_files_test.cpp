@@ -151,7 +151,7 @@ TEST_F(TraceFiles, TheCapHoldsAgainstTheFilesRealSizeWhenOthersAppendDuringARun)
     const uint64_t size = std::filesystem::file_size("run.trace");
     ASSERT_LT(size + left, kTraceSizeCap);
     std::ofstream other("run.trace", std::ios::binary | std::ios::app);
-    other << std::string(kTraceSizeCap - size - left - 1, '#') << '\n';
+    other << std::string(static_cast<size_t>(kTraceSizeCap - size - left - 1), '#') << '\n';
   }
   for (int press = 1; press <= 4; ++press) {
     const uint64_t polls = device.receiverPolls();
