@@ -29,7 +29,7 @@
 # child processes, so the probe runs once per `make` and not once per test.
 
 KOLVANE_WINE32_LOADER=${KOLVANE_WINE32_LOADER:-/usr/lib/wine/wine}
-KOLVANE_WINE64_LOADER=/usr/lib/wine/wine64
+KOLVANE_WINE64_LOADER=${KOLVANE_WINE64_LOADER:-/usr/lib/wine/wine64}
 KOLVANE_WINE64_SERVER=/usr/lib/wine/wineserver64
 # Emulation: qemu, where its binfmt_misc is mounted in the namespace, and
 # the prefix that emulated 32-bit programs share with native 64-bit Wine.

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin"
 unset MAKEFLAGS MAKELEVEL MFLAGS KOLVANE_X86_RUNS KOLVANE_NO_32BIT KOLVANE_X86_PROBE KOLVANE_WINE32_ROOT \
-  KOLVANE_EMULATE_32BIT KOLVANE_I386_EMULATED KOLVANE_EMULATED_WINEPREFIX
+  KOLVANE_EMULATE_32BIT KOLVANE_I386_EMULATED KOLVANE_EMULATED_WINEPREFIX KOLVANE_WINE64_LOADER
 export KOLVANE_SETUP_STATE=$work/state
 export KOLVANE_I386_ROOT=$work/i386-root
 export FAKE_LOG=$work/calls
@@ -297,9 +297,11 @@ grep -q "^win32: the x86 programs run emulated (qemu-i386-static, registered in 
 out=$(HOME=$work "$root/tools/wine-run.sh" "$work/program.exe" --keys 2>&1) || fail "emulated: wine-run.sh on a 32-bit program exited $?: $out"
 expect_call "^in a user namespace: $work/i386-program $work/program.exe --keys$"
 expect_call "^i386 program: $work/program.exe --keys$"
-out=$(HOME=$work "$root/tools/wine-run.sh" /usr/bin/env 2>&1)
-grep -q "^WINEPREFIX=$work/.wine-kolvane64$" <<<"$out" || fail "emulated: a 64-bit program's prefix: $(grep WINE <<<"$out")"
+# A loader that prints its environment stands in for Wine's, which a fresh
+# machine does not have before setup installs it.
 printf '#!/bin/sh\nenv\n' >"$work/env-loader" && chmod +x "$work/env-loader"
+out=$(HOME=$work KOLVANE_WINE64_LOADER=$work/env-loader "$root/tools/wine-run.sh" program64.exe 2>&1)
+grep -q "^WINEPREFIX=$work/.wine-kolvane64$" <<<"$out" || fail "emulated: a 64-bit program's prefix: $(grep WINE <<<"$out")"
 out=$(HOME=$work KOLVANE_X86_RUNS=emulated KOLVANE_WINE32_LOADER=$work/env-loader "$root/tools/wine-run.sh" "$work/program.exe" 2>&1)
 grep -q "^WINESERVER=/usr/lib/wine/wineserver64$" <<<"$out" && grep -q "^WINEPREFIX=$work/.wine-kolvane-wow64$" <<<"$out" ||
   fail "emulated: a 32-bit program's Wine: $(grep WINE <<<"$out")"
