@@ -297,8 +297,12 @@ TEST(TimeScale, OnlyAStretchLongerThanTheBoundIsCut) {
   EXPECT_EQ(longer.Cuts()[0].fromUs, 1000 * kUs + kQuietKeptUs);
   EXPECT_EQ(longer.Cuts()[0].toUs, 1000 * kUs + kLongQuietUs + 1 - kQuietKeptUs);
   // Its break is as wide as a break, and time after it runs on at the scale.
-  EXPECT_DOUBLE_EQ(longer.X(longer.Cuts()[0].toUs) - longer.X(longer.Cuts()[0].fromUs), longer.BreakWidth());
-  EXPECT_DOUBLE_EQ(longer.X(3500 * kUs) - longer.X(3400 * kUs), 100 * kTimelinePixelsPerMs);
+  // A difference of two positions is exact to a fraction of a pixel only: the
+  // x87 arithmetic of the x86 build rounds it otherwise than SSE does.
+  constexpr double kPixelTolerance = 1e-9;
+  EXPECT_NEAR(longer.X(longer.Cuts()[0].toUs) - longer.X(longer.Cuts()[0].fromUs), longer.BreakWidth(),
+              kPixelTolerance);
+  EXPECT_NEAR(longer.X(3500 * kUs) - longer.X(3400 * kUs), 100 * kTimelinePixelsPerMs, kPixelTolerance);
 }
 
 TEST(TimeScale, ManyBreaksAndHoursStayWithinTheWidthInOrder) {
