@@ -13,35 +13,47 @@
 # always starts the 32-bit loader when wine32 is installed; the 64-bit
 # loader still runs them, in a prefix of its own.
 #
-# There, i386 programs run under user-mode emulation where setup could
-# install qemu-user-static and register it in a binfmt_misc of the run's own
-# (tools/i386-emulation.sh): with the machine's wine32:i386, or in the i386
-# root. The 64-bit Wine parts (the wineserver, Wine's services) run natively
-# beside them, in a prefix of its own.
+# There, i386 programs run under user-mode emulation: qemu-i386, registered
+# in a binfmt_misc of the run's own (tools/i386-emulation.sh), with the
+# machine's wine32:i386, or in the i386 root. The 64-bit Wine parts (the
+# wineserver, Wine's services) run natively beside them, in a prefix of
+# their own. Wine's 32-bit loader needs a qemu that honours
+# MAP_FIXED_NOREPLACE: under one that does not (Debian 12's qemu 7.2), Wine
+# splits its address-space reservation into some 65,000 emulated calls and
+# each program takes about 90 s to start, instead of about 1 s. Setup takes
+# the machine's qemu-i386-static where it passes that probe, and otherwise
+# fetches Debian's qemu-user from the release's backports (or the release)
+# into the build tree, without installing it (tools/i386-emulation.sh qemu).
 #
-# Emulation is opt-in: KOLVANE_EMULATE_32BIT=1 turns it on, where the
-# kernel cannot execute 32-bit programs and even where it can. It is off by
-# default because the emulated leg took about 20 minutes on a 2-core machine
-# and module_tests does not pass under it yet.
+# Emulation is on where the kernel cannot execute 32-bit programs.
+# KOLVANE_EMULATE_32BIT=1 forces it even where the kernel can, to try the
+# path on any machine; KOLVANE_EMULATE_32BIT=0 turns it off.
 # KOLVANE_NO_32BIT=1 makes every tool behave as on a machine where 32-bit
 # programs run in no way; it wins over KOLVANE_EMULATE_32BIT=1.
 # KOLVANE_X86_RUNS ("yes", "emulated" or "no: why") carries the decision to
 # child processes, so the probe runs once per `make` and not once per test.
 
+KOLVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# What setup records and fetches: the reasons it could not install a part,
+# the qemu it chose for emulation.
+KOLVANE_SETUP_DIR=${KOLVANE_SETUP_STATE:-$KOLVANE_ROOT/build/.setup}
+
 KOLVANE_WINE32_LOADER=${KOLVANE_WINE32_LOADER:-/usr/lib/wine/wine}
 KOLVANE_WINE64_LOADER=${KOLVANE_WINE64_LOADER:-/usr/lib/wine/wine64}
 KOLVANE_WINE64_SERVER=/usr/lib/wine/wineserver64
-# Emulation: qemu, where its binfmt_misc is mounted in the namespace, and
-# the prefix that emulated 32-bit programs share with native 64-bit Wine.
-KOLVANE_QEMU_I386=${KOLVANE_QEMU_I386:-/usr/bin/qemu-i386-static}
+# Emulation: the qemu-i386 that setup chose (a link to it), the machine's
+# own, where its binfmt_misc is mounted in the namespace, and the prefix
+# that emulated 32-bit programs share with native 64-bit Wine.
+KOLVANE_QEMU_I386=${KOLVANE_QEMU_I386:-$KOLVANE_SETUP_DIR/qemu-i386}
+KOLVANE_MACHINE_QEMU_I386=${KOLVANE_MACHINE_QEMU_I386:-/usr/bin/qemu-i386-static}
 KOLVANE_BINFMT_MOUNT=${KOLVANE_BINFMT_MOUNT:-/proc/sys/fs/binfmt_misc}
-KOLVANE_EMULATED_WINEPREFIX=${KOLVANE_EMULATED_WINEPREFIX:-${WINEPREFIX:-$HOME/.wine-kolvane-wow64}}
+KOLVANE_OWN_EMULATED_WINEPREFIX=$HOME/.wine-kolvane-wow64
+KOLVANE_EMULATED_WINEPREFIX=${KOLVANE_EMULATED_WINEPREFIX:-${WINEPREFIX:-$KOLVANE_OWN_EMULATED_WINEPREFIX}}
 
-KOLVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# Where setup records why wine32:i386 is missing, and why qemu-user-static
+# Where setup records why wine32:i386 is missing, and why no usable qemu
 # is, when it tried and failed.
-KOLVANE_WINE32_FAILURE=${KOLVANE_SETUP_STATE:-$KOLVANE_ROOT/build/.setup}/wine32-not-installed
-KOLVANE_EMULATION_FAILURE=${KOLVANE_SETUP_STATE:-$KOLVANE_ROOT/build/.setup}/emulation-not-installed
+KOLVANE_WINE32_FAILURE=$KOLVANE_SETUP_DIR/wine32-not-installed
+KOLVANE_EMULATION_FAILURE=$KOLVANE_SETUP_DIR/emulation-not-installed
 
 # The i386 root, under build/ so that `make clean` removes it; the file that
 # says it is complete; and its Wine: the loader, the server, the prefix.
@@ -57,6 +69,13 @@ kolvane_shown_path() {
     "$KOLVANE_ROOT"/*) echo "${1#"$KOLVANE_ROOT"/}" ;;
     *) echo "$1" ;;
   esac
+}
+
+# The URI of this machine's own mirror for the release's main suite and
+# main component, as apt has it from its sources.
+kolvane_own_mirror() { # codename
+  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(IDENTIFIER)' 2>/dev/null |
+    awk -v codename="$1" '$2 == codename && $3 == "main" && $4 == "Packages" { print $1; exit }'
 }
 
 kolvane_i386_root_ready() { [ -f "$KOLVANE_I386_ROOT_READY" ]; }
@@ -97,32 +116,80 @@ kolvane_i386_exec_blocker() {
   fi
 }
 
-# Succeeds when emulation is asked for (KOLVANE_EMULATE_32BIT=1).
-kolvane_emulation_wanted() { [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ]; }
+# Emulation is on unless KOLVANE_EMULATE_32BIT=0 turns it off; =1 forces it
+# where the kernel executes i386 programs itself.
+kolvane_emulation_wanted() { [ "${KOLVANE_EMULATE_32BIT:-}" != 0 ]; }
+kolvane_emulation_forced() { [ "${KOLVANE_EMULATE_32BIT:-}" = 1 ]; }
 
 # What the NOT RUN line adds where the kernel cannot execute i386 programs
-# and emulation is not asked for.
-KOLVANE_EMULATION_OFF="user-mode emulation is off by default (KOLVANE_EMULATE_32BIT=1 turns it on; it takes about 20 min on a 2-core machine and module_tests does not pass under it yet)"
+# and emulation is turned off.
+KOLVANE_EMULATION_OFF="user-mode emulation is turned off (KOLVANE_EMULATE_32BIT=0)"
 
 # Why i386 programs are not to run natively here: the kernel cannot, or
 # else KOLVANE_EMULATE_32BIT=1 forces emulation. Nothing when they are.
 kolvane_i386_native_blocker() {
   local why
   why=$(kolvane_i386_exec_blocker)
-  if [ -z "$why" ] && kolvane_emulation_wanted; then
+  if [ -z "$why" ] && kolvane_emulation_forced; then
     why="KOLVANE_EMULATE_32BIT=1 is set"
   fi
   [ -z "$why" ] || echo "$why"
 }
 
+# Makes a tiny i386 program that maps a page, then asks for the same page
+# again with MAP_FIXED_NOREPLACE: it exits 0 where that fails with EEXIST,
+# as Wine's 32-bit loader needs, and 1 where the request is taken as a mere
+# hint (another address returned).
+kolvane_make_noreplace_probe() { # file
+  command -v as >/dev/null && command -v ld >/dev/null || return 1
+  # mmap2 is system call 192; 0x32 = MAP_PRIVATE|MAP_ANONYMOUS|MAP_FIXED,
+  # 0x100022 = MAP_FIXED_NOREPLACE|MAP_PRIVATE|MAP_ANONYMOUS; -17 = -EEXIST.
+  printf '%s\n' '.globl _start' '_start:' \
+    ' movl $192, %eax' ' movl $0x10000000, %ebx' ' movl $0x10000, %ecx' ' xorl %edx, %edx' \
+    ' movl $0x32, %esi' ' movl $-1, %edi' ' xorl %ebp, %ebp' ' int $0x80' \
+    ' cmpl $0x10000000, %eax' ' jne fail' \
+    ' movl $192, %eax' ' movl $0x10000000, %ebx' ' movl $0x10000, %ecx' ' xorl %edx, %edx' \
+    ' movl $0x100022, %esi' ' movl $-1, %edi' ' xorl %ebp, %ebp' ' int $0x80' \
+    ' cmpl $-17, %eax' ' jne fail' \
+    ' movl $1, %eax' ' xorl %ebx, %ebx' ' int $0x80' \
+    'fail:' ' movl $1, %eax' ' movl $1, %ebx' ' int $0x80' >"$1.s"
+  as --32 -o "$1.o" "$1.s" 2>/dev/null && ld -m elf_i386 -o "$1" "$1.o" 2>/dev/null
+}
+
+# The version a qemu prints of itself ("qemu-i386 version 10.0.2"), or its path.
+kolvane_qemu_version() { # qemu
+  local line
+  line=$("$1" --version 2>/dev/null </dev/null | head -n 1 | sed 's/ (.*//')
+  echo "${line:-$(kolvane_shown_path "$1")}"
+}
+
+# Why this qemu cannot run Wine's 32-bit loader in reasonable time: it is
+# missing, or it does not honour MAP_FIXED_NOREPLACE. Nothing when it can,
+# or where the probe cannot be made (without binutils).
+kolvane_qemu_blocker() { # qemu
+  local dir status=0
+  if [ ! -x "$1" ]; then
+    echo "$(kolvane_shown_path "$1") is missing"
+    return 0
+  fi
+  dir=$(mktemp -d) || return 0
+  if kolvane_make_noreplace_probe "$dir/probe"; then
+    "$1" "$dir/probe" </dev/null >/dev/null 2>&1 || status=$?
+  fi
+  rm -rf "$dir"
+  [ $status -eq 0 ] ||
+    echo "$(kolvane_qemu_version "$1") does not honour MAP_FIXED_NOREPLACE (each 32-bit Wine program would take about 90 s to start)"
+}
+
 # Why i386 programs do not run under emulation here; nothing when they do.
 kolvane_emulation_blocker() {
   local why
-  if [ ! -x "$KOLVANE_QEMU_I386" ]; then
+  why=$(kolvane_qemu_blocker "$KOLVANE_QEMU_I386")
+  if [ -n "$why" ]; then
     if [ -s "$KOLVANE_EMULATION_FAILURE" ]; then
       head -n 1 "$KOLVANE_EMULATION_FAILURE"
     else
-      echo "qemu-user-static is not installed"
+      echo "no qemu-i386 for emulation: $why"
     fi
     return 0
   fi
@@ -213,7 +280,7 @@ kolvane_x86_runs() {
   local answer=${KOLVANE_X86_RUNS:-}
   if [ "${KOLVANE_NO_32BIT:-}" = 1 ]; then
     answer="no: KOLVANE_NO_32BIT=1 is set"
-    if kolvane_emulation_wanted; then answer+=" (it wins over KOLVANE_EMULATE_32BIT=1)"; fi
+    if kolvane_emulation_forced; then answer+=" (it wins over KOLVANE_EMULATE_32BIT=1)"; fi
   elif [ -z "$answer" ]; then
     answer=$(kolvane_x86_answer)
   fi
@@ -236,7 +303,7 @@ kolvane_x86_path_line() {
   kolvane_wine32_in_root && where="in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
   if kolvane_x86_emulated; then
     [ -n "$(kolvane_i386_exec_blocker)" ] || why="forced by KOLVANE_EMULATE_32BIT=1"
-    echo "win32: the x86 programs run emulated (qemu-i386-static, registered in a binfmt_misc of the run's own), $where" \
+    echo "win32: the x86 programs run emulated ($(kolvane_qemu_version "$KOLVANE_QEMU_I386"), registered in a binfmt_misc of the run's own), $where" \
       "($why); the tests that prove the module run, the tools' tests are left to win64"
   else
     echo "win32: the x86 programs run natively, $where"

@@ -48,11 +48,23 @@ fi
 # Under emulation with the machine's wine32:i386, the 32-bit programs share
 # a prefix with the native 64-bit Wine, made by it: its wineserver and
 # services run natively, and only the programs themselves are emulated.
+# wineboot runs with i386 registered, so that it can set up the prefix's
+# 32-bit half (syswow64) too; the project's own prefix made before without
+# it is made again, a prefix the caller named is left alone.
 if [ "$preset" != win64 ] && kolvane_x86_emulated && ! kolvane_wine32_in_root; then
   (
     kolvane_wine32_select
+    if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      if [ "$WINEPREFIX" != "$KOLVANE_OWN_EMULATED_WINEPREFIX" ]; then
+        echo "wine-ready.sh: the Wine prefix $WINEPREFIX has no 32-bit half (syswow64), which the emulated 32-bit programs need; name another (KOLVANE_EMULATED_WINEPREFIX)" >&2
+        exit 1
+      fi
+      echo "The Wine prefix $WINEPREFIX has no 32-bit half (syswow64): making it again..."
+      WINEPREFIX=$WINEPREFIX "$KOLVANE_WINE64_SERVER" -k </dev/null >/dev/null 2>&1 || true
+      rm -rf "${WINEPREFIX:?}"
+    fi
     ready "$WINEPREFIX" "$WINEPREFIX (native 64-bit Wine, for the emulated 32-bit programs)" \
-      "$KOLVANE_WINE64_SERVER" env WINELOADER="$KOLVANE_WINE64_LOADER" "$KOLVANE_WINE64_LOADER"
+      "$KOLVANE_WINE64_SERVER" "$KOLVANE_ROOT/tools/i386-emulation.sh" run env WINELOADER="$KOLVANE_WINE64_LOADER" "$KOLVANE_WINE64_LOADER"
   )
 fi
 if [ "$preset" != win64 ] && kolvane_x86_runs && kolvane_wine32_in_root; then
