@@ -8,11 +8,12 @@
 #            apt installs it, else an i386 root with wine32 inside, made once
 #            (tools/i386-root.sh; KOLVANE_WINE32_ROOT=1 takes that path even
 #            where wine32:i386 is installed). Where the kernel cannot
-#            execute i386 programs, nothing, unless KOLVANE_EMULATE_32BIT=1
-#            (which also forces it where the kernel can): then first
-#            qemu-user-static, for user-mode emulation in a binfmt_misc of
-#            the run's own (tools/i386-emulation.sh); the loader follows
-#            only where an i386 program then runs
+#            execute i386 programs (or KOLVANE_EMULATE_32BIT=1 forces it),
+#            first a qemu-i386 for user-mode emulation in a binfmt_misc of
+#            the run's own (tools/i386-emulation.sh qemu: the machine's, or
+#            Debian's fetched into build/.setup, not installed); the loader
+#            follows only where an i386 program then runs. Not where
+#            KOLVANE_EMULATE_32BIT=0 turns emulation off
 #   lint     clang-format, clang-tidy, and mingw-w64's headers for the
 #            Windows-only sources
 #   fuzz     clang, for libFuzzer
@@ -61,9 +62,8 @@ done
 
 # Wine's 32-bit loader only where i386 programs run: natively, decided by
 # running one with nothing that is not installed yet (tools/wine-env.sh), or
-# else, where KOLVANE_EMULATE_32BIT=1 asks for it, under emulation, where
-# qemu-user-static comes first and the loader only once an i386 program
-# runs under it. An i386 root made before is reused.
+# else under emulation, where the qemu comes first and the loader only once
+# an i386 program runs under it. An i386 root made before is reused.
 wine32_missing=0
 root_needed=0
 add_i386=0
@@ -74,7 +74,7 @@ if [ $want_wine32 -eq 1 ] && [ "${KOLVANE_NO_32BIT:-}" != 1 ]; then
   native_blocker=$(kolvane_i386_native_blocker)
   if [ -n "$native_blocker" ] && kolvane_emulation_wanted; then
     emulate=1
-    installed qemu-user-static || qemu_missing=1
+    [ -z "$(kolvane_qemu_blocker "$KOLVANE_QEMU_I386")" ] || qemu_missing=1
   fi
   if ! kolvane_i386_root_ready && { [ "${KOLVANE_WINE32_ROOT:-}" = 1 ] || ! installed wine32:i386; }; then
     if [ -n "$native_blocker" ] && [ $emulate -eq 0 ]; then
@@ -103,6 +103,29 @@ if [ $emulate -eq 1 ] && [ $qemu_missing -eq 0 ] && [ $((wine32_missing + root_n
 fi
 [ ${#missing[@]} -eq 0 ] && [ $qemu_missing -eq 0 ] && [ $wine32_missing -eq 0 ] && [ $root_needed -eq 0 ] && exit 0
 
+# The qemu for emulation, where the kernel cannot execute i386 programs:
+# the machine's, or Debian's fetched (needs no root), then a first i386
+# program under it. Either failing, the reason is what the NOT RUN line
+# says, and the loader is not installed.
+ready_qemu() {
+  local log status=0
+  log=$(mktemp)
+  tools/i386-emulation.sh qemu 2>"$log" || status=$?
+  cat "$log" >&2
+  if [ $status -eq 0 ]; then
+    kolvane_record_emulation_failure ""
+    [ $((wine32_missing + root_needed)) -gt 0 ] && emulation_refused && add_i386=0
+  else
+    kolvane_record_emulation_failure "$(sed -n 's/^i386-emulation.sh: //p' "$log" | tail -n 1)"
+    say "warning: the win32 build's tests will be NOT RUN"
+    wine32_missing=0
+    root_needed=0
+    add_i386=0
+  fi
+  rm -f "$log"
+  qemu_missing=0
+}
+
 install_command() { # packages...
   local prefix=""
   [ $add_i386 -eq 1 ] && [[ " $* " == *":i386 "* ]] && prefix="dpkg --add-architecture i386 && "
@@ -115,12 +138,8 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "  $(install_command "${missing[@]}")" >&2
     exit 1
   fi
-  if [ $qemu_missing -eq 1 ]; then
-    kolvane_record_emulation_failure "qemu-user-static is not installed and setup is not root"
-    say "the win32 build's tests will be NOT RUN: $native_blocker, and qemu-user-static (user-mode emulation) is not installed. To run them under emulation, as root:"
-    echo "  $(install_command qemu-user-static)" >&2
-    exit 0
-  fi
+  [ $qemu_missing -eq 1 ] && ready_qemu
+  [ $((wine32_missing + root_needed)) -gt 0 ] || exit 0
   if [ $root_needed -eq 1 ]; then
     kolvane_record_wine32_failure "the i386 root is not made and setup is not root"
     say "the win32 build's tests will be NOT RUN: only root can make the i386 root"
@@ -155,6 +174,8 @@ drop_unused_i386() {
   fi
 }
 
+[ $qemu_missing -eq 1 ] && ready_qemu
+[ ${#missing[@]} -eq 0 ] && [ $wine32_missing -eq 0 ] && [ $root_needed -eq 0 ] && exit 0
 [ ${#missing[@]} -gt 0 ] && echo "setup: installing: ${missing[*]}"
 [ $add_i386 -eq 1 ] && dpkg --add-architecture i386
 apt_update
@@ -163,27 +184,6 @@ if [ ${#missing[@]} -gt 0 ] && ! apt_install "${missing[@]}"; then
   say "could not install what this target needs (apt's error above). Rerun, as root:"
   echo "  $(install_command "${missing[@]}")" >&2
   exit 1
-fi
-
-# User-mode emulation where the kernel cannot execute i386 programs:
-# qemu-user-static, then a first i386 program under it. Either failing, the
-# reason is what the NOT RUN line says, and the loader is not installed.
-if [ $qemu_missing -eq 1 ]; then
-  echo "setup: installing: qemu-user-static ($native_blocker: the win32 build's programs run under user-mode emulation)"
-  log=$(mktemp)
-  if apt_install qemu-user-static 2>&1 | tee "$log"; then
-    kolvane_record_emulation_failure ""
-    [ $((wine32_missing + root_needed)) -gt 0 ] && emulation_refused
-  else
-    reason=$(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')
-    kolvane_record_emulation_failure "qemu-user-static could not be installed: ${reason:-apt-get failed}"
-    say "warning: qemu-user-static could not be installed (${reason:-apt-get failed}); everything else is;" \
-      "the win32 build's tests will be NOT RUN"
-    wine32_missing=0
-    root_needed=0
-  fi
-  rm -f "$log"
-  [ $wine32_missing -eq 1 ] || drop_unused_i386
 fi
 
 # Under emulation the i386 root is made with i386 registered: debootstrap

@@ -15,6 +15,8 @@
 #   i386-emulation.sh stop             ends the Wine processes of the
 #                                      emulated prefix, and with them every
 #                                      namespace of the run
+#   i386-emulation.sh qemu             makes the qemu-i386 for emulation
+#                                      ready (setup, once; below)
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
@@ -50,7 +52,7 @@ inside() { # program...
 # namespace.
 run() { # program...
   if [ ! -x "$KOLVANE_QEMU_I386" ]; then
-    say "$(kolvane_shown_path "$KOLVANE_QEMU_I386") is not installed (package qemu-user-static)"
+    say "$(kolvane_shown_path "$KOLVANE_QEMU_I386") is missing (setup makes it ready: tools/i386-emulation.sh qemu)"
     exit 125
   fi
   local error
@@ -83,6 +85,78 @@ check() {
   fi
 }
 
+# The qemu-i386 that emulation uses, made ready once: the machine's own
+# qemu-i386-static where it honours MAP_FIXED_NOREPLACE, else Debian's
+# qemu-user of this release's backports, or of the release itself, fetched
+# from this machine's own mirror with apt lists of setup's own and unpacked
+# into build/.setup/qemu. No package is installed (a qemu package would
+# register its formats for the whole machine) and apt's own state is not
+# touched. KOLVANE_QEMU_I386 is then a link to the one chosen. Where the
+# caller named KOLVANE_QEMU_I386 itself, only that one is checked.
+ready_qemu() {
+  local why machine_why
+  why=$(kolvane_qemu_blocker "$KOLVANE_QEMU_I386")
+  [ -n "$why" ] || return 0
+  if [ "$KOLVANE_QEMU_I386" != "$KOLVANE_SETUP_DIR/qemu-i386" ]; then
+    say "no qemu-i386 for emulation: $why"
+    return 1
+  fi
+  mkdir -p "$KOLVANE_SETUP_DIR"
+  machine_why=$(kolvane_qemu_blocker "$KOLVANE_MACHINE_QEMU_I386")
+  if [ -z "$machine_why" ]; then
+    ln -sfn "$KOLVANE_MACHINE_QEMU_I386" "$KOLVANE_QEMU_I386"
+    echo "setup: emulation with the machine's $(kolvane_qemu_version "$KOLVANE_MACHINE_QEMU_I386") ($KOLVANE_MACHINE_QEMU_I386)"
+    return 0
+  fi
+  fetch_qemu "$machine_why"
+}
+
+fetch_qemu() { # why the machine's own qemu is not used
+  local codename mirror apt=$KOLVANE_SETUP_DIR/apt unpacked=$KOLVANE_SETUP_DIR/qemu suite log candidate why=""
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  mirror=$(kolvane_own_mirror "$codename")
+  if [ -z "$codename" ] || [ -z "$mirror" ]; then
+    say "no qemu-i386 for emulation: $1, and apt names no mirror of this release (${codename:-no codename in /etc/os-release}) to fetch Debian's qemu-user from"
+    return 1
+  fi
+  echo "setup: fetching Debian's qemu-user from $mirror ($codename-backports, else $codename) into $(kolvane_shown_path "$unpacked"), not installed: $1"
+  rm -rf "$apt" "$unpacked"
+  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$unpacked"
+  # The indexes of one suite at a time, of this machine's own architecture.
+  local options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+    -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt" -o Dir::Cache::archives="$apt/archives"
+    -o APT::Architectures::="$(dpkg --print-architecture)" -o APT::Sandbox::User=root -o Acquire::Retries=1)
+  log=$apt/log
+  : >"$log"
+  for suite in "$codename-backports" "$codename"; do
+    rm -f "$apt"/*.deb
+    printf 'deb %s %s main\n' "$mirror" "$suite" >"$apt/sources.list"
+    apt-get "${options[@]}" update -q >>"$log" 2>&1 || true
+    # In qemu 10 qemu-user-static only links qemu-i386-static to the static
+    # qemu-i386 of qemu-user; in qemu 7 it holds the binary itself.
+    if ! (cd "$apt" && apt-get "${options[@]}" download "qemu-user-static/$suite" "qemu-user/$suite") >>"$log" 2>&1; then
+      why="${why:+$why; }$suite: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
+      continue
+    fi
+    rm -rf "${unpacked:?}/$suite" && mkdir -p "$unpacked/$suite"
+    for deb in "$apt"/*.deb; do
+      dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$unpacked/$suite" --wildcards './usr/bin/qemu-i386*' 2>/dev/null || true
+    done
+    candidate=$unpacked/$suite/usr/bin/qemu-i386-static
+    local candidate_why
+    candidate_why=$(kolvane_qemu_blocker "$candidate")
+    if [ -z "$candidate_why" ]; then
+      ln -sfn "$candidate" "$KOLVANE_QEMU_I386"
+      rm -rf "$apt"
+      echo "setup: emulation with $(kolvane_qemu_version "$candidate") from $suite ($(kolvane_shown_path "$candidate"))"
+      return 0
+    fi
+    why="${why:+$why; }$suite: $candidate_why"
+  done
+  say "no qemu-i386 for emulation: $1, and none could be fetched ($why)"
+  return 1
+}
+
 command=${1:-}
 [ $# -gt 0 ] && shift
 case $command in
@@ -97,6 +171,7 @@ case $command in
     run "$@"
     ;;
   check) check ;;
+  qemu) ready_qemu ;;
   stop)
     if kolvane_x86_emulated && ! kolvane_wine32_in_root && [ -x "$KOLVANE_WINE64_SERVER" ]; then
       WINEPREFIX=$KOLVANE_EMULATED_WINEPREFIX "$KOLVANE_WINE64_SERVER" -k </dev/null >/dev/null 2>&1 || true
@@ -104,7 +179,7 @@ case $command in
     ;;
   inside) inside "$@" ;;
   *)
-    echo "usage: i386-emulation.sh run PROGRAM [ARGUMENT...] | check | stop" >&2
+    echo "usage: i386-emulation.sh run PROGRAM [ARGUMENT...] | check | stop | qemu" >&2
     exit 2
     ;;
 esac

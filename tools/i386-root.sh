@@ -30,13 +30,6 @@ log_reason() {
   printf '%s' "$line"
 }
 
-# The URI of this machine's own mirror for the release's main suite and
-# main component, as apt has it from its sources.
-own_mirror() { # codename
-  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(IDENTIFIER)' 2>/dev/null |
-    awk -v codename="$1" '$2 == codename && $3 == "main" && $4 == "Packages" { print $1; exit }'
-}
-
 require_root_user() {
   if [ "$(id -u)" -ne 0 ]; then
     say "only root can make or enter the i386 root (it mounts and chroots)"
@@ -77,7 +70,7 @@ create() {
     say "this machine's Debian release has no codename in /etc/os-release"
     exit 1
   fi
-  mirror=$(own_mirror "$codename")
+  mirror=$(kolvane_own_mirror "$codename")
   if [ -z "$mirror" ]; then
     say "apt's sources name no mirror of $codename main"
     exit 1

@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin"
 unset MAKEFLAGS MAKELEVEL MFLAGS KOLVANE_X86_RUNS KOLVANE_NO_32BIT KOLVANE_X86_PROBE KOLVANE_WINE32_ROOT \
-  KOLVANE_EMULATE_32BIT KOLVANE_I386_EMULATED KOLVANE_EMULATED_WINEPREFIX KOLVANE_WINE64_LOADER
+  KOLVANE_EMULATE_32BIT KOLVANE_I386_EMULATED KOLVANE_EMULATED_WINEPREFIX KOLVANE_WINE64_LOADER KOLVANE_QEMU_I386
 export KOLVANE_SETUP_STATE=$work/state
 export KOLVANE_I386_ROOT=$work/i386-root
 export FAKE_LOG=$work/calls
@@ -34,9 +34,20 @@ case " $* " in
         exit 100
       fi
     done
-    if [[ " $* " == *" qemu-user-static "* ]]; then
-      printf '#!/bin/sh\n' >"$KOLVANE_QEMU_I386" && chmod +x "$KOLVANE_QEMU_I386"
-    fi ;;
+    ;;
+  *" download "*)
+    # A package/suite in FAKE_NO_QEMU_IN is not on the mirror; the file
+    # holds the version of qemu that the suite has.
+    for request in "$@"; do
+      case $request in */*) ;; *) continue ;; esac
+      suite=${request#*/}
+      if [[ " ${FAKE_NO_QEMU_IN:-} " == *" $suite "* ]]; then
+        echo "E: Can't find a source to download version of '${request%%/*}'" >&2
+        exit 100
+      fi
+      case $suite in *-backports) version=10.0.2 ;; *) version=${FAKE_RELEASE_QEMU:-7.2.22} ;; esac
+      echo "$version" >"${request%%/*}_$suite.deb"
+    done ;;
   *" indextargets "*)
     printf '%s\n' "http://mirror/debian-security/ $FAKE_CODENAME-security main Packages" \
       "http://mirror/debian/ $FAKE_CODENAME main Packages" ;;
@@ -101,7 +112,7 @@ STAND_IN
 # fail as an i386 program does on a kernel that cannot execute it.
 cat >"$work/i386-program" <<'STAND_IN'
 #!/usr/bin/env bash
-if [ "${KOLVANE_I386_EMULATED:-}" = 1 ] && grep -q ":kolvane-i386:M::.*:$KOLVANE_QEMU_I386:F" "$KOLVANE_BINFMT_MOUNT/register" 2>/dev/null; then
+if [ "${KOLVANE_I386_EMULATED:-}" = 1 ] && grep -q ":kolvane-i386:M::.*:$KOLVANE_SETUP_STATE/qemu-i386:F" "$KOLVANE_BINFMT_MOUNT/register" 2>/dev/null; then
   echo "i386 program: $*" >>"$FAKE_LOG"
   exit 0
 fi
@@ -127,12 +138,31 @@ case $1 in
   *) echo "dpkg $*" >>"$FAKE_LOG" ;;
 esac
 STAND_IN
+# A qemu-i386 stand-in: prints its version, and passes the probe of
+# MAP_FIXED_NOREPLACE (exits 0 on it) unless it is a qemu 7, as Debian 12's
+# qemu 7.2 fails it.
+cat >"$work/make-qemu" <<'STAND_IN'
+#!/usr/bin/env bash
+mkdir -p "$(dirname "$1")"
+printf '#!/bin/sh\n[ "$1" = --version ] && { echo "qemu-i386 version %s (Debian)"; exit 0; }\ncase %s in 7.*) exit 1 ;; esac\nexit 0\n' "$2" "$2" >"$1"
+chmod +x "$1"
+STAND_IN
+# dpkg-deb --fsys-tarfile: a package whose qemu-i386-static has the version
+# the downloaded file holds.
+cat >"$work/bin/dpkg-deb" <<'STAND_IN'
+#!/usr/bin/env bash
+echo "dpkg-deb $*" >>"$FAKE_LOG"
+tree=$(mktemp -d)
+"$(dirname "$0")/../make-qemu" "$tree/usr/bin/qemu-i386-static" "$(cat "$2")"
+tar -c -C "$tree" ./usr/bin/qemu-i386-static
+rm -rf "$tree"
+STAND_IN
 cat >"$work/bin/id" <<'STAND_IN'
 #!/usr/bin/env bash
 echo "${FAKE_UID:-0}"
 STAND_IN
-chmod +x "$work/bin/"* "$work/i386-program"
-export KOLVANE_QEMU_I386=$work/qemu-i386-static
+chmod +x "$work/bin/"* "$work/i386-program" "$work/make-qemu"
+export KOLVANE_MACHINE_QEMU_I386=$work/machine/qemu-i386-static
 export KOLVANE_BINFMT_MOUNT=$work/binfmt
 export PATH=$work/bin:$PATH
 FAKE_CODENAME=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -148,7 +178,7 @@ run() { # name: runs the rest of the line with a fresh log; output in $out, exit
   name=$1
   shift
   rm -rf "$FAKE_LOG" "$KOLVANE_SETUP_STATE" "$KOLVANE_I386_ROOT" "$KOLVANE_BINFMT_MOUNT"
-  [ "${KEEP_QEMU:-0}" = 1 ] || rm -f "$KOLVANE_QEMU_I386"
+  [ "${KEEP_QEMU:-0}" = 1 ] || rm -rf "$work/machine"
   touch "$FAKE_LOG"
   out=$("$@" 2>&1)
   code=$?
@@ -238,52 +268,31 @@ expect_call "^debootstrap "
 reason=$(KOLVANE_WINE32_ROOT=1 "$root/tools/x86-check.sh")
 [ "$reason" = yes ] || fail "root forced: x86-check.sh says '$reason'"
 
-# A machine that cannot execute i386 programs, without the switch: as
-# before emulation existed, nothing of it is installed (no qemu, no i386
-# architecture, no wine32:i386), and the NOT RUN line says why and names
-# the switch that turns emulation on.
-export KOLVANE_X86_PROBE=$work/i386-program
-export KOLVANE_WINE32_LOADER=$work/i386-program
-FAKE_INSTALLED="" run "no 32-bit, no switch" "$bootstrap" native windows wine32
-expect_code 0
-expect_call "apt-get .* install .*wine64"
-expect_no_call "qemu|i386|in a user namespace|binfmt|debootstrap"
-expect_out "^setup: not installing wine32:i386: this machine cannot execute 32-bit x86 programs \(Exec format error\); user-mode emulation is off by default \(KOLVANE_EMULATE_32BIT=1 turns it on"
-reason=$("$root/tools/x86-check.sh")
-[ "$reason" = "no: this machine cannot execute 32-bit x86 programs (Exec format error); user-mode emulation is off by default (KOLVANE_EMULATE_32BIT=1 turns it on; it takes about 20 min on a 2-core machine and module_tests does not pass under it yet)" ] ||
-  fail "no 32-bit, no switch: x86-check.sh says '$reason'"
-line=$("$root/tools/not-run.sh" win32)
-grep -q "NOT RUN: this machine cannot execute 32-bit x86 programs (Exec format error); user-mode emulation is off by default (KOLVANE_EMULATE_32BIT=1 turns it on" <<<"$line" ||
-  fail "no 32-bit, no switch: the not-run line: $line"
-[ "$(grep -c NOT <<<"$line")" -eq 1 ] || fail "no 32-bit, no switch: the not-run line is not one line: $line"
-: >"$FAKE_LOG"
-out=$("$root/tools/wine-run.sh" "$work/program.exe" 2>&1)
-code=$?
-[ $code -eq 77 ] || fail "no 32-bit, no switch: wine-run.sh on a 32-bit program exited $code: $out"
-expect_no_call "in a user namespace|i386 program"
-# Even with qemu installed already, nothing runs under it without the switch.
-printf '#!/bin/sh\n' >"$KOLVANE_QEMU_I386" && chmod +x "$KOLVANE_QEMU_I386"
-reason=$(FAKE_INSTALLED=all "$root/tools/x86-check.sh")
-[[ $reason == "no: this machine cannot execute 32-bit x86 programs (Exec format error); user-mode emulation is off by default"* ]] ||
-  fail "no 32-bit, no switch, qemu there: x86-check.sh says '$reason'"
-expect_no_call "in a user namespace|i386 program"
-rm -f "$KOLVANE_QEMU_I386"
-
-# With KOLVANE_EMULATE_32BIT=1, on a machine that cannot execute i386
-# programs: qemu-user-static first, then i386 is registered for it in the
-# namespace and an i386 program runs there; then wine32:i386, as where the
+# A machine that cannot execute i386 programs: emulation by default. The
+# machine's qemu is Debian 12's 7.2 (it fails the MAP_FIXED_NOREPLACE probe),
+# so setup fetches qemu-user from the release's backports into its own
+# state, installs no qemu package, then registers i386 for it in the
+# namespace and runs an i386 program there; then wine32:i386, as where the
 # kernel runs them. 32-bit programs then run emulated: wine-run.sh starts
 # the 32-bit loader in a user namespace, with the native 64-bit wineserver,
 # and nothing says NOT RUN.
-export KOLVANE_EMULATE_32BIT=1
-FAKE_INSTALLED="" run "emulated" "$bootstrap" native windows wine32
+export KOLVANE_X86_PROBE=$work/i386-program
+export KOLVANE_WINE32_LOADER=$work/i386-program
+"$work/make-qemu" "$KOLVANE_MACHINE_QEMU_I386" 7.2.22
+KEEP_QEMU=1 FAKE_INSTALLED="" run "emulated" "$bootstrap" native windows wine32
 expect_code 0
-expect_out "^setup: installing: qemu-user-static \(this machine cannot execute 32-bit x86 programs \(Exec format error\): the win32 build's programs run under user-mode emulation\)"
-expect_call "apt-get .* install .*qemu-user-static$"
+expect_out "^setup: fetching Debian's qemu-user from http://mirror/debian/ \($FAKE_CODENAME-backports, else $FAKE_CODENAME\) into $KOLVANE_SETUP_STATE/qemu, not installed: qemu-i386 version 7.2.22 does not honour MAP_FIXED_NOREPLACE \(each 32-bit Wine program would take about 90 s to start\)$"
+expect_out "^setup: emulation with qemu-i386 version 10.0.2 from $FAKE_CODENAME-backports "
+expect_call "apt-get .*Dir::State::Lists=$KOLVANE_SETUP_STATE/apt/lists.* update"
+expect_call "apt-get .* download qemu-user-static/$FAKE_CODENAME-backports qemu-user/$FAKE_CODENAME-backports$"
+expect_no_call "install .*qemu"
 expect_call "apt-get .* install .*wine32:i386$"
 expect_call "^mount -t binfmt_misc kolvane-binfmt $KOLVANE_BINFMT_MOUNT$"
 expect_call "^i386 program: $"
-[ "$(grep -n "qemu-user-static$" "$FAKE_LOG" | cut -d: -f1)" -lt "$(grep -n "i386 program" "$FAKE_LOG" | head -n 1 | cut -d: -f1)" ] &&
+[ "$(readlink "$KOLVANE_SETUP_STATE/qemu-i386")" = "$KOLVANE_SETUP_STATE/qemu/$FAKE_CODENAME-backports/usr/bin/qemu-i386-static" ] ||
+  fail "emulated: the qemu link: $(ls -l "$KOLVANE_SETUP_STATE/qemu-i386" 2>&1)"
+[ ! -e "$KOLVANE_SETUP_STATE/apt" ] || fail "emulated: the fetch's apt state was left"
+[ "$(grep -n "download qemu" "$FAKE_LOG" | cut -d: -f1)" -lt "$(grep -n "i386 program" "$FAKE_LOG" | head -n 1 | cut -d: -f1)" ] &&
   [ "$(grep -n "i386 program" "$FAKE_LOG" | head -n 1 | cut -d: -f1)" -lt "$(grep -n "wine32:i386$" "$FAKE_LOG" | cut -d: -f1)" ] ||
   fail "emulated: not qemu, then an i386 program, then wine32:i386:"$'\n'"$(cat "$FAKE_LOG")"
 reason=$("$root/tools/x86-check.sh")
@@ -291,7 +300,7 @@ reason=$("$root/tools/x86-check.sh")
 line=$("$root/tools/not-run.sh" win32)
 [ -z "$line" ] || fail "emulated: a not-run line: $line"
 line=$(source "$root/tools/wine-env.sh" && kolvane_x86_path_line)
-grep -q "^win32: the x86 programs run emulated (qemu-i386-static, registered in a binfmt_misc of the run's own), with the machine's wine32:i386 (the kernel cannot execute them)" <<<"$line" ||
+grep -q "^win32: the x86 programs run emulated (qemu-i386 version 10.0.2, registered in a binfmt_misc of the run's own), with the machine's wine32:i386 (the kernel cannot execute them)" <<<"$line" ||
   fail "emulated: the path line: $line"
 : >"$FAKE_LOG"
 out=$(HOME=$work "$root/tools/wine-run.sh" "$work/program.exe" --keys 2>&1) || fail "emulated: wine-run.sh on a 32-bit program exited $?: $out"
@@ -305,71 +314,112 @@ grep -q "^WINEPREFIX=$work/.wine-kolvane64$" <<<"$out" || fail "emulated: a 64-b
 out=$(HOME=$work KOLVANE_X86_RUNS=emulated KOLVANE_WINE32_LOADER=$work/env-loader "$root/tools/wine-run.sh" "$work/program.exe" 2>&1)
 grep -q "^WINESERVER=/usr/lib/wine/wineserver64$" <<<"$out" && grep -q "^WINEPREFIX=$work/.wine-kolvane-wow64$" <<<"$out" ||
   fail "emulated: a 32-bit program's Wine: $(grep WINE <<<"$out")"
-# Emulation once installed is reused: apt is not called again.
+# Emulation once made ready is reused: apt is not called again.
 : >"$FAKE_LOG"
 out=$(FAKE_INSTALLED=all "$bootstrap" native windows wine32 2>&1) || fail "emulation reused: setup exited $?"
 expect_no_call "apt-get|dpkg"
 
-# Emulation unavailable, the package missing: setup ends well, asks for no
-# wine32:i386, leaves no i386 architecture behind, and the NOT RUN line
-# gives both reasons.
-FAKE_INSTALLED="" FAKE_UNINSTALLABLE=qemu-user-static run "qemu missing" "$bootstrap" native windows wine32
+# The machine's own qemu honours MAP_FIXED_NOREPLACE: it is taken, nothing
+# is fetched.
+"$work/make-qemu" "$KOLVANE_MACHINE_QEMU_I386" 10.0.13
+KEEP_QEMU=1 FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 run "machine's qemu" "$bootstrap" wine32
 expect_code 0
-expect_out "setup: warning: qemu-user-static could not be installed \(Unable to correct problems, you have held broken packages.\); everything else is"
-expect_no_call "install .*wine32:i386|debootstrap|i386 program"
-expect_call "dpkg --remove-architecture i386"
+expect_out "^setup: emulation with the machine's qemu-i386 version 10.0.13 \($KOLVANE_MACHINE_QEMU_I386\)$"
+expect_no_call "download|dpkg-deb"
+expect_call "install .*wine32:i386$"
+
+# Backports has no qemu-user: the release's own is fetched where it passes
+# the probe.
+FAKE_NO_QEMU_IN="$FAKE_CODENAME-backports" FAKE_RELEASE_QEMU=10.0.13 FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 run "release's qemu" "$bootstrap" wine32
+expect_code 0
+expect_call "download qemu-user-static/$FAKE_CODENAME qemu-user/$FAKE_CODENAME$"
+expect_out "^setup: emulation with qemu-i386 version 10.0.13 from $FAKE_CODENAME "
+
+# Emulation unavailable, no usable qemu on the mirror (none in backports,
+# the release's too old): setup ends well, asks for no wine32:i386, adds
+# no i386 architecture, and the NOT RUN line gives both reasons.
+FAKE_NO_QEMU_IN="$FAKE_CODENAME-backports" FAKE_INSTALLED="" run "qemu missing" "$bootstrap" native windows wine32
+expect_code 0
+expect_out "^i386-emulation.sh: no qemu-i386 for emulation: .*qemu-i386-static is missing, and none could be fetched \($FAKE_CODENAME-backports: Can't find a source to download version of 'qemu-user-static'; $FAKE_CODENAME: qemu-i386 version 7.2.22 does not honour MAP_FIXED_NOREPLACE"
+expect_out "^setup: warning: the win32 build's tests will be NOT RUN$"
+expect_no_call "install .*wine32:i386|debootstrap|i386 program|add-architecture"
+[ ! -e "$KOLVANE_SETUP_STATE/qemu-i386" ] || fail "qemu missing: a qemu link was left"
 reason=$("$root/tools/x86-check.sh")
-[ "$reason" = "no: this machine cannot execute 32-bit x86 programs (Exec format error); qemu-user-static could not be installed: Unable to correct problems, you have held broken packages." ] ||
+[[ $reason == "no: this machine cannot execute 32-bit x86 programs (Exec format error); no qemu-i386 for emulation: "*"none could be fetched ("* ]] ||
   fail "qemu missing: x86-check.sh says '$reason'"
 line=$("$root/tools/not-run.sh" win32)
-grep -q "NOT RUN: this machine cannot execute 32-bit x86 programs (Exec format error); qemu-user-static could not be installed" <<<"$line" ||
+grep -q "NOT RUN: this machine cannot execute 32-bit x86 programs (Exec format error); no qemu-i386 for emulation: " <<<"$line" ||
   fail "qemu missing: the not-run line: $line"
+[ "$(grep -c NOT <<<"$line")" -eq 1 ] || fail "qemu missing: the not-run line is not one line: $line"
+: >"$FAKE_LOG"
+out=$("$root/tools/wine-run.sh" "$work/program.exe" 2>&1)
+code=$?
+[ $code -eq 77 ] || fail "qemu missing: wine-run.sh on a 32-bit program exited $code: $out"
+expect_no_call "in a user namespace|i386 program"
+
+# A qemu named by KOLVANE_QEMU_I386 that fails the probe: said, not replaced.
+"$work/make-qemu" "$work/own-qemu" 7.2.22
+out=$(KOLVANE_QEMU_I386=$work/own-qemu FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 "$bootstrap" wine32 2>&1)
+grep -q "no qemu-i386 for emulation: qemu-i386 version 7.2.22 does not honour MAP_FIXED_NOREPLACE" <<<"$out" && [ "$(head -c 2 "$work/own-qemu")" = "#!" ] ||
+  fail "named qemu: $out"
+
+# Emulation turned off (KOLVANE_EMULATE_32BIT=0): nothing of it is asked
+# for (no qemu, no i386 architecture, no wine32:i386), and the NOT RUN line
+# says why and names the switch.
+KOLVANE_EMULATE_32BIT=0 FAKE_INSTALLED="" run "emulation off" "$bootstrap" native windows wine32
+expect_code 0
+expect_call "apt-get .* install .*wine64"
+expect_no_call "qemu|i386|in a user namespace|binfmt|debootstrap"
+expect_out "^setup: not installing wine32:i386: this machine cannot execute 32-bit x86 programs \(Exec format error\); user-mode emulation is turned off \(KOLVANE_EMULATE_32BIT=0\)$"
+reason=$(KOLVANE_EMULATE_32BIT=0 "$root/tools/x86-check.sh")
+[ "$reason" = "no: this machine cannot execute 32-bit x86 programs (Exec format error); user-mode emulation is turned off (KOLVANE_EMULATE_32BIT=0)" ] ||
+  fail "emulation off: x86-check.sh says '$reason'"
 
 # Emulation unavailable, the registration refused (a kernel before 6.7, or
-# one without user namespaces): qemu is installed, wine32:i386 is not.
+# one without user namespaces): qemu is fetched, wine32:i386 is not installed.
 for refusal in FAKE_BINFMT_REFUSED FAKE_USERNS_REFUSED; do
   export "$refusal=1"
   FAKE_INSTALLED="" run "registration refused ($refusal)" "$bootstrap" native windows wine32
   expect_code 0
-  expect_call "install .*qemu-user-static$"
-  expect_no_call "install .*wine32:i386|i386 program"
+  expect_call "download qemu-user-static/"
+  expect_no_call "install .*wine32:i386|i386 program|add-architecture"
   expect_out "not installing wine32:i386: this machine cannot execute 32-bit x86 programs \(Exec format error\), and emulation does not run: the registration of i386 was refused"
   reason=$("$root/tools/x86-check.sh")
   grep -q "^no: this machine cannot execute 32-bit x86 programs (Exec format error); emulation does not run: the registration of i386 was refused: .*\(permission denied\|Operation not permitted\)" <<<"$reason" ||
     fail "registration refused ($refusal): x86-check.sh says '$reason'"
   unset "$refusal"
 done
-# Refused where qemu is installed already: nothing is installed at all.
-KEEP_QEMU=1 FAKE_BINFMT_REFUSED=1 FAKE_INSTALLED="" run "registration refused, qemu there" true
-printf '#!/bin/sh\n' >"$KOLVANE_QEMU_I386" && chmod +x "$KOLVANE_QEMU_I386"
-out=$(FAKE_BINFMT_REFUSED=1 FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 "$bootstrap" native windows wine32 2>&1)
-expect_no_call "apt-get|dpkg"
-grep -q "not installing wine32:i386: .*the registration of i386 was refused" <<<"$out" || fail "registration refused, qemu there: $out"
-rm -f "$KOLVANE_QEMU_I386"
+# Refused where a usable qemu is there already: nothing is installed at all.
+"$work/make-qemu" "$KOLVANE_MACHINE_QEMU_I386" 10.0.13
+KEEP_QEMU=1 FAKE_BINFMT_REFUSED=1 FAKE_INSTALLED=all FAKE_NOT_INSTALLED=wine32:i386 run "registration refused, qemu there" "$bootstrap" native windows wine32
+expect_no_call "apt-get|dpkg "
+expect_out "not installing wine32:i386: .*the registration of i386 was refused"
 
-# Not root, qemu missing: the command to install it, and both reasons.
-FAKE_UID=1000 FAKE_INSTALLED=all FAKE_NOT_INSTALLED="qemu-user-static wine32:i386" run "not root, no qemu" "$bootstrap" wine32
+# Not root: the qemu is fetched all the same (it needs no root), and the
+# command that installs wine32:i386 is printed.
+FAKE_UID=1000 FAKE_INSTALLED=all FAKE_NOT_INSTALLED="wine32:i386" run "not root, emulated" "$bootstrap" wine32
 expect_code 0
-expect_no_call "apt-get|in a user namespace"
-expect_out "apt-get install -y --no-install-recommends qemu-user-static$"
-line=$("$root/tools/not-run.sh" win32)
-grep -q "NOT RUN: this machine cannot execute 32-bit x86 programs (Exec format error); qemu-user-static is not installed and setup is not root" <<<"$line" ||
-  fail "not root, no qemu: the not-run line: $line"
+expect_call "download qemu-user-static/"
+expect_no_call "install "
+expect_out "apt-get install -y --no-install-recommends wine32:i386$"
+line=$(KOLVANE_WINE32_LOADER=$work/no-loader "$root/tools/not-run.sh" win32)
+grep -q "NOT RUN: this machine cannot execute 32-bit x86 programs (Exec format error); wine32:i386 is not installed and setup is not root" <<<"$line" ||
+  fail "not root, emulated: the not-run line: $line"
 
 # KOLVANE_NO_32BIT=1 still means no 32-bit execution in any way, and wins
 # over KOLVANE_EMULATE_32BIT=1: no qemu.
 KOLVANE_NO_32BIT=1 FAKE_INSTALLED="" run "no 32-bit forced" "$bootstrap" native windows wine32
 expect_code 0
 expect_no_call "qemu|i386"
-reason=$(KOLVANE_NO_32BIT=1 "$root/tools/x86-check.sh")
+reason=$(KOLVANE_EMULATE_32BIT=1 KOLVANE_NO_32BIT=1 "$root/tools/x86-check.sh")
 [ "$reason" = "no: KOLVANE_NO_32BIT=1 is set (it wins over KOLVANE_EMULATE_32BIT=1)" ] || fail "no 32-bit forced: x86-check.sh says '$reason'"
-reason=$(KOLVANE_EMULATE_32BIT="" KOLVANE_NO_32BIT=1 "$root/tools/x86-check.sh")
+reason=$(KOLVANE_NO_32BIT=1 "$root/tools/x86-check.sh")
 [ "$reason" = "no: KOLVANE_NO_32BIT=1 is set" ] || fail "no 32-bit forced, no switch: x86-check.sh says '$reason'"
 
 # The i386 root under emulation: made with i386 registered.
 KOLVANE_WINE32_ROOT=1 FAKE_INSTALLED="" run "root, emulated" "$bootstrap" wine32
 expect_code 0
-expect_call "install .*qemu-user-static$"
+expect_call "download qemu-user-static/"
 expect_call "^in a user namespace: tools/i386-root.sh create$"
 expect_call "^debootstrap --variant=minbase --arch=i386"
 export KOLVANE_X86_PROBE=/bin/true
@@ -379,7 +429,7 @@ unset KOLVANE_WINE32_LOADER KOLVANE_EMULATE_32BIT
 # programs; without it, such a machine never asks for qemu.
 KOLVANE_EMULATE_32BIT=1 FAKE_INSTALLED="" run "emulation forced" "$bootstrap" native windows wine32
 expect_code 0
-expect_out "^setup: installing: qemu-user-static \(KOLVANE_EMULATE_32BIT=1 is set: "
+expect_out "^setup: emulation with qemu-i386 version 10.0.2 from $FAKE_CODENAME-backports "
 expect_call "apt-get .* install .*wine32:i386$"
 reason=$(KOLVANE_EMULATE_32BIT=1 KOLVANE_WINE32_LOADER=$work/i386-program "$root/tools/x86-check.sh")
 [ "$reason" = emulated ] || fail "emulation forced: x86-check.sh says '$reason'"
@@ -423,4 +473,4 @@ expect_out "^tools/bootstrap.sh fuzz lint native windows wine32$"
 if [ "$failures" -ne 0 ]; then
   exit 1
 fi
-echo "setup: each target asks only for what it needs; a broken mirror, a failed install, the i386 root (made, reused, failing), and the path for 32-bit programs (native, no 32-bit without the switch, emulated, emulation unavailable, forced) handled"
+echo "setup: each target asks only for what it needs; a broken mirror, a failed install, the i386 root (made, reused, failing), and the path for 32-bit programs (native, emulated with the machine's qemu or a fetched one, emulation turned off, emulation unavailable, forced) handled"
