@@ -96,12 +96,13 @@ wine_program = cd build/$* && status=0 && $(WINE_ENV) ../../tools/wine-run.sh $(
 # Says where the win32 build's figures come from under emulation.
 define emulation_note
 @if [ "$(X86_RUNS)" = emulated ]; then \
-	  echo "$@: these figures come from the x86 DLL under user-mode emulation (qemu-i386-static), 10 to 30 times slower: they are the emulator's, not the DLL's own; 'make bench-win64' or a machine that executes 32-bit programs gives the DLL's."; fi
+	  echo "$@: these figures come from the x86 DLL under user-mode emulation (qemu-i386): its CPU figures are the emulator's and its times carry the emulator's delays, not the DLL's own; 'make bench-win64' or a machine that executes 32-bit programs gives the DLL's."; fi
 endef
 
 # The same with kolvane-host.exe and the real kolvane.dll under Wine.
 demo-win32 demo-win64: demo-%: setup
 	$(if $(filter win32,$*),$(require_x86))
+	$(if $(filter win32,$*),@$(WINE_ENV) tools/x86-check.sh --path)
 	@$(WINE_ENV) tools/wine-ready.sh $*
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* --target kolvane-host
@@ -151,6 +152,7 @@ bench-win32 bench-win64: bench-%: setup
 	@$(WINE_ENV) tools/wine-ready.sh $*
 	@cmake --preset $* -DKOLVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset $* --target kolvane-bench
+	$(if $(filter win32,$*),@$(WINE_ENV) tools/x86-check.sh --path)
 	$(if $(filter win32,$*),$(emulation_note))
 	@$(call wine_program,bin/kolvane-bench.exe $(BENCH_ARGS))
 	$(if $(filter win32,$*),$(emulation_note))

@@ -93,8 +93,13 @@ CompareFigure MeasureTraceCompare(const std::string& modulePath, bool quick) {
     }
   }
   const std::string host = Directory(modulePath) + "/" + kHostFile;
-  const std::string command =
+  std::string command =
       "\"" + host + "\" --module \"" + modulePath + "\" --compare " + kTracePath + " > " + kOutputPath + " 2>&1";
+#ifdef _WIN32
+  // system() runs `cmd /c`, which drops the first and the last quote of a
+  // command that starts with one: one more pair keeps the program's own.
+  command = "\"" + command + "\"";
+#endif
   const auto began = std::chrono::steady_clock::now();
   const int status = system(command.c_str());
   figure.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();

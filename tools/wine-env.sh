@@ -303,8 +303,7 @@ kolvane_x86_path_line() {
   kolvane_wine32_in_root && where="in the i386 root $(kolvane_shown_path "$KOLVANE_I386_ROOT")"
   if kolvane_x86_emulated; then
     [ -n "$(kolvane_i386_exec_blocker)" ] || why="forced by KOLVANE_EMULATE_32BIT=1"
-    echo "win32: the x86 programs run emulated ($(kolvane_qemu_version "$KOLVANE_QEMU_I386"), registered in a binfmt_misc of the run's own), $where" \
-      "($why); the tests that prove the module run, the tools' tests are left to win64"
+    echo "win32: the x86 programs run emulated ($(kolvane_qemu_version "$KOLVANE_QEMU_I386"), registered in a binfmt_misc of the run's own), $where ($why)"
   else
     echo "win32: the x86 programs run natively, $where"
   fi
