@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # i386 programs through user-mode emulation, for machines whose kernel
-# cannot execute them: Debian's qemu-user-static, registered for i386 in a
+# cannot execute them: a qemu-i386 (tools/i386-emulation.sh qemu), registered for i386 in a
 # binfmt_misc of the program's own. Since Linux 6.7 every user namespace can
 # mount a binfmt_misc of its own; the program runs in a new user namespace
 # (the caller mapped to root there) and mount namespace, where
@@ -81,7 +81,7 @@ check() {
   if [[ $out == *i386-emulation.sh:* ]]; then
     printf '%s\n' "$out" | sed -n 's/^i386-emulation.sh: //p' | tail -n 1
   else
-    echo "an i386 program fails under qemu-i386-static ($(printf '%s' "$out" | tr '\n' ' ' | sed 's/ *$//')${out:+, }exit $status)"
+    echo "an i386 program fails under qemu-i386 ($(printf '%s' "$out" | tr '\n' ' ' | sed 's/ *$//')${out:+, }exit $status)"
   fi
 }
 

@@ -206,7 +206,7 @@ kolvane_record_wine32_failure() {
   fi
 }
 
-# Records why qemu-user-static is missing ("" clears it).
+# Records why no usable qemu-i386 is there ("" clears it).
 kolvane_record_emulation_failure() {
   if [ -z "$1" ]; then
     rm -f "$KOLVANE_EMULATION_FAILURE"
