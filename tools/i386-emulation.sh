@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # i386 programs through user-mode emulation, for machines whose kernel
-# cannot execute them: a qemu-i386 (tools/i386-emulation.sh qemu), registered for i386 in a
-# binfmt_misc of the program's own. Since Linux 6.7 every user namespace can
+# cannot execute them: a qemu-i386 (`qemu`, below), registered for i386 in
+# a binfmt_misc of the program's own. Since Linux 6.7 every user namespace can
 # mount a binfmt_misc of its own; the program runs in a new user namespace
 # (the caller mapped to root there) and mount namespace, where
 # i386 is registered. The machine's own binfmt_misc is never touched, and
@@ -92,7 +92,8 @@ check() {
 # qemu-i386-static where it honours MAP_FIXED_NOREPLACE, else Debian's
 # qemu-user of this release's backports, or of the release itself, fetched
 # from this machine's own mirror with apt lists of setup's own and unpacked
-# into build/.setup/qemu. No package is installed (a qemu package would
+# into build/.setup/qemu (apt checks it against the release's signed
+# index, as any download). No package is installed (a qemu package would
 # register its formats for the whole machine) and apt's own state is not
 # touched. KOLVANE_QEMU_I386 is then a link to the one chosen. Where the
 # caller named KOLVANE_QEMU_I386 itself, only that one is checked.
@@ -130,15 +131,16 @@ fetch_qemu() { # why the machine's own qemu is not used
     -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt" -o Dir::Cache::archives="$apt/archives"
     -o APT::Architectures::="$(dpkg --print-architecture)" -o APT::Sandbox::User=root -o Acquire::Retries=1)
   log=$apt/log
-  : >"$log"
   for suite in "$codename-backports" "$codename"; do
     rm -f "$apt"/*.deb
     printf 'deb %s %s main\n' "$mirror" "$suite" >"$apt/sources.list"
-    apt-get "${options[@]}" update -q >>"$log" 2>&1 || true
+    # The first error is the cause: an index that could not be fetched,
+    # else the package that this suite lacks.
+    apt-get "${options[@]}" update -q >"$log" 2>&1 || true
     # In qemu 10 qemu-user-static only links qemu-i386-static to the static
     # qemu-i386 of qemu-user; in qemu 7 it holds the binary itself.
     if ! (cd "$apt" && apt-get "${options[@]}" download "qemu-user-static/$suite" "qemu-user/$suite") >>"$log" 2>&1; then
-      why="${why:+$why; }$suite: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
+      why="${why:+$why; }$suite: $(grep -E '^E: ' "$log" | head -n 1 | sed 's/^E: //')"
       continue
     fi
     rm -rf "${unpacked:?}/$suite" && mkdir -p "$unpacked/$suite"
@@ -156,6 +158,7 @@ fetch_qemu() { # why the machine's own qemu is not used
     fi
     why="${why:+$why; }$suite: $candidate_why"
   done
+  rm -rf "$apt" "$unpacked"
   say "no qemu-i386 for emulation: $1, and none could be fetched ($why)"
   return 1
 }
