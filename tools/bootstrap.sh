@@ -191,17 +191,13 @@ fi
 root_tool=(tools/i386-root.sh)
 [ $emulate -eq 1 ] && root_tool=(tools/i386-emulation.sh run tools/i386-root.sh)
 
-# The i386 root with debootstrap, installed for it alone; under emulation
-# also uidmap, so that the root's packages can own files by other users in
-# the namespace. On failure the reason (after why the root was needed) is
-# what the NOT RUN line says.
+# The i386 root with debootstrap, installed for it alone. On failure the
+# reason (after why the root was needed) is what the NOT RUN line says.
 make_root() { # why the root is needed
-  local log reason tools=(debootstrap) tool missing_tools=()
-  [ $emulate -eq 0 ] || tools+=(uidmap)
-  for tool in "${tools[@]}"; do installed "$tool" || missing_tools+=("$tool"); done
+  local log reason
   log=$(mktemp)
-  if [ ${#missing_tools[@]} -gt 0 ] && ! apt_install "${missing_tools[@]}" >"$log" 2>&1; then
-    reason="${missing_tools[*]} could not be installed: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
+  if ! installed debootstrap && ! apt_install debootstrap >"$log" 2>&1; then
+    reason="debootstrap could not be installed: $(grep -E '^E: ' "$log" | tail -n 1 | sed 's/^E: //')"
   elif "${root_tool[@]}" create 2>"$log"; then
     kolvane_record_wine32_failure ""
     rm -f "$log"
