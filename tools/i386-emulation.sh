@@ -49,21 +49,18 @@ inside() { # program...
 
 # Runs the program in a new user namespace, where the caller is root (so it
 # may mount binfmt_misc there) and its files stay its own, and a new mount
-# namespace. Where the caller is root, the namespace maps the first 65,536
-# users and groups to themselves, so that apt and dpkg in the i386 root can
-# own files by other users, as a package's scripts do.
+# namespace.
 run() { # program...
   if [ ! -x "$KOLVANE_QEMU_I386" ]; then
     say "$(kolvane_shown_path "$KOLVANE_QEMU_I386") is missing (setup makes it ready: tools/i386-emulation.sh qemu)"
     exit 125
   fi
-  local error users=(--map-root-user)
-  [ "$(id -u)" -ne 0 ] || users=(--map-users=0,0,65536 --map-groups=0,0,65536)
-  if ! error=$(unshare --user "${users[@]}" --mount true 2>&1); then
+  local error
+  if ! error=$(unshare --user --map-root-user --mount true 2>&1); then
     say "the registration of i386 was refused: no user namespace can be made here: ${error##*: }"
     exit 125
   fi
-  exec unshare --user "${users[@]}" --mount --propagation private -- "$tool" inside "$@"
+  exec unshare --user --map-root-user --mount --propagation private -- "$tool" inside "$@"
 }
 
 # Why an i386 program does not run under emulation; nothing when it does.

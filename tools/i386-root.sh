@@ -84,12 +84,8 @@ create() {
   rm -rf "$partial" "$KOLVANE_I386_ROOT"
   mkdir -p "$(dirname "$partial")"
   # debootstrap mounts /proc and /sys in the root while it works: privately.
-  # Under emulation it runs in a user namespace, where no device node can be
-  # made: container=lxc has it bind-mount the machine's instead.
-  local container=()
-  [ "${KOLVANE_I386_EMULATED:-}" != 1 ] || container=(env container=lxc)
   if ! unshare --mount --propagation private -- \
-    "${container[@]}" debootstrap --variant=minbase --arch=i386 --components=main "$codename" "$partial" "$mirror" >"$log" 2>&1; then
+    debootstrap --variant=minbase --arch=i386 --components=main "$codename" "$partial" "$mirror" >"$log" 2>&1; then
     say "debootstrap failed: $(log_reason "$log") (log: $(kolvane_shown_path "$log"))"
     exit 1
   fi
