@@ -64,6 +64,13 @@ enter() { # root folder, program...
 
 create() {
   require_root_user
+  # debootstrap makes device nodes in the root; the user namespace that
+  # holds i386's registration under emulation cannot ("Cannot install into
+  # target ... mounted with noexec or nodev").
+  if [ "${KOLVANE_I386_EMULATED:-}" = 1 ]; then
+    say "it cannot be made under emulation: debootstrap makes device nodes, which the user namespace that registers i386 cannot"
+    exit 1
+  fi
   local codename mirror partial=$KOLVANE_I386_ROOT.partial log=$KOLVANE_I386_ROOT.log
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   if [ -z "$codename" ]; then
