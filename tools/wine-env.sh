@@ -72,10 +72,18 @@ kolvane_shown_path() {
 }
 
 # The URI of this machine's own mirror for the release's main suite and
-# main component, as apt has it from its sources.
+# main component, as apt has it from its sources: from the release files
+# apt fetched, else (no index fetched yet) from the sources as written.
 kolvane_own_mirror() { # codename
-  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(IDENTIFIER)' 2>/dev/null |
-    awk -v codename="$1" '$2 == codename && $3 == "main" && $4 == "Packages" { print $1; exit }'
+  local info uri
+  for info in --release-info --no-release-info; do
+    uri=$(apt-get indextargets "$info" --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(IDENTIFIER)' 2>/dev/null |
+      awk -v codename="$1" '$2 == codename && $3 == "main" && $4 == "Packages" { print $1; exit }')
+    if [ -n "$uri" ]; then
+      echo "$uri"
+      return 0
+    fi
+  done
 }
 
 kolvane_i386_root_ready() { [ -f "$KOLVANE_I386_ROOT_READY" ]; }
