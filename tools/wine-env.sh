@@ -97,9 +97,17 @@ kolvane_wine32_in_root() {
 # Makes a tiny i386 program that exits 0, with binutils (as, ld), which a
 # fresh machine has; fails where it cannot.
 kolvane_make_i386_probe() { # file
+  kolvane_assemble_i386 "$1" '.globl _start' '_start:' ' movl $1, %eax' ' xorl %ebx, %ebx' ' int $0x80'
+}
+
+# Assembles and links an i386 program from its source lines, with binutils;
+# fails where it cannot.
+kolvane_assemble_i386() { # file, source lines...
+  local file=$1
+  shift
   command -v as >/dev/null && command -v ld >/dev/null || return 1
-  printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$1.s"
-  as --32 -o "$1.o" "$1.s" 2>/dev/null && ld -m elf_i386 -o "$1" "$1.o" 2>/dev/null
+  printf '%s\n' "$@" >"$file.s"
+  as --32 -o "$file.o" "$file.s" 2>/dev/null && ld -m elf_i386 -o "$file" "$file.o" 2>/dev/null
 }
 
 # Why this machine cannot execute i386 programs; prints nothing when it can.
@@ -149,10 +157,9 @@ kolvane_i386_native_blocker() {
 # as Wine's 32-bit loader needs, and 1 where the request is taken as a mere
 # hint (another address returned).
 kolvane_make_noreplace_probe() { # file
-  command -v as >/dev/null && command -v ld >/dev/null || return 1
   # mmap2 is system call 192; 0x32 = MAP_PRIVATE|MAP_ANONYMOUS|MAP_FIXED,
   # 0x100022 = MAP_FIXED_NOREPLACE|MAP_PRIVATE|MAP_ANONYMOUS; -17 = -EEXIST.
-  printf '%s\n' '.globl _start' '_start:' \
+  kolvane_assemble_i386 "$1" '.globl _start' '_start:' \
     ' movl $192, %eax' ' movl $0x10000000, %ebx' ' movl $0x10000, %ecx' ' xorl %edx, %edx' \
     ' movl $0x32, %esi' ' movl $-1, %edi' ' xorl %ebp, %ebp' ' int $0x80' \
     ' cmpl $0x10000000, %eax' ' jne fail' \
@@ -160,8 +167,7 @@ kolvane_make_noreplace_probe() { # file
     ' movl $0x100022, %esi' ' movl $-1, %edi' ' xorl %ebp, %ebp' ' int $0x80' \
     ' cmpl $-17, %eax' ' jne fail' \
     ' movl $1, %eax' ' xorl %ebx, %ebx' ' int $0x80' \
-    'fail:' ' movl $1, %eax' ' movl $1, %ebx' ' int $0x80' >"$1.s"
-  as --32 -o "$1.o" "$1.s" 2>/dev/null && ld -m elf_i386 -o "$1" "$1.o" 2>/dev/null
+    'fail:' ' movl $1, %eax' ' movl $1, %ebx' ' int $0x80'
 }
 
 # The version a qemu prints of itself ("qemu-i386 version 10.0.2"), or its path.
